@@ -1,0 +1,219 @@
+// host.h: a host for the Moravel plug-in, for tests and the command-line tool.
+//
+// A Host loads one plug-in library (either unit width), keeps its slot, sends
+// it messages, and answers its requests from variables, lists, methods and
+// atoms of its own. Function calls are made with parameters that are values
+// or references to variables; calculations and methods the plug-in asks for
+// may call the plug-in again (nested calls), each nesting depth reaching the
+// host through a request function of its own so that requests made through a
+// stale handle can be told apart and counted.
+//
+// Texts are held as code points. A one-byte plug-in exchanges bytes 0..255;
+// giving such a host a text with a code point above 0xFF (a variable, list
+// cell or column name, method, instance name or call argument) throws
+// std::invalid_argument.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "moravel/calc.h"
+#include "moravel/value.h"
+
+namespace moravel {
+
+enum class Width { Byte, Unicode };
+
+class HostError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Message numbers of the entry point.
+enum Message : int { kLoad = 0, kCall = 1, kUnload = 2, kDesignInfo = 3, kSetupInfo = 4 };
+
+// Package ids of the plug-in's functions.
+enum Function : int {
+  kVersion = 1,
+  kGetTagList = 2,
+  kDoSubstitutions = 3,
+  kMapKeywordsToFields = 4,
+  kSetFilesDirectory = 5,
+  kSetTags = 6
+};
+
+// Result codes of the plug-in's functions.
+enum ResultCode : int {
+  kOk = 0,
+  kNoMemoryOrNotReady = 2,
+  kBadParameters = 3,
+  kCannotOpenFile = 4,
+  kCannotReadFile = 5
+};
+
+// A parameter of a function call: a value, a list, or a reference to a host
+// variable (what the plug-in writes to it reaches the variable).
+class Arg {
+ public:
+  Arg(Value v) : datum_(std::move(v)) {}  // NOLINT: implicit on purpose
+  Arg(List l) : datum_(std::move(l)) {}   // NOLINT
+  static Arg text(std::u32string t) { return Arg(Value::text(std::move(t))); }
+  static Arg number(double n) { return Arg(Value::number(n)); }
+  static Arg reference(std::u32string variable) {
+    Arg a{Value()};
+    a.reference_ = std::move(variable);
+    return a;
+  }
+
+  bool isReference() const { return reference_.has_value(); }
+  const std::u32string& variable() const { return *reference_; }
+  const Datum& datum() const { return datum_; }
+
+ private:
+  Datum datum_;
+  std::optional<std::u32string> reference_;
+};
+
+struct CallResult {
+  Value returnValue;             // field 200 after the call (empty text if never written)
+  int returnWrites = 0;          // how often the plug-in wrote field 200
+  std::vector<Datum> parameters;  // fields 211.. after the call (a reference: the variable)
+  // The result code: field 200 as a number.
+  int code() const { return static_cast<int>(returnValue.asNumber()); }
+};
+
+struct DesignAnswer {
+  bool changed = false;  // whether the plug-in changed the record at all
+  int useDefault = 0;    // the usedefault byte afterwards (1 before the message)
+  std::u32string label;  // the counted label text afterwards
+};
+
+// What the host saw. Request codes are those of the plug-in's interface.
+struct HostLog {
+  std::map<int, long> requests;               // count by request code
+  long staleHandles = 0;                       // requests through a handle not the innermost call's
+  std::vector<std::u32string> fieldRefNames;   // GetFldRef names asked for
+  std::vector<std::u32string> calcTexts;       // EvalCalcString texts as received
+  std::vector<std::string> calcFailures;       // why a calculation or method produced nothing
+  std::vector<std::u32string> procedureNames;  // CallProcedure names as received
+  std::vector<std::u32string> namedValueNames;  // GetNamedVal names as received
+  std::vector<std::u32string> shownMessages;   // ShowMessage texts
+  std::vector<int> purgedRefs;                 // PurgeFldRef arguments, in order
+  std::map<int, long> outstandingRefs;         // references handed out and not yet purged
+  std::vector<std::string> problems;           // requests the host could not honour
+  int maxDepth = 0;                            // deepest nesting of messages seen
+
+  long count(int requestCode) const {
+    auto it = requests.find(requestCode);
+    return it == requests.end() ? 0 : it->second;
+  }
+  long outstanding() const {
+    long n = 0;
+    for (const auto& [ref, c] : outstandingRefs) n += c;
+    return n;
+  }
+};
+
+class Host {
+ public:
+  // The most deeply nested messages the host can send (one request function each).
+  static constexpr int kMaxDepth = 16;
+
+  // Loads the library (dlopen) and finds its entry. Throws HostError.
+  Host(const std::string& libraryPath, Width width);
+  // Sends the unload message if the plug-in is loaded, then closes the library.
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  Width width() const;
+  std::size_t unitSize() const { return width() == Width::Byte ? 1 : 4; }
+  const std::string& libraryPath() const;
+
+  // --- Messages -----------------------------------------------------------
+  void load();                 // message 0
+  void unload();               // message 2
+  void send(int message);      // any message number, without a call frame
+  void* slot() const;          // what the plug-in keeps in the host's slot
+  void setSlot(void* value);
+  bool loaded() const;         // load() sent and unload() not since
+
+  // Message 3 for `packageId`, asking for `qfldid` (5 parameters, 6 return
+  // value). The record is cleared, usedefault set to 1, qfldid set.
+  DesignAnswer describe(int packageId, int qfldid);
+  // Message 4 on a cleared record; the 16-bit field at byte 14 afterwards.
+  int setupInfo();
+  // The design/setup record as it now stands (266 or 1034 bytes).
+  std::vector<unsigned char> designRecord() const;
+
+  // --- Variables ----------------------------------------------------------
+  // "#S1" (empty text) and "#LN" (0) always exist.
+  void set(std::u32string_view name, Value value);
+  void setText(std::u32string_view name, std::u32string text) { set(name, Value::text(std::move(text))); }
+  void setNumber(std::u32string_view name, double n) { set(name, Value::number(n)); }
+  void setList(std::u32string_view name, List list);
+  bool has(std::u32string_view name) const;
+  void remove(std::u32string_view name);
+  std::optional<Value> value(std::u32string_view name) const;  // nullopt: none, or a list
+  std::optional<List> list(std::u32string_view name) const;    // nullopt: none, or not a list
+  std::u32string text(std::u32string_view name) const;          // value as text; "" if none
+  int refOf(std::u32string_view name) const;                    // 0 if none
+
+  // --- Methods and instance -----------------------------------------------
+  // A method is a list of calculations run in order; the value of the last is
+  // its return value. Names are matched exactly.
+  void defineMethod(std::u32string name, std::vector<std::u32string> body);
+  void defineMethod(std::u32string name, std::u32string calculation) {
+    defineMethod(std::move(name), std::vector<std::u32string>{std::move(calculation)});
+  }
+  void removeMethod(std::u32string_view name);
+  // What "$cinst().$name" gives.
+  void setInstanceName(std::u32string name);
+
+  // --- Function calls -----------------------------------------------------
+  // Calls function `packageId` with `args` as fields 211.. and `paramCount`
+  // in field 210 (-1: the number of args). A count above the number of args
+  // adds empty texts. Throws HostError when nested too deeply.
+  CallResult call(int packageId, std::vector<Arg> args, int paramCount = -1);
+  // By name ("DoSubstitutions", any case); throws HostError for an unknown name.
+  CallResult call(std::u32string_view function, std::vector<Arg> args, int paramCount = -1);
+
+  // Evaluates a calculation against this host's variables, as EvalCalcString
+  // would (a Moravel.Name(...) in it calls the plug-in).
+  calc::Outcome evaluate(std::u32string_view calculation);
+
+  // --- Atoms --------------------------------------------------------------
+  void refuseAtomStores(bool refuse);
+  std::optional<std::uintptr_t> atom(std::u32string_view name) const;
+  std::size_t atomCount() const;
+
+  // --- Bookkeeping --------------------------------------------------------
+  const HostLog& log() const;
+  void clearLog();  // outstanding references are kept
+  int depth() const;  // messages in progress
+  // Requests that arrived while no host was sending a message.
+  static long orphanRequests();
+
+  // --- Test builds of the plug-in -----------------------------------------
+  bool hasTestHooks() const;
+  // Fail the nth allocation from now (1 = the next); persistent: every one
+  // from the nth on; nth 0 = off. These throw HostError without the hooks.
+  void setAllocFailure(long nth, bool persistent = false);
+  long liveBlocks() const;
+  long allocations() const;
+  long beeps() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace moravel

@@ -1,0 +1,39 @@
+// text.h: code-point text helpers shared by the host and the command-line tool.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace moravel {
+
+// The shortest decimal text that reads back as the same double: 3, 2.5,
+// -0.25, 1e+21. NaN is written "nan", infinities "inf" and "-inf".
+std::string formatNumber(double value);
+std::u32string formatNumberU(double value);
+
+// Reads a whole text as a number: optional sign, digits with an optional
+// fraction, an optional exponent. Leading and trailing blanks (space, tab)
+// are allowed; anything else makes the text non-numeric.
+std::optional<double> parseNumber(std::u32string_view text);
+
+// UTF-8 decoding that loses nothing: every byte that does not start a valid,
+// shortest-form sequence of a scalar value is taken as the code point of its
+// own value (0x80..0xFF), and decoding resumes at the next byte.
+// `invalidBytes`, when given, receives the number of bytes taken that way.
+std::u32string decodeUtf8(std::string_view bytes, std::size_t* invalidBytes = nullptr);
+
+// UTF-8 encoding of code points. A value that is not a scalar value (a
+// surrogate, or above 0x10FFFF) is written as U+FFFD.
+std::string encodeUtf8(std::u32string_view text);
+
+// One byte a character, both ways. `toLatin1` throws std::range_error when a
+// code point is above 0xFF.
+std::u32string fromLatin1(std::string_view bytes);
+std::string toLatin1(std::u32string_view text);
+
+// Convenience for ASCII/UTF-8 literals in code and tests.
+inline std::u32string u32(std::string_view utf8) { return decodeUtf8(utf8); }
+inline std::string u8(std::u32string_view text) { return encodeUtf8(text); }
+
+}  // namespace moravel
