@@ -1,0 +1,155 @@
+/* callback.h: records exchanged with the host and the requests that reach it. */
+#ifndef MORAVEL_CALLBACK_H
+#define MORAVEL_CALLBACK_H
+
+#include "qtypes.h"
+
+/* Host request codes of the request-function form of the interface. */
+enum {
+  kReqGetFldRef = 28,
+  kReqGetFldInt = 29,
+  kReqSetFldVal = 30,
+  kReqSetFldInt = 31,
+  kReqShowMessage = 36,
+  kReqGetFldVal = 38,
+  kReqGetLstVal = 39,
+  kReqGetLstInt = 40,
+  kReqSetLstVal = 41,
+  kReqDoListOp = 43,
+  kReqEvalCalcString = 44,
+  kReqGetFldInfo = 45,
+  kReqExtensionInfo = 47,
+  kReqGetPackageId = 48,
+  kReqGetDesignPtr = 49,
+  kReqGetListDef = 52,
+  kReqCallProcedure = 53,
+  kReqPurgeFldRef = 56,
+  kReqGetNamedVal = 57,
+  kReqGetFldInfo2 = 63
+};
+
+/* Value formats. */
+enum { fmtNumber = 0, fmtChar = 2, fmtLength = 4 };
+
+/* Host field numbers of a function call. */
+enum {
+  kFldReturn = 200,
+  kFldParamCount = 210,
+  kFldParam1 = 211,
+  kFldParamLast = 241
+};
+
+#pragma pack(push, 2)
+
+/* Counted string in which names and calculations travel to the host. */
+typedef struct {
+#if MORAVEL_UNICODE
+  qulong length;
+#else
+  uint8_t length;
+#endif
+  qchar chars[255];
+} _str255;
+
+typedef struct {
+  qlong left, top, right, bottom;
+} _qrect;
+
+typedef struct {
+  _str255 name;
+  qshort ref;
+  qshort type;
+  qshort length;
+  qshort info_request;
+  qshort left, top, width, height;
+  qatomval params;
+  qshort font, size;
+  _qrect static_rect, current_rect, parent_rect;
+  qlong xwin;
+  qshort returncode;
+} omnispbrec;
+
+typedef struct {
+  qshort ver;
+  qshort ref;
+  _str255 name;
+  qshort type;
+  qshort dpmask;
+  qlong length;
+} _FldInfoRec;
+
+typedef struct {
+  qlong lineno;
+  qlong maxlen;
+} q_;
+
+typedef struct {
+  _str255 *name;
+  void *val;
+} _xfldvalue;
+
+#pragma pack(pop)
+
+#if UINTPTR_MAX == 0xFFFFFFFFu && !MORAVEL_MAC
+/* A 32-bit build keeps the host's byte offsets exactly. */
+#if MORAVEL_UNICODE
+static_assert(sizeof(_str255) == 1024, "_str255");
+static_assert(offsetof(omnispbrec, ref) == 1024, "ref");
+static_assert(offsetof(omnispbrec, info_request) == 1030, "info_request");
+static_assert(offsetof(omnispbrec, params) == 1040, "params");
+static_assert(offsetof(omnispbrec, font) == 1044, "font");
+static_assert(offsetof(omnispbrec, static_rect) == 1048, "rects");
+static_assert(offsetof(omnispbrec, xwin) == 1096, "xwin");
+static_assert(offsetof(omnispbrec, returncode) == 1100, "returncode");
+static_assert(sizeof(omnispbrec) == 1102, "omnispbrec");
+static_assert(offsetof(_FldInfoRec, type) == 1028, "fi type");
+static_assert(sizeof(_FldInfoRec) == 1036, "_FldInfoRec");
+#else
+static_assert(sizeof(_str255) == 256, "_str255");
+static_assert(offsetof(omnispbrec, ref) == 256, "ref");
+static_assert(offsetof(omnispbrec, info_request) == 262, "info_request");
+static_assert(offsetof(omnispbrec, params) == 272, "params");
+static_assert(offsetof(omnispbrec, font) == 276, "font");
+static_assert(offsetof(omnispbrec, static_rect) == 280, "rects");
+static_assert(offsetof(omnispbrec, xwin) == 328, "xwin");
+static_assert(offsetof(omnispbrec, returncode) == 332, "returncode");
+static_assert(sizeof(omnispbrec) == 334, "omnispbrec");
+static_assert(offsetof(_FldInfoRec, type) == 260, "fi type");
+static_assert(sizeof(_FldInfoRec) == 268, "_FldInfoRec");
+#endif
+#endif
+
+/* The host handle: the host's request function (request code first, then
+   the request's arguments; 16-bit arguments arrive sign-extended to int). */
+typedef qshort (*HostCallback)(int code, ...);
+typedef HostCallback tCallback;
+
+/* Host requests. The host handle is always the last argument. */
+qshort GetFldRef(qchar *name, tCallback callback);
+qshort GetFldInt(qshort fldref, tCallback callback);
+void SetFldInt(qshort fldref, qlong val, tCallback callback);
+void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void *val, tCallback callback);
+void SetFldVal(qshort fldref, qshort fmt, void *val, tCallback callback);
+void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong maxlen, void *val,
+               tCallback callback);
+qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, tCallback callback);
+void SetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, void *val, tCallback callback);
+qbyte DoListOp(qshort lop, qshort listno, qlong lineno, tCallback callback);
+void GetListDef(qshort fldref, qshort len, qchar *def, tCallback callback);
+void PurgeFldRef(qshort fldref, tCallback callback);
+void GetNamedVal(qshort fldref, qchar *name, qshort fmt, qlong maxlen, void *val, tCallback callback);
+void EvalCalcString(qchar *procstr, qshort returnfldref, tCallback callback);
+void CallProcedure(qchar *name, qshort retfldref, tCallback callback);
+qshort ExtensionInfo(omnispbrec *pb_rec, tCallback callback);
+#if MORAVEL_UNICODE
+qshort GetFldInfo(omnispbrec *pb_rec, tCallback callback);
+#endif
+qshort GetFldInfo2(_FldInfoRec *fi, tCallback callback);
+qshort GetPackageId(tCallback callback);
+void *GetDesignPtr(tCallback callback);
+
+/* Copies a zero-terminated text into a counted string: at most 255 units,
+   and a text of 255 or more units is announced as 254. */
+void sthandle(const qchar *text, _str255 *str);
+
+#endif

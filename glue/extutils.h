@@ -1,0 +1,11 @@
+/* extutils.h: the library's own string resources as qchar text. */
+#ifndef MORAVEL_EXTUTILS_H
+#define MORAVEL_EXTUTILS_H
+
+#include "qtypes.h"
+
+/* Catalogue string strid + index (Windows form) or entry index of string
+   list strid (Mac form) as qchar text of at most maxlen - 1 units. */
+qchar *GetResourceStr(qchar *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring);
+
+#endif

@@ -1,0 +1,28 @@
+/* kxpqutil.h: memory blocks, literals, global references, atoms and list references. */
+#ifndef MORAVEL_KXPQUTIL_H
+#define MORAVEL_KXPQUTIL_H
+
+#include "callback.h"
+
+void *NewXPPointer(qlong pointerSize);
+void DisposeXPPointer(void *thePointer);
+
+/* A qchar copy of an 8-bit literal from the runtime allocator, or null. */
+qchar *convertLiteral(const char *message);
+qshort getGlobalRef(const char *fieldName, tCallback callback);
+
+qshort SetOmAtom(qchar *name, void *value, tCallback callback);
+void *GetOmAtom(qchar *name, tCallback callback);
+qshort DeleteOmAtom(qchar *name, tCallback callback);
+
+enum { kMaxListCols = 24 };
+
+typedef struct {
+  qshort listRef;
+  qshort colCount;
+  qshort fldRef[kMaxListCols];
+} OmListSpec;
+
+void GetListRefs2(OmListSpec *spec, qshort listRef, tCallback callback);
+
+#endif

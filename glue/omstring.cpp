@@ -1,0 +1,120 @@
+/* omstring.cpp: string functions and character conversions on qchar text. */
+#include "omstring.h"
+
+qlong OMstrlen(const qchar *pString)
+{
+  if (!pString) return 0;
+  const qchar *p = pString;
+  while (*p) p++;
+  return (qlong)(p - pString);
+}
+
+/* The one copy loop behind OMstrcpy and OMstrcat. */
+static void sCopyString(qchar *pDest, const qchar *pSource)
+{
+  while ((*pDest++ = *pSource++) != 0) {
+  }
+}
+
+qchar *OMstrcpy(qchar *pDest, const qchar *pSource)
+{
+  if (pDest && pSource) sCopyString(pDest, pSource);
+  return pDest;
+}
+
+qchar *OMstrcat(qchar *pDest, const qchar *pSource)
+{
+  if (pDest && pSource) sCopyString(pDest + OMstrlen(pDest), pSource);
+  return pDest;
+}
+
+qshort OMstrncmp(const qchar *pString1, const qchar *pString2, qlong pCount)
+{
+  for (qlong i = 0; i < pCount; i++) {
+    qchar a = pString1[i], b = pString2[i];
+    if (a != b) return a < b ? -1 : 1;
+    if (a == 0) return 0;
+  }
+  return 0;
+}
+
+qshort OMmemcmp(const void *pBuf1, const void *pBuf2, qlong pCount)
+{
+  const uint8_t *a = (const uint8_t *)pBuf1, *b = (const uint8_t *)pBuf2;
+  for (qlong i = 0; i < pCount; i++)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return 0;
+}
+
+qchar *OMstrstr(qchar *pString, const qchar *pStrCharSet)
+{
+  qlong n = OMstrlen(pStrCharSet);
+  if (n == 0) return pString;
+  if (!pString) return 0;
+  qlong m = OMstrlen(pString);
+  for (qlong pos = 0; m - pos >= n; pos++)
+    if (OMmemcmp(pString + pos, pStrCharSet, n * QCHAR_SIZE) == 0) return pString + pos;
+  return 0;
+}
+
+void CHRcopyAsciiStringToQchar(const char *pSource, qchar *pDest, qbool pCopyNullTerminator)
+{
+  const uint8_t *s = (const uint8_t *)pSource;
+  while (*s) *pDest++ = *s++;
+  if (pCopyNullTerminator) *pDest = 0;
+}
+
+void CHRcopyQcharStringToAscii(const qchar *pSource, uint8_t *pDest, qbool pCopyNullTerminator)
+{
+  while (*pSource) *pDest++ = (uint8_t)(*pSource++ & 0xFF);
+  if (pCopyNullTerminator) *pDest = 0;
+}
+
+#if MORAVEL_UNICODE
+void CHRcopyAsciiDataToQchar(const uint8_t *pSource, qlong pSourceLen, qchar *pDest)
+{
+  for (qlong i = 0; i < pSourceLen; i++) pDest[i] = pSource[i];
+}
+
+static int isSurrogate(qulong u) { return u >= 0xD800 && u <= 0xDFFF; }
+
+qlong CHRoscharToChar(const oschar *pInBuf, qchar *pOutBuf)
+{
+  qlong n = 0;
+  while (*pInBuf) {
+    qulong u = *pInBuf++;
+    if (!isSurrogate(u)) {
+      pOutBuf[n++] = u;
+    } else if (*pInBuf == 0) {
+      pOutBuf[n++] = kCharLoneSurrogate;
+      break;
+    } else {
+      qulong low = *pInBuf++;
+      if (u <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF)
+        pOutBuf[n++] = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+      else
+        pOutBuf[n++] = kCharBadSurrogate;
+    }
+  }
+  pOutBuf[n] = 0;
+  return n;
+}
+
+qlong CHRcharToOschar(const qchar *pInBuf, oschar *pOutBuf)
+{
+  qlong n = 0;
+  for (; *pInBuf; pInBuf++) {
+    qulong c = *pInBuf;
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      pOutBuf[n++] = (oschar)(0xD800 + ((c - 0x10000) >> 10));
+      pOutBuf[n++] = (oschar)(0xDC00 + (c & 0x3FF));
+    } else if (c > 0x10FFFF) {
+      pOutBuf[n++] = kOscharTooLarge;
+    } else {
+      pOutBuf[n++] = (oschar)c;
+    }
+  }
+  pOutBuf[n] = 0;
+  return n;
+}
+#endif

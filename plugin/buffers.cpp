@@ -1,0 +1,40 @@
+/* buffers.cpp: growable work buffers, enlarged by whole chunks. */
+#include <string.h>
+
+#include "../glue/kxpqutil.h"
+#include "moravel.h"
+
+qbool QBytes(int64_t units, qlong *bytes)
+{
+  int64_t b = units * QCHAR_SIZE;
+  if (units < 0 || b > (int64_t)INT32_MAX - QSLACK) return 0;
+  *bytes = (qlong)b;
+  return 1;
+}
+
+qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSize,
+                         qlong chunkSize, qlong copyCount)
+{
+  if (*theBufferSize > neededSize) return 1;
+  int64_t tempSize = neededSize;
+  if ((int64_t)neededSize - *theBufferSize < chunkSize) tempSize = (int64_t)*theBufferSize + chunkSize;
+  if (tempSize > (int64_t)INT32_MAX - QSLACK) return 0;
+  qchar *tempP = (qchar *)NewXPPointer((qlong)tempSize + QSLACK);
+  if (!tempP) return 0;
+  if (copyCount > 0)
+    memcpy(tempP, *theBuffer, (size_t)copyCount);
+  else
+    tempP[0] = 0;
+  DisposeXPPointer(*theBuffer);
+  *theBuffer = tempP;
+  *theBufferSize = (qlong)tempSize;
+  return 1;
+}
+
+/* The engine's usual call: sizes in units, one work-buffer chunk of growth. */
+qbool GrowUnits(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t copyUnits)
+{
+  qlong needed, copy;
+  if (!QBytes(neededUnits, &needed) || !QBytes(copyUnits, &copy)) return 0;
+  return GrowBufferIfNeeded(theBuffer, theBufferSize, needed, kChunkSize, copy);
+}

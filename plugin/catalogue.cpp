@@ -1,0 +1,79 @@
+/* catalogue.cpp: the design-information answer: a function's parameters and its return value. */
+#include <string.h>
+
+#include "../glue/extutils.h"
+#include "../glue/omstring.h"
+#include "../platform/platform.h"
+#include "moravel.h"
+
+enum {
+  kQfldidOffset = 6,
+  kUseDefaultOffset = 8,
+  kLableOffset = 10,
+  kLableUnits = 256,
+  kAskParameters = 5,
+  kAskReturnValue = 6,
+  kEntryUnits = 1024
+};
+
+/* Catalogue entry of a package id, as qchar text. */
+static void CatalogueEntry(qchar *entry, qshort cmdNumber, qlong rootID)
+{
+#if MORAVEL_MAC
+  qlong index = cmdNumber; /* string lists count their entries from 1 */
+#else
+  qlong index = cmdNumber - 1; /* string ids: the first id is package id 1 */
+#endif
+#if MORAVEL_UNICODE
+  GetResourceStr(entry, kEntryUnits, rootID, index, 0);
+#else
+  GetResourceOstr((char *)entry, kEntryUnits, rootID, index, 0);
+#endif
+}
+
+/* Appends the parameter list of the entry: from its first "(" up to the
+   first ":", which ends the part the host shows. */
+static qlong AppendParameters(qchar *lable, qlong len, const qchar *entry)
+{
+  qlong end = 0;
+  while (entry[end] && entry[end] != ':') end++;
+  qlong open = 0;
+  while (open < end && entry[open] != '(') open++;
+  for (qlong i = open; i < end && len < kLableUnits - 1; i++) lable[len++] = entry[i];
+  lable[len] = 0;
+  return len;
+}
+
+static void WriteLable(uint8_t *rec, const qchar *text, qlong len)
+{
+#if MORAVEL_UNICODE
+  qulong count = (qulong)len;
+  memcpy(rec + kLableOffset, &count, sizeof count);
+  memcpy(rec + kLableOffset + sizeof count, text, ((size_t)len + 1) * sizeof(qchar));
+#else
+  rec[kLableOffset] = (uint8_t)len;
+  memcpy(rec + kLableOffset + 1, text, (size_t)len + 1);
+#endif
+  rec[kUseDefaultOffset] = 0;
+}
+
+void doDesignInfo(void *designinfo, qshort cmdNumber, qlong rootID)
+{
+  uint8_t *rec = (uint8_t *)designinfo;
+  qshort qfldid;
+  memcpy(&qfldid, rec + kQfldidOffset, sizeof qfldid);
+  qchar lable[kLableUnits];
+  qlong len;
+  if (qfldid == kAskParameters) {
+    qchar entry[kEntryUnits];
+    CHRcopyAsciiStringToQchar("Parms: ", lable, 1);
+    CatalogueEntry(entry, cmdNumber, rootID);
+    len = AppendParameters(lable, OMstrlen(lable), entry);
+  } else if (qfldid == kAskReturnValue) {
+    CHRcopyAsciiStringToQchar("Return Code :", lable, 1);
+    len = OMstrlen(lable);
+  } else {
+    return;
+  }
+  WriteLable(rec, lable, len);
+}

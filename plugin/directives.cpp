@@ -1,0 +1,225 @@
+/* directives.cpp: what a tag produces: fields, calculations, methods and files. */
+#include <string.h>
+
+#include "../glue/kxpqutil.h"
+#include "../glue/omstring.h"
+#include "engine.h"
+
+qbool verbMatch(const qchar *buf, const qchar *verb)
+{
+  qshort len = (qshort)OMstrlen(verb);
+  for (qshort i = 0; i < len; i++)
+    if (FoldAZ(buf[i]) != verb[i]) return 0;
+  return 1;
+}
+
+/* Length of the text at p, looking at no more than limit units. */
+static qlong BoundedLength(const qchar *p, qlong limit)
+{
+  qlong n = 0;
+  while (n < limit && p[n]) n++;
+  return n;
+}
+
+static void EvalToS1(ScanState *st, qchar *calc)
+{
+  EvalCalcString(calc, st->g->hashS1Ref, st->g->callback);
+  st->s1Result = 1;
+}
+
+/* Reads "#S1" into the value buffer; returns its length, or -1 (err set). */
+static qlong S1ToValueBuffer(ScanState *st)
+{
+  globals *g = st->g;
+  qlong n = S1Length(g, g->callback);
+  if (!GrowUnits(&g->subBufP, &g->subBufSize, n, 0)) {
+    st->err = kErrMemory;
+    return -1;
+  }
+  g->subBufP[0] = 0;
+  GetFldVal(g->hashS1Ref, fmtChar, n, g->subBufP, g->callback);
+  return BoundedLength(g->subBufP, n);
+}
+
+/* A bracketed value, [calculation], is replaced by the calculation's result
+   in the value buffer when senseBrackets is set. text may be the value buffer
+   itself. Returns the length of what is to be appended, or -1 (err set). */
+static qlong SenseBrackets(ScanState *st, qchar *text, qlong n, qbool *didExpand)
+{
+  *didExpand = 0;
+  if (!st->g->senseBrackets || n < 1 || text[0] != '[' || text[n - 1] != ']') return n;
+  text[n - 1] = 0;
+  EvalCalcString(text + 1, st->g->hashS1Ref, st->g->callback);
+  *didExpand = 1;
+  return S1ToValueBuffer(st);
+}
+
+/* Reads a named value into the value buffer, at most its capacity. */
+static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
+{
+  globals *g = st->g;
+  qlong maxlen = g->subBufSize / QCHAR_SIZE;
+  g->subBufP[0] = 0;
+  GetNamedVal(0, name, fmtChar, maxlen, g->subBufP, g->callback);
+  return BoundedLength(g->subBufP, maxlen);
+}
+
+static void DoField(ScanState *st, qchar *name)
+{
+  if (st->g->forceEval) {
+    EvalToS1(st, name);
+    return;
+  }
+  qlong n = NamedValueToValueBuffer(st, name);
+  qbool didExpand;
+  n = SenseBrackets(st, st->g->subBufP, n, &didExpand);
+  if (n > 0) AppendOut(st, st->g->subBufP, n);
+}
+
+static void DoMappedField(ScanState *st)
+{
+  globals *g = st->g;
+  for (qshort i = 0; i < g->mappingCount; i++) {
+    keywordMap *kwMapP = &g->keywordArray[i];
+    if (verbMatch(g->tagBufP, kwMapP->keyword)) {
+      OMstrcpy(g->tagBufP, kwMapP->fieldName);
+      break;
+    }
+  }
+  if (g->forceEval) {
+    EvalToS1(st, g->tagBufP);
+    return;
+  }
+  qlong n = NamedValueToValueBuffer(st, g->tagBufP);
+  if (n >= 1) AppendOut(st, g->subBufP, n);
+}
+
+/* Copies the input from pos to its end into a block of its own. */
+static qchar *SaveRest(ScanState *st, qlong r)
+{
+  qlong bytes;
+  qchar *restP = QBytes((int64_t)r + 2, &bytes) ? (qchar *)NewXPPointer(bytes) : 0;
+  if (!restP) {
+    st->err = kErrMemory;
+    return 0;
+  }
+  memcpy(restP, st->g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+  return restP;
+}
+
+/* TAGGEDMETHOD= and TAGGEDFIELD=: the value is written straight into the
+   input at pos and scanned in turn. */
+static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
+{
+  globals *g = st->g;
+  qlong r = st->inLen - st->pos;
+  qchar *restP = SaveRest(st, r);
+  if (!restP) return;
+  qbool fromS1 = isMethod || g->forceEval;
+  qlong n = 0;
+  if (isMethod)
+    CallProcedure(arg, g->hashS1Ref, g->callback);
+  else if (g->forceEval)
+    EvalCalcString(arg, g->hashS1Ref, g->callback);
+  if (fromS1) {
+    n = S1Length(g, g->callback);
+  } else {
+    GetNamedVal(0, arg, fmtLength, 4, &n, g->callback);
+    if (n < 0) n = 0;
+  }
+  if (SpliceBegin(st, n, r)) {
+    qchar *at = g->bufferP + st->pos;
+    at[0] = 0;
+    if (fromS1)
+      GetFldVal(g->hashS1Ref, fmtChar, n + 1, at, g->callback);
+    else
+      GetNamedVal(0, arg, fmtChar, n + 1, at, g->callback);
+    SpliceEnd(st, BoundedLength(at, n + 1), restP, r);
+  }
+  DisposeXPPointer(restP);
+}
+
+/* Puts a file name into the value buffer as the platform's path buffer. */
+static qbool PlaceFileName(ScanState *st, const qchar *name)
+{
+  globals *g = st->g;
+  qlong m = OMstrlen(name);
+  if (!GrowUnits(&g->subBufP, &g->subBufSize, (int64_t)m + MORAVEL_MAC, 0)) {
+    st->err = kErrMemory;
+    return 0;
+  }
+#if MORAVEL_MAC
+  g->subBufP[0] = (qchar)m;
+  memcpy(g->subBufP + 1, name, ((size_t)m + 1) * sizeof(qchar));
+#else
+  memcpy(g->subBufP, name, ((size_t)m + 1) * sizeof(qchar));
+#endif
+  return 1;
+}
+
+static qchar *ReadNamedFile(ScanState *st, const qchar *name, qlong *filesize)
+{
+  *filesize = 0;
+  if (!PlaceFileName(st, name)) return 0;
+  AdjustPath(st->g);
+  return FetchFile(st->g->subBufP, &st->err, filesize);
+}
+
+static void DoFile(ScanState *st, const qchar *name)
+{
+  qlong filesize;
+  qchar *fileP = ReadNamedFile(st, name, &filesize);
+  if (fileP && st->err == kErrNone) {
+    qbool didExpand;
+    qlong n = SenseBrackets(st, fileP, filesize, &didExpand);
+    if (n >= 0) AppendOut(st, didExpand ? st->g->subBufP : fileP, n);
+  }
+  if (fileP) DisposeXPPointer(fileP);
+}
+
+static void DoTaggedFile(ScanState *st, const qchar *name)
+{
+  globals *g = st->g;
+  qlong filesize;
+  qchar *fileP = ReadNamedFile(st, name, &filesize);
+  if (fileP && st->err == kErrNone) {
+    qlong r = st->inLen - st->pos;
+    if (!GrowUnits(&g->subBufP, &g->subBufSize, r, 0)) {
+      st->err = kErrMemory;
+    } else {
+      memcpy(g->subBufP, g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+      if (SpliceBegin(st, filesize, r)) {
+        memcpy(g->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));
+        SpliceEnd(st, filesize, g->subBufP, r);
+      }
+    }
+  }
+  if (fileP) DisposeXPPointer(fileP);
+}
+
+static qchar *ArgAfter(qchar *tag, const qchar *keyword) { return tag + OMstrlen(keyword); }
+
+void DispatchTag(ScanState *st)
+{
+  globals *g = st->g;
+  qchar *tag = g->tagBufP;
+  if (tag[0] == '+')
+    EvalToS1(st, tag + 1);
+  else if (verbMatch(tag, g->evalTag))
+    EvalToS1(st, ArgAfter(tag, g->evalTag));
+  else if (verbMatch(tag, g->methodTag)) {
+    CallProcedure(ArgAfter(tag, g->methodTag), g->hashS1Ref, g->callback);
+    st->s1Result = 1;
+  } else if (verbMatch(tag, g->taggedMethodTag))
+    DoTaggedValue(st, ArgAfter(tag, g->taggedMethodTag), 1);
+  else if (verbMatch(tag, g->fileTag))
+    DoFile(st, ArgAfter(tag, g->fileTag));
+  else if (verbMatch(tag, g->taggedFileTag))
+    DoTaggedFile(st, ArgAfter(tag, g->taggedFileTag));
+  else if (verbMatch(tag, g->fieldTag))
+    DoField(st, ArgAfter(tag, g->fieldTag));
+  else if (verbMatch(tag, g->taggedFieldTag))
+    DoTaggedValue(st, ArgAfter(tag, g->taggedFieldTag), 0);
+  else
+    DoMappedField(st);
+}

@@ -1,0 +1,139 @@
+/* encode.cpp: HTML character references for every character from 160 up. */
+#include <string.h>
+
+#include "../glue/kxpqutil.h"
+#include "../glue/omstring.h"
+#include "moravel.h"
+
+enum { kFirstEncoded = 160, kEntityCount = 96, kEntityUnits = 8 };
+enum { kFormNamed = 1, kFormDecimal = 2, kFormHex = 3 };
+
+typedef struct {
+  qchar keyword[kEntityUnits];
+} UTFkey;
+
+static UTFkey keyArray[kEntityCount];
+
+static const char *const kEntityNames[kEntityCount] = {
+  "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",
+  "uml",    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",
+  "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot",
+  "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest",
+  "Agrave", "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil",
+  "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",
+  "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",
+  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",
+  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+  "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",
+  "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
+  "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml"};
+
+void initKeyArray(void)
+{
+  for (int i = 0; i < kEntityCount; i++) CHRcopyAsciiStringToQchar(kEntityNames[i], keyArray[i].keyword, 1);
+}
+
+/* Writes the body of the reference for c (what stands between "&" and ";")
+   to body and returns its length. Characters above 255 have no name: the
+   named form writes them as decimal references. */
+static qlong ReferenceBody(qulong c, qshort type, qchar *body)
+{
+  if (type == kFormNamed && c - kFirstEncoded < kEntityCount) {
+    OMstrcpy(body, keyArray[c - kFirstEncoded].keyword);
+    return OMstrlen(body);
+  }
+  if (type == kFormHex) {
+    static const char kHexDigits[] = "0123456789ABCDEF";
+    qchar hexStr[12];
+    qlong n = 0;
+    do {
+      hexStr[n++] = (qchar)kHexDigits[c & 0xF];
+      c >>= 4;
+    } while (c);
+    body[0] = '#';
+    body[1] = 'x';
+    for (qlong i = 0; i < n; i++) body[2 + i] = hexStr[n - 1 - i];
+    body[2 + n] = 0;
+    return 2 + n;
+  }
+  body[0] = '#';
+  longToStr((qlong)c, body + 1);
+  return OMstrlen(body);
+}
+
+/* The capacity that growing the output one reference at a time, by whole
+   chunks, would leave behind; the final length comes back in *finalLen. */
+static int64_t EncodedCapacity(const qchar *text, qshort type, int64_t capacity, int64_t *finalLen)
+{
+  int64_t len = 0;
+  while (text[len]) len++;
+  qchar body[16];
+  for (const qchar *p = text; *p; p++) {
+    if (*p < kFirstEncoded) continue;
+    int64_t m = ReferenceBody(*p, type, body);
+    int64_t needed = (len + m + 1) * QCHAR_SIZE;
+    if (capacity <= needed) capacity = needed - capacity < kChunkSize ? capacity + kChunkSize : needed;
+    len += m + 1;
+  }
+  *finalLen = len;
+  return capacity;
+}
+
+/* Encodes src into dst (which may be src itself when the references are
+   written from the back); both hold n units of source text. */
+static void EncodeForward(const qchar *src, qchar *dst, qshort type)
+{
+  qchar body[16];
+  for (; *src; src++) {
+    if (*src < kFirstEncoded) {
+      *dst++ = *src;
+      continue;
+    }
+    qlong m = ReferenceBody(*src, type, body);
+    *dst++ = '&';
+    memcpy(dst, body, (size_t)m * sizeof(qchar));
+    dst += m;
+    *dst++ = ';';
+  }
+  *dst = 0;
+}
+
+static void EncodeBackward(qchar *text, int64_t n, int64_t finalLen, qshort type)
+{
+  qchar body[16];
+  int64_t d = finalLen;
+  text[d] = 0;
+  for (int64_t s = n - 1; s >= 0; s--) {
+    qchar c = text[s];
+    if (c < kFirstEncoded) {
+      text[--d] = c;
+      continue;
+    }
+    qlong m = ReferenceBody(c, type, body);
+    text[--d] = ';';
+    d -= m;
+    memcpy(text + d, body, (size_t)m * sizeof(qchar));
+    text[--d] = '&';
+  }
+}
+
+qshort UTFencode(globals *myGlobsP, qshort type)
+{
+  qchar *text = myGlobsP->bufOutP;
+  int64_t finalLen;
+  int64_t capacity = EncodedCapacity(text, type, myGlobsP->bufOutSize, &finalLen);
+  int64_t n = OMstrlen(text);
+  if (finalLen == n) return kErrNone;
+  if (capacity > (int64_t)INT32_MAX - QSLACK) return kErrMemory;
+  if (capacity == myGlobsP->bufOutSize) {
+    EncodeBackward(text, n, finalLen, type);
+    return kErrNone;
+  }
+  qchar *grown = (qchar *)NewXPPointer((qlong)capacity + QSLACK);
+  if (!grown) return kErrMemory;
+  EncodeForward(text, grown, type);
+  DisposeXPPointer(text);
+  myGlobsP->bufOutP = grown;
+  myGlobsP->bufOutSize = (qlong)capacity;
+  return kErrNone;
+}

@@ -1,0 +1,39 @@
+/* engine.h: the scanner's state for one DoSubstitutions call, shared with the directives. */
+#ifndef MORAVEL_ENGINE_H
+#define MORAVEL_ENGINE_H
+
+#include "moravel.h"
+
+/* How deep spliced values may nest inside one another. A value that leads
+   back to its own tag would otherwise be expanded until memory runs out. */
+enum { kMaxSpliceDepth = 256 };
+
+typedef struct {
+  globals *g;
+  qlong pos;    /* next unread unit of the input */
+  qlong outpos; /* length of the output so far */
+  qlong inLen;  /* length of the input text */
+  qshort err;
+  qbool s1Result;
+  /* Splices the current tag sits in: for each, how many units of the input
+     follow the spliced value. A tag that begins with more than that many
+     units after it lies inside the value. */
+  qlong depth;
+  qlong restAfter[kMaxSpliceDepth];
+} ScanState;
+
+/* Appends k units to the output (growing it as a value append does). */
+void AppendOut(ScanState *st, const qchar *text, qlong k);
+/* Length of the value of "#S1" as the host reports it, never negative. */
+qlong S1Length(globals *g, tCallback callback);
+/* Prepares a splice at st->pos of k units with r units of rest after them:
+   checks the nesting limit and grows the input to hold pos + r + k + 2 units,
+   keeping its first pos units. False (err set) when either fails. */
+qbool SpliceBegin(ScanState *st, qlong k, qlong r);
+/* Finishes a splice whose k units stand at pos and whose rest stands in restP:
+   puts the rest behind them and terminates the input. */
+void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r);
+/* Classifies the trimmed tag text and produces its value. */
+void DispatchTag(ScanState *st);
+
+#endif

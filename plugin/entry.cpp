@@ -1,0 +1,296 @@
+/* entry.cpp: the exported entry, the load and unload of the state record, and the call frame. */
+#include <string.h>
+
+#include "../glue/kxpqutil.h"
+#include "../glue/omstring.h"
+#include "../platform/platform.h"
+#include "moravel.h"
+
+enum { kMsgLoad = 0, kMsgCall = 1, kMsgUnload = 2, kMsgDesignInfo = 3, kMsgSetupInfo = 4 };
+enum { kSetupFlagOffset = 14 };
+
+static const char kAtomName[] = "MORAVEL";
+
+static void AtomName(qchar *name) { CHRcopyAsciiStringToQchar(kAtomName, name, 1); }
+
+static void PurgeHashRefs(globals *myGlobsP, tCallback callback)
+{
+  if (myGlobsP->hashLnRef) PurgeFldRef(myGlobsP->hashLnRef, callback);
+  if (myGlobsP->hashS1Ref) PurgeFldRef(myGlobsP->hashS1Ref, callback);
+}
+
+static void FillDefaults(globals *myGlobsP)
+{
+  myGlobsP->sig = kSigInit;
+  myGlobsP->bufferSize = kDefaultBufferUnits * QCHAR_SIZE;
+  myGlobsP->bufOutSize = kDefaultBufOutUnits * QCHAR_SIZE;
+  myGlobsP->tagBufSize = kDefaultTagBufUnits * QCHAR_SIZE;
+  myGlobsP->subBufSize = kDefaultSubBufUnits * QCHAR_SIZE;
+  myGlobsP->kwdBufSize = kDefaultKwdBufUnits * QCHAR_SIZE;
+}
+
+static void FillTags(globals *myGlobsP)
+{
+  CHRcopyAsciiStringToQchar("<FIELD>", myGlobsP->openTag, 1);
+  CHRcopyAsciiStringToQchar("</FIELD>", myGlobsP->closeTag, 1);
+  myGlobsP->openTagSize = 7;
+  myGlobsP->closeTagSize = 8;
+  CHRcopyAsciiStringToQchar("EVAL=", myGlobsP->evalTag, 1);
+  CHRcopyAsciiStringToQchar("METHOD=", myGlobsP->methodTag, 1);
+  CHRcopyAsciiStringToQchar("FIELD=", myGlobsP->fieldTag, 1);
+  CHRcopyAsciiStringToQchar("FILE=", myGlobsP->fileTag, 1);
+  CHRcopyAsciiStringToQchar("TAGGEDFILE=", myGlobsP->taggedFileTag, 1);
+  CHRcopyAsciiStringToQchar("TAGGEDFIELD=", myGlobsP->taggedFieldTag, 1);
+  CHRcopyAsciiStringToQchar("TAGGEDMETHOD=", myGlobsP->taggedMethodTag, 1);
+}
+
+static void LoadRecord(void **ref, tCallback callback)
+{
+  globals *myGlobsP = (globals *)NewXPPointer((qlong)sizeof(globals));
+  if (!myGlobsP) {
+    PlatBeep();
+    return;
+  }
+  FillDefaults(myGlobsP);
+  myGlobsP->hashLnRef = getGlobalRef("#LN", callback);
+  myGlobsP->hashS1Ref = getGlobalRef("#S1", callback);
+
+  myGlobsP->keywordArray = (keywordMap *)NewXPPointer(myGlobsP->kwdBufSize + QSLACK);
+  if (!myGlobsP->keywordArray) {
+    PlatBeep();
+    PurgeHashRefs(myGlobsP, callback);
+    DisposeXPPointer(myGlobsP);
+    return;
+  }
+  myGlobsP->basePathP = (qchar *)NewXPPointer(kBasePathUnits * QCHAR_SIZE);
+  if (!myGlobsP->basePathP) {
+    PlatBeep();
+    DisposeXPPointer(myGlobsP->keywordArray);
+    PurgeHashRefs(myGlobsP, callback);
+    DisposeXPPointer(myGlobsP);
+    return;
+  }
+  FillTags(myGlobsP);
+  initKeyArray();
+
+  qchar name[sizeof kAtomName];
+  AtomName(name);
+  myGlobsP->sig = SetOmAtom(name, myGlobsP, callback) ? kSigCool : kSigErrr;
+  *ref = myGlobsP;
+}
+
+static void DisposeIfPresent(void *block)
+{
+  if (block) DisposeXPPointer(block);
+}
+
+static void DisposeRecord(globals *myGlobsP, tCallback callback)
+{
+  PurgeHashRefs(myGlobsP, callback);
+  DisposeIfPresent(myGlobsP->bufferP);
+  DisposeIfPresent(myGlobsP->bufOutP);
+  DisposeIfPresent(myGlobsP->tagBufP);
+  DisposeIfPresent(myGlobsP->subBufP);
+  DisposeIfPresent(myGlobsP->basePathP);
+  DisposeIfPresent(myGlobsP->keywordArray);
+  DisposeXPPointer(myGlobsP);
+}
+
+static void UnloadRecord(void **ref, tCallback callback)
+{
+  qchar name[sizeof kAtomName];
+  AtomName(name);
+  globals *myGlobsP = (globals *)GetOmAtom(name, callback);
+  globals *slotP = (globals *)*ref;
+  if (myGlobsP) {
+    DisposeRecord(myGlobsP, callback);
+    DeleteOmAtom(name, callback);
+  }
+  /* A record whose registration was refused is known only to the slot. */
+  if (slotP && slotP != myGlobsP && slotP->sig == kSigErrr) DisposeRecord(slotP, callback);
+  *ref = 0;
+}
+
+/* Reads parameter 1 into bufferP, enlarging it first when the text needs more room. */
+static qshort ReadTaggedText(globals *myGlobsP, tCallback callback)
+{
+  qlong inputSize = 0;
+  GetFldVal(kFldParam1, fmtLength, 4, &inputSize, callback);
+  if (inputSize < 0) inputSize = 0;
+  qlong room;
+  if (!QBytes(inputSize, &room)) return kErrMemory;
+  if (myGlobsP->bufferSize < room) {
+    DisposeXPPointer(myGlobsP->bufferP);
+    myGlobsP->bufferSize = room;
+    myGlobsP->bufferP = (qchar *)NewXPPointer(room + QSLACK);
+    if (!myGlobsP->bufferP) return kErrMemory;
+  }
+  GetFldVal(kFldParam1, fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
+  return kErrNone;
+}
+
+static qshort RunGetTagList(globals *myGlobsP, qshort paramCount, tCallback callback)
+{
+  if (paramCount < 3 || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
+  qshort err = ReadTaggedText(myGlobsP, callback);
+  if (err) return err;
+  return ParseTaggedData(myGlobsP, callback);
+}
+
+static qbool FlagParam(qshort paramCount, qshort number, tCallback callback)
+{
+  return paramCount >= number && GetFldInt((qshort)(kFldParam1 + number - 1), callback) != 0;
+}
+
+static qshort RunDoSubstitutions(globals *myGlobsP, qshort paramCount, tCallback callback)
+{
+  if (paramCount < 2 || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
+  qshort utfType = 0;
+  if (paramCount >= 3) {
+    utfType = GetFldInt(kFldParam1 + 2, callback);
+    if (utfType < 0 || utfType > 3) return kErrParams;
+  }
+  myGlobsP->forceEval = FlagParam(paramCount, 4, callback);
+  myGlobsP->internStrip = FlagParam(paramCount, 5, callback);
+  myGlobsP->senseBrackets = FlagParam(paramCount, 6, callback);
+
+  qshort err = ReadTaggedText(myGlobsP, callback);
+  if (err) return err;
+  myGlobsP->bufOutP[0] = 0;
+  qchar empty[1] = {0};
+  SetFldVal(kFldParam1 + 1, fmtChar, empty, callback);
+  err = ParseBuffer(myGlobsP, utfType, callback);
+  if (err == kErrNone) SetFldVal(kFldParam1 + 1, fmtChar, myGlobsP->bufOutP, callback);
+  return err;
+}
+
+/* What one call keeps aside while it runs and puts back when it ends, so that
+   a call made from inside another hands the outer call its state back. */
+typedef struct {
+  qchar *bufferP, *bufOutP, *tagBufP, *subBufP;
+  qlong bufferSize, bufOutSize, tagBufSize, subBufSize;
+  qbool forceEval, internStrip, senseBrackets;
+  tCallback callback;
+} CallFrame;
+
+static void SaveFrame(const globals *myGlobsP, CallFrame *frame)
+{
+  frame->bufferP = myGlobsP->bufferP;
+  frame->bufOutP = myGlobsP->bufOutP;
+  frame->tagBufP = myGlobsP->tagBufP;
+  frame->subBufP = myGlobsP->subBufP;
+  frame->bufferSize = myGlobsP->bufferSize;
+  frame->bufOutSize = myGlobsP->bufOutSize;
+  frame->tagBufSize = myGlobsP->tagBufSize;
+  frame->subBufSize = myGlobsP->subBufSize;
+  frame->forceEval = myGlobsP->forceEval;
+  frame->internStrip = myGlobsP->internStrip;
+  frame->senseBrackets = myGlobsP->senseBrackets;
+  frame->callback = myGlobsP->callback;
+}
+
+static void RestoreFrame(globals *myGlobsP, const CallFrame *frame)
+{
+  qbool nested = frame->bufferP != 0;
+  myGlobsP->bufferP = frame->bufferP;
+  myGlobsP->bufOutP = frame->bufOutP;
+  myGlobsP->tagBufP = frame->tagBufP;
+  myGlobsP->subBufP = frame->subBufP;
+  /* Between calls the raised sizes stay; inside an outer call the sizes
+     must describe the outer call's own buffers again. */
+  if (nested) {
+    myGlobsP->bufferSize = frame->bufferSize;
+    myGlobsP->bufOutSize = frame->bufOutSize;
+    myGlobsP->tagBufSize = frame->tagBufSize;
+    myGlobsP->subBufSize = frame->subBufSize;
+  }
+  myGlobsP->forceEval = frame->forceEval;
+  myGlobsP->internStrip = frame->internStrip;
+  myGlobsP->senseBrackets = frame->senseBrackets;
+  myGlobsP->callback = frame->callback;
+}
+
+static qbool ObtainBuffer(qchar **bufP, qlong size)
+{
+  *bufP = (qchar *)NewXPPointer(size + QSLACK);
+  return *bufP != 0;
+}
+
+static qshort RunFunction(globals *myGlobsP, qshort cmdNumber, qshort paramCount, tCallback callback)
+{
+  switch (cmdNumber) {
+  case kCmdGetTagList: return RunGetTagList(myGlobsP, paramCount, callback);
+  case kCmdDoSubstitutions: return RunDoSubstitutions(myGlobsP, paramCount, callback);
+  case kCmdMapKeywords: return DoMapKeywordsToFields(myGlobsP, paramCount, callback);
+  case kCmdSetFilesDirectory: return DoSetFilesDirectory(myGlobsP, paramCount, callback);
+  case kCmdSetTags: return DoSetTags(myGlobsP, paramCount, callback);
+  default: return kErrNone;
+  }
+}
+
+static void CallFunction(void **ref, tCallback callback)
+{
+  qshort paramCount = GetFldInt(kFldParamCount, callback);
+  qshort cmdNumber = GetPackageId(callback);
+  globals *myGlobsP = (globals *)*ref;
+  if (!myGlobsP || myGlobsP->sig != kSigCool) {
+    SetFldInt(kFldReturn, kErrMemory, callback);
+    return;
+  }
+  CallFrame frame;
+  SaveFrame(myGlobsP, &frame);
+  myGlobsP->bufferP = myGlobsP->bufOutP = myGlobsP->tagBufP = myGlobsP->subBufP = 0;
+
+  qshort err = kErrNone;
+  if (!ObtainBuffer(&myGlobsP->bufferP, myGlobsP->bufferSize) ||
+      !ObtainBuffer(&myGlobsP->bufOutP, myGlobsP->bufOutSize) ||
+      !ObtainBuffer(&myGlobsP->tagBufP, myGlobsP->tagBufSize) ||
+      !ObtainBuffer(&myGlobsP->subBufP, myGlobsP->subBufSize))
+    err = kErrMemory;
+
+  qbool wroteVersion = 0;
+  if (err == kErrNone) {
+    myGlobsP->callback = callback;
+    if (cmdNumber == kCmdVersion) {
+      DoVersion(callback);
+      wroteVersion = 1;
+    } else {
+      err = RunFunction(myGlobsP, cmdNumber, paramCount, callback);
+    }
+  }
+  if (!wroteVersion) SetFldInt(kFldReturn, err, callback);
+
+  DisposeIfPresent(myGlobsP->bufferP);
+  DisposeIfPresent(myGlobsP->bufOutP);
+  DisposeIfPresent(myGlobsP->tagBufP);
+  DisposeIfPresent(myGlobsP->subBufP);
+  RestoreFrame(myGlobsP, &frame);
+}
+
+static void DesignInfo(tCallback callback)
+{
+  qshort cmdNumber = GetPackageId(callback);
+  void *designinfo = GetDesignPtr(callback);
+  if (designinfo) doDesignInfo(designinfo, cmdNumber, kRootStringId);
+}
+
+static void SetupInfo(tCallback callback)
+{
+  uint8_t *setupinfo = (uint8_t *)GetDesignPtr(callback);
+  if (!setupinfo) return;
+  qshort one = 1;
+  memcpy(setupinfo + kSetupFlagOffset, &one, sizeof one);
+}
+
+extern "C" MORAVEL_EXPORT void MORAVEL_WINAPI Moravel(qshort md, void **ref, void *, void *, void *,
+                                                      tCallback callback)
+{
+  switch (md) {
+  case kMsgLoad: LoadRecord(ref, callback); break;
+  case kMsgCall: CallFunction(ref, callback); break;
+  case kMsgUnload: UnloadRecord(ref, callback); break;
+  case kMsgDesignInfo: DesignInfo(callback); break;
+  case kMsgSetupInfo: SetupInfo(callback); break;
+  default: break;
+  }
+}

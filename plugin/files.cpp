@@ -1,0 +1,162 @@
+/* files.cpp: joins file names with the files directory, and reads and decodes included files. */
+#include <string.h>
+
+#include "../glue/kxpqutil.h"
+#include "../glue/omstring.h"
+#include "../platform/platform.h"
+#include "moravel.h"
+
+/* The Mac path buffer is counted: element 0 holds the length. */
+enum { kNameStart = MORAVEL_MAC ? 1 : 0 };
+
+static qbool HasAfterFirst(const qchar *name, qchar delim)
+{
+  if (!name[0]) return 0;
+  for (const qchar *p = name + 1; *p; p++)
+    if (*p == delim) return 1;
+  return 0;
+}
+
+/* The first delimiter kind, in platform order, that the name begins with or
+   has; 0 when it has none. */
+static qchar DelimiterKind(const qchar *name)
+{
+  for (int i = 0; i < 3; i++) {
+    qchar d = (qchar)kPlatDelimOrder[i];
+    if (name[0] == d || HasAfterFirst(name, d)) return d;
+  }
+  return 0;
+}
+
+void AdjustPath(globals *myGlobsP)
+{
+  qlong baselen = OMstrlen(myGlobsP->basePathP);
+  if (baselen == 0) return;
+  qchar *name = myGlobsP->subBufP + kNameStart;
+  qlong n = OMstrlen(name);
+
+  qchar kind = DelimiterKind(name);
+  if (kind && kind != kPlatDelim)
+    for (qchar *p = name; *p; p++)
+      if (*p == kind) *p = kPlatDelim;
+  qbool hasDelim = kind && HasAfterFirst(name, kPlatDelim);
+  qbool beginsWithDelim = hasDelim && name[0] == kPlatDelim;
+  if (hasDelim && !beginsWithDelim) return; /* a full path, used as it stands */
+
+  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)baselen + n + 2, (int64_t)n + 2))
+    return;
+  qchar *path = myGlobsP->subBufP + kNameStart;
+  qlong skip = beginsWithDelim ? 1 : 0;
+  memmove(path + baselen, path + skip, ((size_t)(n - skip) + 1) * sizeof(qchar));
+  memcpy(path, myGlobsP->basePathP, (size_t)baselen * sizeof(qchar));
+#if MORAVEL_MAC
+  myGlobsP->subBufP[0] = (qchar)(baselen + n - skip);
+#endif
+}
+
+#if MORAVEL_UNICODE
+
+/* UTF-8 after a byte-order mark. A byte that does not start a valid sequence
+   becomes the character of its own value, so no byte is lost. */
+static qlong DecodeUtf8(const uint8_t *s, qlong n, qchar *out)
+{
+  qlong count = 0;
+  for (qlong i = 0; i < n;) {
+    uint8_t b = s[i];
+    qulong c = b;
+    int len = 1;
+    if (b >= 0xC2 && b <= 0xDF) {
+      len = 2;
+      c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3;
+      c = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4;
+      c = b & 0x07;
+    }
+    qbool ok = len > 1 && i + len <= n;
+    for (int k = 1; ok && k < len; k++) {
+      if ((s[i + k] & 0xC0) != 0x80) ok = 0;
+      c = (c << 6) | (s[i + k] & 0x3F);
+    }
+    if (ok && ((len == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
+               (len == 4 && (c < 0x10000 || c > 0x10FFFF))))
+      ok = 0;
+    if (!ok) {
+      c = b;
+      len = 1;
+    }
+    out[count++] = c;
+    i += len;
+  }
+  return count;
+}
+
+static qlong DecodeUtf32(const uint8_t *s, qlong n, qbool bigEndian, qchar *out)
+{
+  qlong units = n / 4;
+  for (qlong i = 0; i < units; i++) {
+    const uint8_t *u = s + 4 * i;
+    out[i] = bigEndian ? ((qulong)u[0] << 24 | (qulong)u[1] << 16 | (qulong)u[2] << 8 | u[3])
+                       : ((qulong)u[3] << 24 | (qulong)u[2] << 16 | (qulong)u[1] << 8 | u[0]);
+  }
+  return units;
+}
+
+/* UTF-16: the units are gathered in place in the raw block (each written at
+   or before the bytes it comes from), then converted. An odd last byte
+   becomes a unit of its own value, so it is kept rather than dropped. */
+static qlong DecodeUtf16(uint8_t *raw, qlong from, qlong n, qbool bigEndian, qchar *out)
+{
+  oschar *units = (oschar *)raw;
+  qlong count = 0;
+  for (qlong i = from; i + 1 < from + n; i += 2) {
+    uint8_t a = raw[i], b = raw[i + 1];
+    units[count++] = bigEndian ? (oschar)(a << 8 | b) : (oschar)(b << 8 | a);
+  }
+  if (n % 2) units[count++] = raw[from + n - 1];
+  units[count] = 0;
+  return CHRoscharToChar(units, out);
+}
+
+static qlong DecodeText(uint8_t *raw, qlong n, qchar *out)
+{
+  if (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF) return DecodeUtf8(raw + 3, n - 3, out);
+  if (n >= 4 && raw[0] == 0xFF && raw[1] == 0xFE && raw[2] == 0 && raw[3] == 0)
+    return DecodeUtf32(raw + 4, n - 4, 0, out);
+  if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) return DecodeUtf16(raw, 2, n - 2, 0, out);
+  if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF) return DecodeUtf16(raw, 2, n - 2, 1, out);
+  if (n >= 4 && raw[0] == 0 && raw[1] == 0 && raw[2] == 0xFE && raw[3] == 0xFF)
+    return DecodeUtf32(raw + 4, n - 4, 1, out);
+  CHRcopyAsciiDataToQchar(raw, n, out);
+  return n;
+}
+
+#endif
+
+qchar *FetchFile(qchar *path, qshort *result, qlong *readsize)
+{
+  qlong nbytes;
+  uint8_t *raw = PlatFetchFileBytes(path, result, &nbytes);
+  *readsize = 0;
+  if (!raw) return 0;
+#if MORAVEL_UNICODE
+  /* Every decoding yields at most one character per byte. */
+  qlong bytes;
+  qchar *text = QBytes((int64_t)nbytes + 1, &bytes) ? (qchar *)NewXPPointer(bytes) : 0;
+  if (!text) {
+    DisposeXPPointer(raw);
+    *result = kErrMemory;
+    return 0;
+  }
+  qlong count = DecodeText(raw, nbytes, text);
+  text[count] = 0;
+  DisposeXPPointer(raw);
+  *readsize = count;
+  return text;
+#else
+  *readsize = nbytes;
+  return (qchar *)raw;
+#endif
+}

@@ -1,0 +1,118 @@
+/* moravel.h: the state record and the routines of the entry and the engine. */
+#ifndef MORAVEL_MORAVEL_H
+#define MORAVEL_MORAVEL_H
+
+#include "../glue/callback.h"
+
+/* Readiness codes of the state record. */
+enum : qulong { kSigInit = 0x494E4954u, kSigCool = 0x434F4F4Cu, kSigErrr = 0x45525252u };
+
+/* Result codes. */
+enum { kErrNone = 0, kErrMemory = 2, kErrParams = 3, kErrOpen = 4, kErrRead = 5 };
+
+/* Package ids. */
+enum {
+  kCmdVersion = 1,
+  kCmdGetTagList = 2,
+  kCmdDoSubstitutions = 3,
+  kCmdMapKeywords = 4,
+  kCmdSetFilesDirectory = 5,
+  kCmdSetTags = 6
+};
+
+/* Default capacities in units; every build holds the same number of units. */
+enum {
+  kDefaultBufferUnits = 0x8000,
+  kDefaultBufOutUnits = 0x10000,
+  kDefaultTagBufUnits = 1024,
+  kDefaultSubBufUnits = 0x40000,
+  kDefaultKwdBufUnits = 10240,
+  kChunkUnits = 0x8000,
+  kKwdChunkBytes = 10240,
+  kBasePathUnits = 1026,
+  kMaxBasePath = 1024,
+  kMaxTagLen = 255,
+  kRootStringId = 30708
+};
+#define kChunkSize ((qlong)(kChunkUnits * QCHAR_SIZE))
+
+/* One row of the keyword map. */
+typedef struct {
+  qchar keyword[258];
+  qchar fieldName[258];
+} keywordMap;
+
+typedef struct {
+  qulong sig;
+  qlong bufferSize;
+  qlong bufOutSize;
+  qlong tagBufSize;
+  qlong subBufSize;
+  qlong kwdBufSize;
+  qchar *bufferP;
+  qchar *bufOutP;
+  qchar *tagBufP;
+  qchar *subBufP;
+  qchar *basePathP;
+  keywordMap *keywordArray;
+  qshort openTagSize;
+  qshort closeTagSize;
+  qshort mappingCount;
+  qchar openTag[256];
+  qchar closeTag[256];
+  qchar evalTag[10];
+  qchar methodTag[10];
+  qchar fieldTag[10];
+  qchar fileTag[10];
+  qchar taggedFileTag[14];
+  qchar taggedFieldTag[16];
+  qchar taggedMethodTag[16];
+  qbool forceEval;
+  qbool internStrip;
+  qbool senseBrackets;
+  qshort hashLnRef;
+  qshort hashS1Ref;
+  tCallback callback;
+} globals;
+
+/* Byte size of a count of units, refused (false) when it does not fit a
+   signed 32-bit byte count together with the buffer slack. */
+qbool QBytes(int64_t units, qlong *bytes);
+
+/* Buffers (growable work buffers). */
+qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSize,
+                         qlong chunkSize, qlong copyCount);
+qbool GrowUnits(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits,
+                int64_t copyUnits);
+
+/* Setup and query functions. */
+qshort DoSetTags(globals *myGlobsP, qshort paramCount, tCallback callback);
+qshort DoSetFilesDirectory(globals *myGlobsP, qshort paramCount, tCallback callback);
+qshort DoMapKeywordsToFields(globals *myGlobsP, qshort paramCount, tCallback callback);
+void DoVersion(tCallback callback);
+
+/* Catalogue answer for design information. */
+void doDesignInfo(void *designinfo, qshort cmdNumber, qlong rootID);
+
+/* Engine. */
+qshort ParseBuffer(globals *myGlobsP, qshort utfType, tCallback callback);
+qshort ParseTaggedData(globals *myGlobsP, tCallback callback);
+void TrimTagBuffer(globals *myGlobsP);
+qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP);
+qlong getCinstName(qchar *outstring, qlong maxOut, globals *myGlobsP);
+qbool verbMatch(const qchar *buf, const qchar *verb);
+qbool TagMatches(const qchar *text, const qchar *tag, qshort tagSize);
+/* Position of the next open tag at or after pos, or of the terminator. */
+qlong NextOpenTag(const globals *myGlobsP, qlong pos);
+/* Collects the text of the tag whose open tag stands at openPos into the tag
+   buffer; *closeAt is the close tag's position, or -1 when the text ends
+   first. Returns 2 when the tag buffer cannot grow. */
+qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt);
+/* Letters a to z as capitals, every other unit unchanged. */
+static inline qchar FoldAZ(qchar c) { return c >= 'a' && c <= 'z' ? (qchar)(c & ~0x20) : c; }
+qshort UTFencode(globals *myGlobsP, qshort type);
+void initKeyArray(void);
+void AdjustPath(globals *myGlobsP);
+qchar *FetchFile(qchar *path, qshort *result, qlong *readsize);
+
+#endif

@@ -1,0 +1,229 @@
+/* scanner.cpp: one pass over the tagged text, copying plain text and expanding tags. */
+#include <string.h>
+
+#include "../glue/kxpqutil.h"
+#include "../glue/omstring.h"
+#include "engine.h"
+
+qbool TagMatches(const qchar *text, const qchar *tag, qshort tagSize)
+{
+  if (tagSize <= 0 || text[0] != tag[0]) return 0;
+  for (qshort k = 0; k < tagSize; k++)
+    if (FoldAZ(text[k]) != tag[k]) return 0;
+  return 1;
+}
+
+/* First unit at or after p that is c or the terminator. */
+static const qchar *FindUnit(const qchar *p, qchar c)
+{
+#if MORAVEL_UNICODE
+  for (;;) {
+    if (p[0] == c || p[0] == 0) return p;
+    if (p[1] == c || p[1] == 0) return p + 1;
+    if (p[2] == c || p[2] == 0) return p + 2;
+    if (p[3] == c || p[3] == 0) return p + 3;
+    p += 4;
+  }
+#else
+  if (c == 0) return p + strlen((const char *)p);
+  const char *hit = strchr((const char *)p, c);
+  return hit ? (const qchar *)hit : p + strlen((const char *)p);
+#endif
+}
+
+void AppendOut(ScanState *st, const qchar *text, qlong k)
+{
+  globals *g = st->g;
+  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + k, st->outpos)) {
+    st->err = kErrMemory;
+    return;
+  }
+  memcpy(g->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
+  st->outpos += k;
+  g->bufOutP[st->outpos] = 0;
+}
+
+/* Appends a run of plain text. The output ends with the capacity that
+   appending the run one unit at a time would leave: whole chunks added until
+   the capacity exceeds what the text needs. */
+static void AppendPlain(ScanState *st, const qchar *text, qlong k)
+{
+  globals *g = st->g;
+  qlong needed;
+  if (!QBytes((int64_t)st->outpos + k, &needed)) {
+    st->err = kErrMemory;
+    return;
+  }
+  if (g->bufOutSize <= needed) {
+    int64_t chunks = ((int64_t)needed - g->bufOutSize) / kChunkSize + 1;
+    int64_t target = g->bufOutSize + chunks * kChunkSize;
+    if (target > (int64_t)INT32_MAX - QSLACK ||
+        !GrowBufferIfNeeded(&g->bufOutP, &g->bufOutSize, (qlong)target - kChunkSize, kChunkSize,
+                            st->outpos * QCHAR_SIZE)) {
+      st->err = kErrMemory;
+      return;
+    }
+  }
+  memcpy(g->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
+  st->outpos += k;
+  g->bufOutP[st->outpos] = 0;
+}
+
+qlong S1Length(globals *g, tCallback callback)
+{
+  qlong n = 0;
+  GetFldVal(g->hashS1Ref, fmtLength, 4, &n, callback);
+  return n < 0 ? 0 : n;
+}
+
+/* Appends the value of "#S1" through the value buffer. */
+static void AppendS1(ScanState *st)
+{
+  globals *g = st->g;
+  qlong n = S1Length(g, g->callback);
+  if (!GrowUnits(&g->subBufP, &g->subBufSize, n, 0)) {
+    st->err = kErrMemory;
+    return;
+  }
+  g->subBufP[0] = 0;
+  GetFldVal(g->hashS1Ref, fmtChar, n, g->subBufP, g->callback);
+  g->subBufP[n] = 0;
+  AppendOut(st, g->subBufP, OMstrlen(g->subBufP));
+}
+
+qbool SpliceBegin(ScanState *st, qlong k, qlong r)
+{
+  globals *g = st->g;
+  if (st->depth >= kMaxSpliceDepth) {
+    st->err = kErrMemory;
+    return 0;
+  }
+  if (!GrowUnits(&g->bufferP, &g->bufferSize, (int64_t)st->pos + r + k + 2, st->pos)) {
+    st->err = kErrMemory;
+    return 0;
+  }
+  return 1;
+}
+
+void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r)
+{
+  globals *g = st->g;
+  memmove(g->bufferP + st->pos + k, restP, (size_t)r * sizeof(qchar));
+  g->bufferP[st->pos + k + r] = 0;
+  st->inLen = st->pos + k + r;
+  st->restAfter[st->depth++] = r;
+}
+
+/* Leaves the spliced values that end before a tag beginning at st->pos. */
+static void LeaveFinishedSplices(ScanState *st)
+{
+  qlong after = st->inLen - st->pos;
+  while (st->depth > 0 && after <= st->restAfter[st->depth - 1]) st->depth--;
+}
+
+qlong NextOpenTag(const globals *myGlobsP, qlong pos)
+{
+  const qchar *text = myGlobsP->bufferP;
+  const qchar *p = text + pos;
+  for (;;) {
+    p = FindUnit(p, myGlobsP->openTag[0]);
+    if (*p == 0 || TagMatches(p, myGlobsP->openTag, myGlobsP->openTagSize)) return (qlong)(p - text);
+    p++;
+  }
+}
+
+/* Plain text up to the next open tag (or the end), copied in one run. */
+static void CopyPlainText(ScanState *st)
+{
+  qlong next = NextOpenTag(st->g, st->pos);
+  if (next > st->pos) AppendPlain(st, st->g->bufferP + st->pos, next - st->pos);
+  st->pos = next;
+}
+
+/* Makes room for one more unit at tagpos, growing by a chunk when full. */
+static qbool EnsureTagRoom(globals *myGlobsP, qlong tagpos)
+{
+  if ((int64_t)tagpos * QCHAR_SIZE < myGlobsP->tagBufSize) return 1;
+  return GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)tagpos + 10, tagpos);
+}
+
+qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt)
+{
+  const qchar *text = myGlobsP->bufferP;
+  qlong inpos = openPos + myGlobsP->openTagSize;
+  qlong tagpos = 0;
+  *closeAt = -1;
+  for (;;) {
+    qchar c = text[inpos];
+    if (c == 0) return kErrNone;
+    if (!EnsureTagRoom(myGlobsP, tagpos)) return kErrMemory;
+    if (c == myGlobsP->closeTag[0]) {
+      myGlobsP->tagBufP[tagpos] = 0;
+      if (TagMatches(text + inpos, myGlobsP->closeTag, myGlobsP->closeTagSize)) {
+        *closeAt = inpos;
+        return kErrNone;
+      }
+    }
+    myGlobsP->tagBufP[tagpos++] = c;
+    inpos++;
+  }
+}
+
+/* The input ended inside a tag: the open tag and all after it go out unchanged. */
+static void CopyUnclosedRest(ScanState *st)
+{
+  globals *g = st->g;
+  qlong r = st->inLen - st->pos;
+  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + r, st->outpos)) {
+    st->err = kErrMemory;
+    return;
+  }
+  memcpy(g->bufOutP + st->outpos, g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+  st->outpos += r;
+}
+
+static void ScanTags(ScanState *st)
+{
+  globals *g = st->g;
+  while (g->bufferP[st->pos] != 0 && st->err == kErrNone) {
+    CopyPlainText(st);
+    if (st->err || g->bufferP[st->pos] == 0) break;
+    qlong closeAt;
+    qshort growErr = CollectTagText(g, st->pos, &closeAt);
+    if (closeAt < 0) {
+      CopyUnclosedRest(st);
+      if (growErr) st->err = growErr;
+      break;
+    }
+    LeaveFinishedSplices(st);
+    st->pos = closeAt + g->closeTagSize;
+    TrimTagBuffer(g);
+    st->s1Result = 0;
+    DispatchTag(st);
+    if (st->s1Result && st->err == kErrNone) AppendS1(st);
+    st->s1Result = 0;
+  }
+}
+
+qshort ParseBuffer(globals *myGlobsP, qshort utfType, tCallback callback)
+{
+  qlong s1Size = S1Length(myGlobsP, callback);
+  qlong holdBytes;
+  if (!QBytes((int64_t)s1Size + 2, &holdBytes)) return kErrMemory;
+  qchar *s1HoldP = (qchar *)NewXPPointer(holdBytes);
+  if (!s1HoldP) return kErrMemory;
+  GetFldVal(myGlobsP->hashS1Ref, fmtChar, s1Size, s1HoldP, callback);
+  s1HoldP[s1Size] = 0;
+
+  ScanState st;
+  memset(&st, 0, sizeof st);
+  st.g = myGlobsP;
+  st.inLen = OMstrlen(myGlobsP->bufferP);
+  ScanTags(&st);
+  qshort err = st.err;
+  if (err == kErrNone && utfType > 0) err = UTFencode(myGlobsP, utfType);
+
+  SetFldVal(myGlobsP->hashS1Ref, fmtChar, s1HoldP, callback);
+  DisposeXPPointer(s1HoldP);
+  return err;
+}

@@ -1,0 +1,114 @@
+/* trim.cpp: cleans each tag text and resolves bracketed and instance references in it. */
+#include <string.h>
+
+#include "../glue/omstring.h"
+#include "moravel.h"
+
+enum { kFldNameUnits = 100, kValueUnits = 200, kInstNameUnits = 100 };
+
+static qbool IsBlank(qchar c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
+
+qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP)
+{
+  outstring[0] = 0;
+  GetNamedVal(0, instring, fmtChar, maxOut, outstring, myGlobsP->callback);
+  outstring[maxOut] = 0;
+  return OMstrlen(outstring);
+}
+
+qlong getCinstName(qchar *outstring, qlong maxOut, globals *myGlobsP)
+{
+  qchar notation[16];
+  CHRcopyAsciiStringToQchar("$cinst().$name", notation, 1);
+  return doEval(notation, outstring, maxOut, myGlobsP);
+}
+
+/* Removes surrounding blanks in place; returns the new length. */
+static qlong TrimBlanks(qchar *text)
+{
+  qlong len = OMstrlen(text);
+  qlong realStart = 0;
+  while (realStart < len && IsBlank(text[realStart])) realStart++;
+  while (len > realStart && IsBlank(text[len - 1])) text[--len] = 0;
+  if (realStart > 0) memmove(text, text + realStart, ((size_t)(len - realStart) + 1) * sizeof(qchar));
+  return len - realStart;
+}
+
+static qlong StripLinebreaks(qchar *text)
+{
+  qlong kept = 0;
+  for (qlong i = 0; text[i]; i++)
+    if (text[i] != 0x0A && text[i] != 0x0D) text[kept++] = text[i];
+  text[kept] = 0;
+  return kept;
+}
+
+/* The value of the name between text[from] and the closing bracket at
+   text[len - 1], or 0 when it has none. A name too long for fldName is
+   left unresolved rather than cut to a different name. */
+static qlong BracketValue(qchar *text, qlong from, qlong len, qchar *value, globals *myGlobsP)
+{
+  qchar fldName[kFldNameUnits];
+  qlong n = len - 1 - from;
+  if (n < 0 || n >= kFldNameUnits) return 0;
+  memcpy(fldName, text + from, (size_t)n * sizeof(qchar));
+  fldName[n] = 0;
+  return doEval(fldName, value, kValueUnits - 1, myGlobsP);
+}
+
+/* METHOD=[x] and TAGGEDMETHOD=[x] take the method's name from x. */
+static void ResolveMethodName(globals *myGlobsP, qchar *text, qlong len)
+{
+  qlong open;
+  if (text[0] == 'M')
+    open = 7;
+  else if (text[0] == 'T')
+    open = 13;
+  else
+    return;
+  if (len <= open || text[open] != '[' || text[len - 1] != ']') return;
+  qchar value[kValueUnits];
+  if (BracketValue(text, open + 1, len, value, myGlobsP) > 0) {
+    text[open] = 0;
+    OMstrcat(text, value);
+  }
+}
+
+/* Replaces "$cinst" of the first "$cinst." by the current instance's name. */
+static void ResolveCinst(globals *myGlobsP)
+{
+  qchar cInstStr[8];
+  CHRcopyAsciiStringToQchar("$cinst.", cInstStr, 1);
+  qchar *hit = OMstrstr(myGlobsP->tagBufP, cInstStr);
+  if (!hit) return;
+  qlong k = (qlong)(hit - myGlobsP->tagBufP);
+  qchar instName[kInstNameUnits];
+  qlong g = getCinstName(instName, kInstNameUnits - 1, myGlobsP);
+  if (g <= 0) return;
+  qlong len = OMstrlen(myGlobsP->tagBufP);
+  qlong newLen = len - 6 + g;
+  if (!GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1))
+    return;
+  qchar *text = myGlobsP->tagBufP;
+  memmove(text + k + g, text + k + 6, ((size_t)(len - k - 6) + 1) * sizeof(qchar));
+  memcpy(text + k, instName, (size_t)g * sizeof(qchar));
+}
+
+void TrimTagBuffer(globals *myGlobsP)
+{
+  qchar *text = myGlobsP->tagBufP;
+  qlong len = TrimBlanks(text);
+  if (myGlobsP->internStrip) len = StripLinebreaks(text);
+
+  qbool isMethod = OMstrncmp(text, myGlobsP->methodTag, 7) == 0 ||
+                   OMstrncmp(text, myGlobsP->taggedMethodTag, 13) == 0;
+  if (!isMethod) {
+    qchar value[kValueUnits];
+    if (len > 0 && text[0] == '[' && text[len - 1] == ']' &&
+        BracketValue(text, 1, len, value, myGlobsP) > 0)
+      OMstrcpy(text, value);
+    return;
+  }
+  ResolveMethodName(myGlobsP, text, len);
+  ResolveCinst(myGlobsP);
+}
