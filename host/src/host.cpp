@@ -264,6 +264,9 @@ struct Host::Impl final : calc::Context {
   int columnOf(const List& list, int fldref) {
     if (Var* ln = findVar(U"#LN"); ln && ln->ref == fldref) return kLineCountColumn;
     if (auto it = columnNames.find(fldref); it != columnNames.end()) return list.columnIndex(it->second);
+    // A column that shares its name with a variable was handed out as the
+    // variable's reference.
+    if (auto it = varNames.find(fldref); it != varNames.end()) return list.columnIndex(it->second);
     if (fldref >= kFldParam1 && fldref <= kFldParamLast) {
       Datum* d = resolve(fldref);
       const Value* v = d ? std::get_if<Value>(d) : nullptr;
