@@ -100,18 +100,22 @@ static void ResolveListVariable(OmListSpec *spec, tCallback callback)
     omnispbrec rec;
     memset(&rec, 0, sizeof rec);
     rec.ref = spec->listRef;
-    if (GetFldInfo(&rec, callback) == 1 && rec.name.length != 0)
+    if (GetFldInfo(&rec, callback) == 1 && rec.name.length != 0) {
       spec->listRef = GetFldRef(rec.name.chars, callback);
+      spec->listRefObtained = spec->listRef != 0;
+    }
     return;
   }
 #endif
   spec->listRef = GetFldRef(fi.name.chars, callback);
+  spec->listRefObtained = spec->listRef != 0;
 }
 
 void GetListRefs2(OmListSpec *spec, qshort listRef, tCallback callback)
 {
   spec->listRef = 0;
   spec->colCount = 0;
+  spec->listRefObtained = 0;
   qchar *def = (qchar *)NewXPPointer((kListDefUnits + 1) * QCHAR_SIZE);
   if (!def) return;
   if (listRef == 0) {

@@ -21,6 +21,8 @@ typedef struct {
   qshort listRef;
   qshort colCount;
   qshort fldRef[kMaxListCols];
+  /* listRef was obtained from the host by name and must be released too. */
+  qbool listRefObtained;
 } OmListSpec;
 
 void GetListRefs2(OmListSpec *spec, qshort listRef, tCallback callback);

@@ -196,18 +196,18 @@ static void RestoreFrame(globals *myGlobsP, const CallFrame *frame)
   myGlobsP->bufOutP = frame->bufOutP;
   myGlobsP->tagBufP = frame->tagBufP;
   myGlobsP->subBufP = frame->subBufP;
-  /* Between calls the raised sizes stay; inside an outer call the sizes
-     must describe the outer call's own buffers again. */
+  myGlobsP->callback = frame->callback;
+  /* Between calls the raised sizes and the last options stay; inside an
+     outer call they must be the outer call's own again. */
   if (nested) {
     myGlobsP->bufferSize = frame->bufferSize;
     myGlobsP->bufOutSize = frame->bufOutSize;
     myGlobsP->tagBufSize = frame->tagBufSize;
     myGlobsP->subBufSize = frame->subBufSize;
+    myGlobsP->forceEval = frame->forceEval;
+    myGlobsP->internStrip = frame->internStrip;
+    myGlobsP->senseBrackets = frame->senseBrackets;
   }
-  myGlobsP->forceEval = frame->forceEval;
-  myGlobsP->internStrip = frame->internStrip;
-  myGlobsP->senseBrackets = frame->senseBrackets;
-  myGlobsP->callback = frame->callback;
 }
 
 static qbool ObtainBuffer(qchar **bufP, qlong size)

@@ -48,6 +48,7 @@ static void ReleaseColumnRefs(const OmListSpec *spec, tCallback callback)
 {
   for (qshort i = 0; i < spec->colCount; i++)
     if (spec->fldRef[i]) PurgeFldRef(spec->fldRef[i], callback);
+  if (spec->listRefObtained) PurgeFldRef(spec->listRef, callback);
 }
 
 /* Reads one cell of at most 255 characters; false when it is empty. */

@@ -1,0 +1,93 @@
+// fixture.cpp: the plug-in test fixture.
+#include "fixture.h"
+
+#include <dlfcn.h>
+
+namespace moravel::test {
+
+std::string LibraryPath(Width width)
+{
+  return width == Width::Byte ? MORAVEL_LIB_BYTE : MORAVEL_LIB_UNICODE;
+}
+
+std::string WidthName(const ::testing::TestParamInfo<Width>& info)
+{
+  return info.param == Width::Byte ? "Byte" : "Unicode";
+}
+
+void PluginTest::SetUp()
+{
+  host = std::make_unique<Host>(LibraryPath(GetParam()), GetParam());
+  host->load();
+  host->setText(U"out", U"");
+}
+
+void PluginTest::TearDown()
+{
+  if (!host) return;
+  if (host->loaded()) host->unload();
+  if (host->hasTestHooks()) {
+    EXPECT_EQ(host->liveBlocks(), 0) << "blocks left after unload";
+  }
+  EXPECT_EQ(host->log().staleHandles, 0);
+  host.reset();
+}
+
+RecordInfo PluginTest::info() const
+{
+  using InfoFn = int (*)(const void*, long*, int);
+  void* lib = dlopen(LibraryPath(GetParam()).c_str(), RTLD_NOW | RTLD_NOLOAD);
+  auto fn = lib ? reinterpret_cast<InfoFn>(dlsym(lib, "MoravelTestRecordInfo")) : nullptr;
+  RecordInfo r;
+  if (fn && host->slot()) {
+    long v[16] = {};
+    fn(host->slot(), v, 16);
+    r = RecordInfo{static_cast<unsigned long>(v[0]), v[1], v[2], v[3], v[4], v[5], v[6], v[7],
+                   v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
+  }
+  if (lib) dlclose(lib);
+  return r;
+}
+
+int PluginTest::expand(const std::u32string& text, std::vector<Arg> options)
+{
+  std::vector<Arg> args{Arg::text(text), Arg::reference(U"out")};
+  for (auto& o : options) args.push_back(std::move(o));
+  return host->call(kDoSubstitutions, std::move(args)).code();
+}
+
+std::u32string PluginTest::expanded(const std::u32string& text, std::vector<Arg> options)
+{
+  int code = expand(text, std::move(options));
+  EXPECT_EQ(code, 0) << "expanding " << u8(text);
+  return out();
+}
+
+std::vector<std::u32string> PluginTest::tagList(const std::u32string& text, int* code)
+{
+  host->setList(U"tags", List{{U"tag"}, {}});
+  int c = host->call(kGetTagList, {Arg::text(text), Arg::reference(U"tags"), Arg::number(1)}).code();
+  if (code) *code = c;
+  std::vector<std::u32string> rows;
+  for (auto& row : host->list(U"tags")->rows) rows.push_back(row.empty() ? U"" : row[0].asText());
+  return rows;
+}
+
+int PluginTest::setTags(const std::u32string& open, const std::u32string& close)
+{
+  return host->call(kSetTags, {Arg::text(open), Arg::text(close)}).code();
+}
+
+int PluginTest::mapKeywords(std::vector<std::vector<std::u32string>> rows, std::vector<std::u32string> columns)
+{
+  List list{std::move(columns), {}};
+  for (auto& row : rows) {
+    std::vector<Value> cells;
+    for (auto& cell : row) cells.push_back(Value::text(cell));
+    list.rows.push_back(std::move(cells));
+  }
+  host->setList(U"map", std::move(list));
+  return host->call(kMapKeywordsToFields, {Arg::reference(U"map")}).code();
+}
+
+}  // namespace moravel::test

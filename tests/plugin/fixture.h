@@ -1,0 +1,58 @@
+// fixture.h: drives a test build of the plug-in, in each unit width, through the test host.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "moravel/host.h"
+#include "moravel/text.h"
+
+namespace moravel::test {
+
+// What the record looked like, read through the test build's inspector.
+struct RecordInfo {
+  unsigned long sig = 0;
+  long bufferSize = 0, bufOutSize = 0, tagBufSize = 0, subBufSize = 0, kwdBufSize = 0;
+  long openTagSize = 0, closeTagSize = 0, mappingCount = 0;
+  long forceEval = 0, internStrip = 0, senseBrackets = 0;
+  long hashLnRef = 0, hashS1Ref = 0;
+  long callBuffers = 0, hasCallback = 0;
+};
+
+constexpr unsigned long kSigCool = 0x434F4F4C, kSigErrr = 0x45525252;
+
+std::string LibraryPath(Width width);
+std::string WidthName(const ::testing::TestParamInfo<Width>& info);
+
+class PluginTest : public ::testing::TestWithParam<Width> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  bool unicode() const { return GetParam() == Width::Unicode; }
+  long unit() const { return unicode() ? 4 : 1; }
+  RecordInfo info() const;
+
+  // DoSubstitutions of `text` into the variable "out", with the options as
+  // further parameters (utfType, forceEval, stripAllLinebreaks, senseBrackets).
+  int expand(const std::u32string& text, std::vector<Arg> options = {});
+  std::u32string out() const { return host->text(U"out"); }
+  // Expands and returns the text; fails the test when the result is not 0.
+  std::u32string expanded(const std::u32string& text, std::vector<Arg> options = {});
+  // GetTagList of `text` into the list "tags"; the rows' first column.
+  std::vector<std::u32string> tagList(const std::u32string& text, int* code = nullptr);
+  int setTags(const std::u32string& open, const std::u32string& close);
+  int mapKeywords(std::vector<std::vector<std::u32string>> rows,
+                  std::vector<std::u32string> columns = {U"keyword", U"field"});
+
+  std::unique_ptr<Host> host;
+};
+
+#define MORAVEL_BOTH_WIDTHS(Suite)                                                              \
+  INSTANTIATE_TEST_SUITE_P(Widths, Suite, ::testing::Values(Width::Byte, Width::Unicode), \
+                           ::moravel::test::WidthName)
+
+}  // namespace moravel::test
