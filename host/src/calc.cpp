@@ -22,6 +22,7 @@ struct Node {
   std::u32string text;  // string literal or variable name
   char32_t op = 0;      // Binary: '+', '-', '*', '/', '=', '#' (<>), '<', '>', 'l' (<=), 'g' (>=)
   Builtin builtin = Builtin::Con;
+  bool grouped = false;  // written in parentheses
   int packageId = 0;
   std::vector<std::unique_ptr<Node>> kids;
 };
@@ -171,6 +172,7 @@ class Parser {
       ++i_;
       auto n = comparison();
       if (!accept(U")")) fail("')' expected");
+      n->grouped = true;
       return n;
     }
     if (isNameStart(c)) {
@@ -275,7 +277,7 @@ Value evalCall(const Node& n, Context& ctx) {
     std::vector<PluginArg> args;
     for (const auto& k : n.kids) {
       PluginArg a;
-      if (k->kind == Node::Kind::Variable) {
+      if (k->kind == Node::Kind::Variable && !k->grouped) {
         if (!ctx.hasVariable(k->text)) throw Error("unknown variable " + encodeUtf8(k->text), k->position);
         a.byReference = true;
         a.variable = k->text;

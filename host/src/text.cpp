@@ -58,13 +58,8 @@ std::optional<double> parseNumber(std::u32string_view text) {
   if (res.ec == std::errc::result_out_of_range) {
     // Too large or too small for a double: saturate like strtod does.
     bool negative = ascii[0] == '-';
-    bool tiny = false;
-    for (char c : ascii) {
-      if (c == 'e' || c == 'E') {
-        tiny = ascii.find('-', static_cast<std::size_t>(&c - ascii.data())) != std::string::npos;
-        break;
-      }
-    }
+    std::size_t e = ascii.find_first_of("eE");
+    bool tiny = e != std::string::npos && ascii.find('-', e) != std::string::npos;
     v = tiny ? 0.0 : HUGE_VAL;
     return negative ? -v : v;
   }

@@ -29,7 +29,7 @@
 //   GetTagList, DoSubstitutions, MapKeywordsToFields, SetFilesDirectory,
 //   SetTags) and gives its return value. An argument that is a bare variable
 //   name is passed by reference, so the function can write to it; every
-//   other argument is passed by value.
+//   other argument, a name in parentheses included, is passed by value.
 // - An unknown variable, a list used as a value, or a failed plug-in call is
 //   an error. A text that does not parse, or whose evaluation fails, produces
 //   no value.
