@@ -58,7 +58,7 @@ static void AppendPlain(ScanState *st, const qchar *text, qlong k)
     int64_t chunks = ((int64_t)needed - g->bufOutSize) / kChunkSize + 1;
     int64_t target = g->bufOutSize + chunks * kChunkSize;
     if (target > (int64_t)INT32_MAX - QSLACK ||
-        !GrowBufferIfNeeded(&g->bufOutP, &g->bufOutSize, (qlong)target - kChunkSize, kChunkSize,
+        !GrowBufferIfNeeded(&g->bufOutP, &g->bufOutSize, (qlong)target, kChunkSize,
                             st->outpos * QCHAR_SIZE)) {
       st->err = kErrMemory;
       return;
