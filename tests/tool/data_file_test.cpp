@@ -1,0 +1,109 @@
+// The tool's data file: accepted shapes, and errors that name the place.
+#include <gtest/gtest.h>
+
+#include "data_file.h"
+#include "moravel/text.h"
+
+using namespace moravel;
+using moravel::tool::DataError;
+using moravel::tool::parseDataSet;
+
+namespace {
+
+std::string errorOf(const std::string& json, bool oneByte = false) {
+  try {
+    parseDataSet(json, "data.json", oneByte);
+  } catch (const DataError& e) {
+    return e.what();
+  }
+  return "<accepted>";
+}
+
+TEST(DataFile, EveryKeyIsOptional) {
+  auto d = parseDataSet("{}", "data.json", false);
+  EXPECT_TRUE(d.variables.empty());
+  EXPECT_TRUE(d.lists.empty());
+  EXPECT_FALSE(d.keywordMap.has_value());
+  EXPECT_TRUE(d.methods.empty());
+  EXPECT_FALSE(d.instance.has_value());
+}
+
+TEST(DataFile, AllKeys) {
+  auto d = parseDataSet(R"j({
+    "variables": {"lName": "Ann", "n": 2.5, "caf\u00e9": "\u20ac"},
+    "lists": {"people": {"columns": ["name", "age"], "rows": [["Ann", 30], ["Bob"]]}},
+    "keywordMap": [["NAME", "lName"]],
+    "methods": {"$one": "1+1", "$two": ["1", "con('a','b')"]},
+    "instance": "wMain"
+  })j", "data.json", false);
+  ASSERT_EQ(d.variables.size(), 3u);
+  bool sawText = false, sawNumber = false, sawUnicode = false;
+  for (const auto& [name, v] : d.variables) {
+    if (name == U"lName") sawText = v == Value::text(U"Ann");
+    if (name == U"n") sawNumber = v == Value::number(2.5);
+    if (name == U"caf\u00e9") sawUnicode = v == Value::text(U"\u20ac");
+  }
+  EXPECT_TRUE(sawText && sawNumber && sawUnicode);
+  ASSERT_EQ(d.lists.size(), 1u);
+  const List& l = d.lists[0].second;
+  EXPECT_EQ(l.columns, (std::vector<std::u32string>{U"name", U"age"}));
+  ASSERT_EQ(l.rows.size(), 2u);
+  EXPECT_EQ(l.cell(1, 1), Value::number(30));
+  EXPECT_EQ(l.cell(2, 1), Value());
+  ASSERT_TRUE(d.keywordMap);
+  EXPECT_EQ((*d.keywordMap)[0], std::make_pair(std::u32string(U"NAME"), std::u32string(U"lName")));
+  ASSERT_EQ(d.methods.size(), 2u);
+  EXPECT_EQ(d.methods[1].second.size(), 2u);
+  EXPECT_EQ(*d.instance, U"wMain");
+}
+
+TEST(DataFile, ErrorsNameThePlace) {
+  EXPECT_EQ(errorOf(R"j({"variables": {"lName": true}})j"), "data.json: variables.lName: expected text or number");
+  EXPECT_EQ(errorOf(R"j({"variables": {"lName": null}})j"), "data.json: variables.lName: expected text or number");
+  EXPECT_EQ(errorOf(R"j({"variables": []})j"), "data.json: variables: expected an object");
+  EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a"], "rows": [["x", "y"]]}}})j"),
+            "data.json: lists.l.rows[0]: more cells than columns");
+  EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a", 3]}}})j"), "data.json: lists.l.columns[1]: expected text");
+  EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a,b"]}}})j"),
+            "data.json: lists.l.columns[0]: a column name cannot contain ','");
+  EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a"], "rows": [[{}]]}}})j"),
+            "data.json: lists.l.rows[0][0]: expected text or number");
+  EXPECT_EQ(errorOf(R"j({"lists": {"l": {"cols": []}}})j"),
+            "data.json: lists.l: unknown key 'cols' (expected columns or rows)");
+  EXPECT_EQ(errorOf(R"j({"keywordMap": [["A", "b"], ["C"]]})j"), "data.json: keywordMap[1]: expected [keyword, fieldName]");
+  EXPECT_EQ(errorOf(R"j({"keywordMap": [["A", 1]]})j"), "data.json: keywordMap[0][1]: expected text");
+  EXPECT_EQ(errorOf(R"j({"keywordMap": {"A": "b"}})j"),
+            "data.json: keywordMap: expected an array of [keyword, fieldName] pairs");
+  EXPECT_EQ(errorOf(R"j({"methods": {"$m": 3}})j"), "data.json: methods.$m: expected a calculation or an array of calculations");
+  EXPECT_EQ(errorOf(R"j({"methods": {"$m": ["1", 2]}})j"), "data.json: methods.$m[1]: expected text");
+  EXPECT_EQ(errorOf(R"j({"instance": 1})j"), "data.json: instance: expected text");
+  EXPECT_EQ(errorOf(R"j({"varaibles": {}})j"),
+            "data.json: unknown key 'varaibles' (expected variables, lists, keywordMap, methods or instance)");
+  EXPECT_EQ(errorOf("[1, 2]"), "data.json: expected a JSON object at the top level");
+}
+
+TEST(DataFile, InvalidJsonSaysWhere) {
+  std::string e = errorOf("{\n  \"variables\": {\n    \"a\": 1,\n  }\n}");
+  EXPECT_EQ(e.rfind("data.json: not valid JSON: ", 0), 0u) << e;
+  EXPECT_NE(e.find("line 4"), std::string::npos) << e;
+  EXPECT_EQ(errorOf("").rfind("data.json: not valid JSON", 0), 0u);
+}
+
+TEST(DataFile, OneByteBuildTakesOnlyLatin1) {
+  EXPECT_EQ(errorOf(R"j({"variables": {"e": "\u20ac"}})j", true),
+            "data.json: variables.e: character above U+00FF cannot reach the 8-bit build");
+  EXPECT_EQ(errorOf(R"j({"variables": {"e": "caf\u00e9"}})j", true), "<accepted>");
+  EXPECT_EQ(errorOf(R"j({"methods": {"\u20ac": "1"}})j", true),
+            "data.json: methods.\xE2\x82\xAC: character above U+00FF cannot reach the 8-bit build");
+}
+
+TEST(DataFile, UnreadableFile) {
+  try {
+    tool::loadDataSet("/nonexistent/data.json", false);
+    FAIL() << "accepted";
+  } catch (const DataError& e) {
+    EXPECT_EQ(std::string(e.what()), "/nonexistent/data.json: cannot be read");
+  }
+}
+
+}  // namespace
