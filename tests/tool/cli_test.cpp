@@ -270,3 +270,18 @@ TEST_F(Tool, PluginLocation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Tool, TheLetterExampleGivesItsExpectedOutput) {
+  fs::path ex = fs::path(MORAVEL_SOURCE_DIR) / "examples" / "letter";
+  Outcome r = run({"expand", (ex / "template.html").string(), "--data", (ex / "data.json").string(),
+                   "--files-dir", ex.string() + "/", "--utf", "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, slurp(ex / "expected.html"));
+  Outcome tags = run({"tags", (ex / "template.html").string()});
+  EXPECT_EQ(tags.status, 0) << tags.err;
+  EXPECT_EQ(nlohmann::json::parse(tags.out).size(), 9u);
+}
+
+}  // namespace
