@@ -1,0 +1,501 @@
+// moravel_bench: the shipped plug-in libraries, both unit widths, driven
+// through the test host on generated workloads at three sizes, measured in
+// the same run as memcpy of the same bytes and as two established template
+// engines rendering the same page. Prints one table at the end.
+#include <benchmark/benchmark.h>
+#include <ctemplate/template.h>
+#include <kainjow/mustache.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "moravel/host.h"
+#include "moravel/text.h"
+
+using moravel::Arg;
+using moravel::Host;
+using moravel::Width;
+
+namespace {
+
+constexpr int kScales[] = {1, 4, 16};
+constexpr int kFieldCount = 1000;  // distinct field names in W2 and W4
+
+// ---- generated text -------------------------------------------------------
+
+// A small deterministic generator, so every run measures the same texts.
+struct Lcg {
+  std::uint64_t s;
+  explicit Lcg(std::uint64_t seed) : s(seed) {}
+  std::uint32_t next() {
+    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(s >> 33);
+  }
+  std::uint32_t below(std::uint32_t n) { return next() % n; }
+};
+
+// Prose-like plain text: letters, spaces, punctuation; never '<', '{' or '}'.
+void appendPlain(std::string& out, Lcg& r, std::size_t n) {
+  static const char kChars[] = "etaoinshrdlucmfwypvbgkjqxz etaoinshr ETAOIN .,;:!?-'()0123456789\n";
+  for (std::size_t i = 0; i < n; ++i) out.push_back(kChars[r.below(sizeof kChars - 1)]);
+}
+
+// Built by appending: GCC 12 warns falsely about "literal" + std::string&&.
+std::string prefixed(const char* prefix, int i) {
+  std::string s(prefix);
+  s += std::to_string(i);
+  return s;
+}
+
+std::string fieldName(int i) { return prefixed("f", i); }
+
+std::string fieldValue(int i) {
+  Lcg r(1000 + i);
+  std::string v;
+  appendPlain(v, r, 10 + static_cast<std::size_t>(i * 7) % 41);  // 10 to 50 characters
+  std::replace(v.begin(), v.end(), '\n', ' ');
+  return v;
+}
+
+// W1: plain text without tags, 1 MiB a scale step.
+std::string makePlain(int scale) {
+  Lcg r(1);
+  std::string s;
+  appendPlain(s, r, static_cast<std::size_t>(scale) << 20);
+  return s;
+}
+
+// W2: a page with a field every ~100 characters, 6,250 fields a scale step.
+// The marker builds the same page for each engine.
+std::string makePage(int scale, const std::function<std::string(const std::string&)>& marker) {
+  Lcg r(2);
+  std::string s;
+  int tags = 6250 * scale;
+  for (int t = 0; t < tags; ++t) {
+    appendPlain(s, r, 60 + r.below(81));
+    s += marker(fieldName(static_cast<int>(r.below(kFieldCount))));
+  }
+  appendPlain(s, r, 50);
+  return s;
+}
+
+std::string moravelMarker(const std::string& name) { return "<FIELD>" + name + "</FIELD>"; }
+std::string ctemplateMarker(const std::string& name) { return "{{" + name + "}}"; }
+std::string mustacheMarker(const std::string& name) { return "{{{" + name + "}}}"; }
+
+// W3: 1 MiB a scale step, 30% of the characters 160 to 255.
+std::string makeLatin1(int scale) {
+  Lcg r(3);
+  std::string s;
+  std::size_t n = static_cast<std::size_t>(scale) << 20;
+  s.reserve(n);
+  while (s.size() < n) {
+    if (r.below(10) < 3)
+      s.push_back(static_cast<char>(160 + r.below(96)));
+    else
+      appendPlain(s, r, 1);
+  }
+  return s;
+}
+
+// W4: 625 TAGGEDFIELD= splices a scale step; each spliced value holds a
+// further field tag.
+std::string makeTagged(int scale) {
+  Lcg r(4);
+  std::string s;
+  int splices = 625 * scale;
+  for (int t = 0; t < splices; ++t) {
+    appendPlain(s, r, 20 + r.below(41));
+    s += "<FIELD>TAGGEDFIELD=";
+    s += prefixed("t", static_cast<int>(r.below(100)));
+    s += "</FIELD>";
+  }
+  return s;
+}
+
+std::string taggedValue(int i) { return "Dear <FIELD>" + fieldName(i * 7 % kFieldCount) + "</FIELD>, "; }
+
+// W6: a 1 MiB file included 2 times a scale step, between runs of text.
+constexpr std::size_t kFileBytes = 1 << 20;
+std::string makeIncludes(int scale) {
+  Lcg r(6);
+  std::string s;
+  for (int t = 0; t < 2 * scale; ++t) {
+    appendPlain(s, r, 100);
+    s += "<FIELD>FILE=include.txt</FIELD>";
+  }
+  appendPlain(s, r, 100);
+  return s;
+}
+
+// ---- the plug-in through the host ----------------------------------------
+
+struct Rig {
+  Width width;
+  std::unique_ptr<Host> host;
+  std::filesystem::path dir;
+};
+
+Rig& rig(Width w) {
+  static std::map<Width, Rig> rigs;
+  auto it = rigs.find(w);
+  if (it != rigs.end()) return it->second;
+  Rig& g = rigs[w];
+  g.width = w;
+  g.host = std::make_unique<Host>(w == Width::Byte ? MORAVEL_LIB_BYTE : MORAVEL_LIB_UNICODE, w);
+  g.host->load();
+  g.host->setText(U"out", U"");
+  g.host->setText(U"tpl", U"");
+  for (int i = 0; i < kFieldCount; ++i) g.host->setText(moravel::fromLatin1(fieldName(i)), moravel::fromLatin1(fieldValue(i)));
+  for (int i = 0; i < 100; ++i)
+    g.host->setText(moravel::fromLatin1(prefixed("t", i)), moravel::fromLatin1(taggedValue(i)));
+  g.dir = std::filesystem::temp_directory_path() / prefixed("moravel_bench_", static_cast<int>(::getpid()));
+  std::filesystem::create_directories(g.dir);
+  {
+    Lcg r(60);
+    std::string file;
+    appendPlain(file, r, kFileBytes);
+    std::ofstream(g.dir / "include.txt", std::ios::binary) << file;
+  }
+  auto code = g.host->call(moravel::kSetFilesDirectory, {Arg::text(moravel::fromLatin1(g.dir.string() + "/"))}).code();
+  if (code != 0) throw std::runtime_error("SetFilesDirectory failed");
+  return g;
+}
+
+void cleanupRigs() {
+  for (Width w : {Width::Byte, Width::Unicode}) std::filesystem::remove_all(rig(w).dir);
+}
+
+int expand(Rig& g, int utfType) {
+  std::vector<Arg> args{Arg::reference(U"tpl"), Arg::reference(U"out")};
+  if (utfType > 0) args.push_back(Arg::number(utfType));
+  return g.host->call(moravel::kDoSubstitutions, std::move(args)).code();
+}
+
+int tagList(Rig& g) {
+  return g.host->call(moravel::kGetTagList, {Arg::reference(U"tpl"), Arg::reference(U"tags"), Arg::number(1)}).code();
+}
+
+const char* widthName(Width w) { return w == Width::Byte ? "8" : "U"; }
+std::size_t unitBytes(Width w) { return w == Width::Byte ? 1 : 4; }
+
+// ---- results --------------------------------------------------------------
+
+struct Result {
+  double seconds = 0;  // per call
+};
+std::map<std::string, Result> gResults;          // by benchmark name
+std::map<std::string, std::size_t> gTextUnits;   // template length by workload/width/scale
+std::map<std::string, double> gPeakRatio;        // peak memory of one call / text bytes
+
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Iteration) continue;
+      std::string name = r.benchmark_name();
+      name = name.substr(0, name.find("/min_time"));
+      gResults[name].seconds =
+          r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+std::string key(const std::string& w, Width width, int scale) {
+  return w + "/" + widthName(width) + "/" + std::to_string(scale) + "x";
+}
+
+// Peak resident memory one call adds, through the kernel's high-water mark.
+std::optional<long> statusKb(const char* field) {
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  while (std::getline(f, line))
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  return std::nullopt;
+}
+
+std::optional<double> peakOfOneCall(const std::function<void()>& call) {
+  std::ofstream reset("/proc/self/clear_refs");
+  if (!reset) return std::nullopt;
+  reset << "5";
+  reset.close();
+  auto before = statusKb("VmRSS:");
+  call();
+  auto peak = statusKb("VmHWM:");
+  if (!before || !peak) return std::nullopt;
+  return static_cast<double>(*peak - *before) * 1024.0;
+}
+
+// ---- registration ---------------------------------------------------------
+
+// A workload that expands a template through DoSubstitutions.
+void registerExpand(const std::string& name, Width w, int scale, std::function<std::string(int)> make,
+                    int utfType, std::size_t extraUnits = 0) {
+  std::string k = key(name, w, scale);
+  benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
+    Rig& g = rig(w);
+    std::u32string text = moravel::fromLatin1(make(scale));
+    std::size_t units = text.size() + extraUnits;
+    g.host->setText(U"tpl", std::move(text));
+    g.host->setText(U"out", U"");
+    gTextUnits[k] = units;
+    for (auto _ : state) {
+      if (expand(g, utfType) != 0) {
+        state.SkipWithError("DoSubstitutions failed");
+        break;
+      }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * units * unitBytes(w)));
+    g.host->setText(U"out", U"");
+    if (scale == 16) {
+      auto peak = peakOfOneCall([&] { expand(g, utfType); });
+      if (peak) gPeakRatio[k] = *peak / static_cast<double>(units * unitBytes(w));
+      g.host->setText(U"out", U"");
+    }
+    g.host->setText(U"tpl", U"");
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+}
+
+void registerTagList(Width w, int scale) {
+  std::string k = key("W5", w, scale);
+  benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
+    Rig& g = rig(w);
+    std::u32string text = moravel::fromLatin1(makePage(scale, moravelMarker));
+    std::size_t units = text.size();
+    g.host->setText(U"tpl", std::move(text));
+    gTextUnits[k] = units;
+    for (auto _ : state) {
+      state.PauseTiming();
+      g.host->setList(U"tags", moravel::List{{U"tag"}, {}});
+      state.ResumeTiming();
+      if (tagList(g) != 0) {
+        state.SkipWithError("GetTagList failed");
+        break;
+      }
+    }
+    if (g.host->list(U"tags")->rows.size() != static_cast<std::size_t>(6250 * scale))
+      state.SkipWithError("GetTagList listed the wrong number of tags");
+    if (scale == 16) {
+      g.host->setList(U"tags", moravel::List{{U"tag"}, {}});
+      auto peak = peakOfOneCall([&] { tagList(g); });
+      if (peak) gPeakRatio[k] = *peak / static_cast<double>(units * unitBytes(w));
+    }
+    g.host->setList(U"tags", moravel::List{{U"tag"}, {}});
+    g.host->setText(U"tpl", U"");
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+}
+
+void registerMemcpy(Width w, int scale) {
+  std::string k = key("memcpy", w, scale);
+  benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
+    std::size_t bytes = (static_cast<std::size_t>(scale) << 20) * unitBytes(w);
+    std::vector<char> src(bytes, 'a'), dst(bytes, 0);
+    for (auto _ : state) {
+      std::memcpy(dst.data(), src.data(), bytes);
+      benchmark::DoNotOptimize(dst.data());
+      benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+}
+
+// The dictionary of W2's values, for each peer.
+const ctemplate::TemplateDictionary& ctemplateDict() {
+  static ctemplate::TemplateDictionary* d = [] {
+    auto* dict = new ctemplate::TemplateDictionary("bench");
+    for (int i = 0; i < kFieldCount; ++i) dict->SetValue(fieldName(i), fieldValue(i));
+    return dict;
+  }();
+  return *d;
+}
+
+const kainjow::mustache::data& mustacheData() {
+  static kainjow::mustache::data* d = [] {
+    auto* data = new kainjow::mustache::data;
+    for (int i = 0; i < kFieldCount; ++i) data->set(fieldName(i), fieldValue(i));
+    return data;
+  }();
+  return *d;
+}
+
+std::string renderCtemplate(const std::string& text) {
+  std::unique_ptr<ctemplate::Template> t(ctemplate::Template::StringToTemplate(text, ctemplate::DO_NOT_STRIP));
+  std::string out;
+  if (!t || !t->Expand(&out, &ctemplateDict())) throw std::runtime_error("ctemplate failed");
+  return out;
+}
+
+std::string renderMustache(const std::string& text) {
+  kainjow::mustache::mustache t(text);
+  if (!t.is_valid()) throw std::runtime_error("mustache: " + t.error_message());
+  return t.render(mustacheData());
+}
+
+void registerPeers(int scale) {
+  benchmark::RegisterBenchmark((prefixed("ctemplate-cold/", scale) + "x").c_str(), [=](benchmark::State& state) {
+    std::string text = makePage(scale, ctemplateMarker);
+    for (auto _ : state) benchmark::DoNotOptimize(renderCtemplate(text));
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+  benchmark::RegisterBenchmark((prefixed("ctemplate-warm/", scale) + "x").c_str(), [=](benchmark::State& state) {
+    std::string text = makePage(scale, ctemplateMarker);
+    std::unique_ptr<ctemplate::Template> t(ctemplate::Template::StringToTemplate(text, ctemplate::DO_NOT_STRIP));
+    for (auto _ : state) {
+      std::string out;
+      t->Expand(&out, &ctemplateDict());
+      benchmark::DoNotOptimize(out);
+    }
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+  benchmark::RegisterBenchmark((prefixed("mustache-cold/", scale) + "x").c_str(), [=](benchmark::State& state) {
+    std::string text = makePage(scale, mustacheMarker);
+    for (auto _ : state) benchmark::DoNotOptimize(renderMustache(text));
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+  benchmark::RegisterBenchmark((prefixed("mustache-warm/", scale) + "x").c_str(), [=](benchmark::State& state) {
+    std::string text = makePage(scale, mustacheMarker);
+    kainjow::mustache::mustache t(text);
+    for (auto _ : state) benchmark::DoNotOptimize(t.render(mustacheData()));
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+}
+
+// Before anything is timed: the plug-in and both peers must produce the very
+// same page, and the other workloads must expand as expected.
+void checkOutputs() {
+  std::string page = makePage(1, moravelMarker);
+  std::string ct = renderCtemplate(makePage(1, ctemplateMarker));
+  std::string mu = renderMustache(makePage(1, mustacheMarker));
+  if (ct != mu) throw std::runtime_error("the two peers disagree on W2");
+  for (Width w : {Width::Byte, Width::Unicode}) {
+    Rig& g = rig(w);
+    g.host->setText(U"tpl", moravel::fromLatin1(page));
+    if (expand(g, 0) != 0 || moravel::toLatin1(g.host->text(U"out")) != ct)
+      throw std::runtime_error(std::string("W2 output differs from the peers' in width ") + widthName(w));
+    g.host->setText(U"tpl", moravel::fromLatin1(makeTagged(1)));
+    if (expand(g, 0) != 0 || g.host->text(U"out").find(U"<FIELD>") != std::u32string::npos)
+      throw std::runtime_error("W4 left tags unexpanded");
+    g.host->setText(U"tpl", moravel::fromLatin1(makeIncludes(1)));
+    if (expand(g, 0) != 0 || g.host->text(U"out").size() < 2 * kFileBytes)
+      throw std::runtime_error("W6 did not include its files");
+    g.host->setText(U"tpl", moravel::fromLatin1(makeLatin1(1)));
+    if (expand(g, 2) != 0 || g.host->text(U"out").find(U"&#") == std::u32string::npos)
+      throw std::runtime_error("W3 was not encoded");
+    g.host->setText(U"tpl", U"");
+    g.host->setText(U"out", U"");
+  }
+}
+
+// ---- the table ------------------------------------------------------------
+
+double secondsOf(const std::string& k) {
+  auto it = gResults.find(k);
+  return it == gResults.end() ? 0 : it->second.seconds;
+}
+
+std::string fmt(const char* f, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, f, v);
+  return buf;
+}
+
+std::string cell(double v, const char* f) { return v > 0 ? fmt(f, v) : "-"; }
+
+void printTable() {
+  struct Row {
+    std::string workload, label;
+  };
+  const std::vector<Row> rows = {
+      {"W1", "W1 plain text"},          {"W2", "W2 page, field/100 ch"},
+      {"W3a", "W3 30% >=160, utfType 1"}, {"W3b", "W3 30% >=160, utfType 2"},
+      {"W3c", "W3 30% >=160, utfType 3"}, {"W4", "W4 TAGGEDFIELD= splices"},
+      {"W5", "W5 GetTagList of W2"},    {"W6", "W6 FILE= of 1 MiB"},
+  };
+  std::printf("\n%-26s %-2s %9s %9s %9s %9s %6s %6s %9s  %s\n", "workload", "w", "1x ms", "4x ms", "16x ms",
+              "MB/s 16x", "4x/1x", "16x/1x", "peak/txt", "at 16x, same run");
+  for (const Row& r : rows) {
+    for (Width w : {Width::Byte, Width::Unicode}) {
+      double t1 = secondsOf(key(r.workload, w, 1)), t4 = secondsOf(key(r.workload, w, 4)),
+             t16 = secondsOf(key(r.workload, w, 16));
+      double bytes16 = static_cast<double>(gTextUnits[key(r.workload, w, 16)] * unitBytes(w));
+      std::string note;
+      if (r.workload == "W1") {
+        double m = secondsOf(key("memcpy", w, 16));
+        note = "memcpy of the same bytes " + cell(m * 1e3, "%.2f") + " ms; ratio " + cell(m > 0 ? t16 / m : 0, "%.2fx");
+      } else if (r.workload == "W2") {
+        for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"}) {
+          double s = secondsOf(std::string(p) + "/16x");
+          note += std::string(p) + " " + cell(t16 > 0 ? s / t16 : 0, "%.2fx") + "  ";
+        }
+      }
+      auto pk = gPeakRatio.find(key(r.workload, w, 16));
+      std::printf("%-26s %-2s %9s %9s %9s %9s %6s %6s %9s  %s\n", r.label.c_str(), widthName(w),
+                  cell(t1 * 1e3, "%.2f").c_str(), cell(t4 * 1e3, "%.2f").c_str(), cell(t16 * 1e3, "%.2f").c_str(),
+                  cell(t16 > 0 ? bytes16 / t16 / 1e6 : 0, "%.0f").c_str(), cell(t1 > 0 ? t4 / t1 : 0, "%.2f").c_str(),
+                  cell(t1 > 0 ? t16 / t1 : 0, "%.2f").c_str(),
+                  pk == gPeakRatio.end() ? "-" : fmt("%.2f", pk->second).c_str(), note.c_str());
+    }
+  }
+  std::printf("\n%-26s %9s %9s %9s %6s %6s\n", "peer rendering W2 (8-bit)", "1x ms", "4x ms", "16x ms", "4x/1x",
+              "16x/1x");
+  for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"}) {
+    double t1 = secondsOf(std::string(p) + "/1x"), t4 = secondsOf(std::string(p) + "/4x"),
+           t16 = secondsOf(std::string(p) + "/16x");
+    std::printf("%-26s %9s %9s %9s %6s %6s\n", p, cell(t1 * 1e3, "%.2f").c_str(), cell(t4 * 1e3, "%.2f").c_str(),
+                cell(t16 * 1e3, "%.2f").c_str(), cell(t1 > 0 ? t4 / t1 : 0, "%.2f").c_str(),
+                cell(t1 > 0 ? t16 / t1 : 0, "%.2f").c_str());
+  }
+  std::printf("%-26s %9s %9s %9s\n", "memcpy 8-bit bytes", cell(secondsOf(key("memcpy", Width::Byte, 1)) * 1e3, "%.3f").c_str(),
+              cell(secondsOf(key("memcpy", Width::Byte, 4)) * 1e3, "%.3f").c_str(),
+              cell(secondsOf(key("memcpy", Width::Byte, 16)) * 1e3, "%.3f").c_str());
+  std::printf("%-26s %9s %9s %9s\n", "memcpy Unicode bytes", cell(secondsOf(key("memcpy", Width::Unicode, 1)) * 1e3, "%.3f").c_str(),
+              cell(secondsOf(key("memcpy", Width::Unicode, 4)) * 1e3, "%.3f").c_str(),
+              cell(secondsOf(key("memcpy", Width::Unicode, 16)) * 1e3, "%.3f").c_str());
+  std::printf(
+      "\nTimes are per call (wall clock). MB/s counts the template in the plug-in's units (1 or 4 bytes a "
+      "character);\nfor W6 it counts the included bytes with the template.\nPeer ratios are the peer's time over the plug-in's (above 1: the plug-in is faster); cold = "
+      "parse and render, warm = render of a parsed template.\npeak/txt: resident memory one call adds at its peak "
+      "(host and plug-in), over the template's bytes in the plug-in's units.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  try {
+    checkOutputs();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "moravel_bench: %s\n", e.what());
+    return 1;
+  }
+  for (int s : kScales) {
+    for (Width w : {Width::Byte, Width::Unicode}) {
+      registerMemcpy(w, s);
+      registerExpand("W1", w, s, makePlain, 0);
+      registerExpand("W2", w, s, [](int sc) { return makePage(sc, moravelMarker); }, 0);
+      registerExpand("W3a", w, s, makeLatin1, 1);
+      registerExpand("W3b", w, s, makeLatin1, 2);
+      registerExpand("W3c", w, s, makeLatin1, 3);
+      registerExpand("W4", w, s, makeTagged, 0);
+      registerTagList(w, s);
+      registerExpand("W6", w, s, makeIncludes, 0, 2 * static_cast<std::size_t>(s) * kFileBytes);
+    }
+    registerPeers(s);
+  }
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  printTable();
+  cleanupRigs();
+  benchmark::Shutdown();
+  return 0;
+}
