@@ -1,0 +1,149 @@
+// File inclusion: joining names with the files directory, reading and decoding files.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "fixture.h"
+
+namespace moravel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Files : public PluginTest {
+ protected:
+  void SetUp() override
+  {
+    PluginTest::SetUp();
+    root = fs::temp_directory_path() / ("moravel-files-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root / "site" / "parts");
+    dir = u32((root / "site").string() + "/");
+  }
+  void TearDown() override
+  {
+    fs::remove_all(root);
+    PluginTest::TearDown();
+  }
+  void write(const fs::path& rel, const std::string& bytes)
+  {
+    fs::create_directories((root / rel).parent_path());
+    std::ofstream(root / rel, std::ios::binary) << bytes;
+  }
+  int setDir(const std::u32string& d) { return host->call(kSetFilesDirectory, {Arg::text(d)}).code(); }
+  std::u32string include(const std::u32string& name, std::vector<Arg> options = {})
+  {
+    int code = expand(U"<FIELD>FILE=" + name + U"</FIELD>", std::move(options));
+    return code == 0 ? out() : U"<" + formatNumberU(code) + U">";
+  }
+
+  fs::path root;
+  std::u32string dir;
+};
+MORAVEL_BOTH_WIDTHS(Files);
+
+TEST_P(Files, NamesAreJoinedWithTheFilesDirectory)
+{
+  write("site/page.html", "page");
+  write("site/parts/head.html", "head");
+  write("site/x.html", "x");
+  ASSERT_EQ(setDir(dir), 0);
+  EXPECT_EQ(include(U"page.html"), U"page");
+  EXPECT_EQ(include(U"/parts/head.html"), U"head");
+  EXPECT_EQ(include(U"\\parts\\head.html"), U"head");
+  EXPECT_EQ(include(U":parts:head.html"), U"head");
+  EXPECT_EQ(include(U":x.html"), U"x") << "a single leading delimiter is kept: site//x.html";
+  EXPECT_EQ(include(U"missing.html"), U"<4>");
+}
+
+TEST_P(Files, FullPathsAreUsedAsTheyStand)
+{
+  write("parts/head.html", "relative to the process");
+  write("Other/x.html", "other");
+  write("D:/x.html", "drive");
+  ASSERT_EQ(setDir(dir), 0);
+  auto cwd = fs::current_path();
+  fs::current_path(root);
+  EXPECT_EQ(include(U"parts/head.html"), U"relative to the process");
+  EXPECT_EQ(include(U"Other:x.html"), U"other");
+  EXPECT_EQ(include(U"D:\\x.html"), U"drive");
+  // sub/dir\x.html: the first kind found is "/", so "\" is left alone.
+  EXPECT_EQ(include(U"sub/dir\\x.html"), U"<4>");
+  // Without a files directory a name is opened as written.
+  ASSERT_EQ(setDir(U""), 0);
+  EXPECT_EQ(include(U"parts/head.html"), U"relative to the process");
+  EXPECT_EQ(include(U":parts:head.html"), U"<4>");
+  fs::current_path(cwd);
+}
+
+TEST_P(Files, StatusCodesForFilesThatCannotBeRead)
+{
+  host->setText(U"#S1", U"saved");
+  EXPECT_EQ(include(u32(root.string()) + U"/nothing"), U"<4>");
+  EXPECT_EQ(include(u32(root.string()) + U"/site"), U"<5>") << "a directory opens but cannot be read";
+  write("empty", "");
+  EXPECT_EQ(include(u32(root.string()) + U"/empty"), U"");
+  EXPECT_EQ(host->text(U"#S1"), U"saved");
+  EXPECT_EQ(expand(U"kept? <FIELD>FILE=" + u32(root.string()) + U"/nothing</FIELD>"), 4);
+  EXPECT_EQ(out(), U"");
+}
+
+TEST_P(Files, TaggedFilesAreExpandedAndBracketedFilesEvaluated)
+{
+  host->setText(U"lName", U"Ann");
+  write("site/t.html", "Dear <FIELD>lName</FIELD>,");
+  write("site/calc.txt", "[2*21]");
+  write("site/calcnl.txt", "[2*21]\n");
+  ASSERT_EQ(setDir(dir), 0);
+  EXPECT_EQ(expanded(U"<FIELD>TAGGEDFILE=t.html</FIELD> hi"), U"Dear Ann, hi");
+  EXPECT_EQ(include(U"t.html"), U"Dear <FIELD>lName</FIELD>,");
+  std::vector<Arg> sense{Arg::number(0), Arg::number(0), Arg::number(0), Arg::number(1)};
+  EXPECT_EQ(include(U"calc.txt", sense), U"42");
+  EXPECT_EQ(include(U"calcnl.txt", sense), U"[2*21]\n");
+  EXPECT_EQ(include(U"calc.txt"), U"[2*21]");
+  EXPECT_EQ(expanded(U"<FIELD>TAGGEDFILE=calc.txt</FIELD>", sense), U"[2*21]");
+}
+
+TEST_P(Files, ATaggedFileThatIncludesItselfEndsTheCall)
+{
+  write("site/loop.html", "x<FIELD>TAGGEDFILE=loop.html</FIELD>");
+  ASSERT_EQ(setDir(dir), 0);
+  EXPECT_EQ(expand(U"<FIELD>TAGGEDFILE=loop.html</FIELD>"), 2);
+  EXPECT_EQ(out(), U"");
+}
+
+TEST_P(Files, BytesAreDecodedByTheirMark)
+{
+  ASSERT_EQ(setDir(dir), 0);
+  auto with = [&](const std::string& bytes) {
+    write("site/f", bytes);
+    return include(U"f");
+  };
+  if (!unicode()) {
+    EXPECT_EQ(with("\xEF\xBB\xBF" "abc"), U"\u00ef\u00bb\u00bf" U"abc") << "the 8-bit build keeps the bytes";
+    EXPECT_EQ(with("\xE9t\xE9"), U"\u00e9t\u00e9");
+    return;
+  }
+  EXPECT_EQ(with("\xEF\xBB\xBF" "abc"), U"abc");
+  EXPECT_EQ(with("\xEF\xBB\xBF" "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), U"caf\u00e9 \u20ac \U0001F600");
+  EXPECT_EQ(with("\xEF\xBB\xBF" "a\xE9z\xC3"), U"a\u00e9z\u00c3") << "stray bytes stand for themselves";
+  EXPECT_EQ(with("\xEF\xBB\xBF" "\xED\xA0\x80"), U"\u00ed\u00a0\u0080") << "no encoded surrogates";
+  EXPECT_EQ(with("\xEF\xBB\xBF" "\xC0\xAF"), U"\u00c0\u00af") << "no overlong forms";
+  EXPECT_EQ(with(std::string("\xFF\xFE" "A\0B\0", 6)), U"AB");
+  EXPECT_EQ(with(std::string("\xFE\xFF\0A\0B", 6)), U"AB");
+  EXPECT_EQ(with(std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6)), U"\U0001F600");
+  EXPECT_EQ(with(std::string("\xFF\xFE" "A\0B\0C", 7)), U"ABC") << "an odd last byte is kept";
+  EXPECT_EQ(with(std::string("\xFF\xFE" "A\0\0\0B\0", 8)), U"A") << "UTF-16 ends at a zero unit";
+  EXPECT_EQ(with(std::string("\xFF\xFE\0\0" "A\0\0\0", 8)), U"A") << "FF FE 00 00 is the UTF-32 mark";
+  EXPECT_EQ(with(std::string("\xFF\xFE" "A\0\x00\xD8", 6)), std::u32string(U"A") + char32_t(1));
+  EXPECT_EQ(with(std::string("\xFF\xFE\0\0" "A\0\0\0\0\xF6\x01\0", 12)), U"A\U0001F600");
+  EXPECT_EQ(with(std::string("\0\0\xFE\xFF\0\0\0A\0\0\0B\0", 13)), U"AB") << "1 to 3 trailing bytes dropped";
+  EXPECT_EQ(with("\xE9"), U"\u00e9");
+  EXPECT_EQ(with("\xFF\xFE"), U"");
+  EXPECT_EQ(with(""), U"");
+}
+
+}  // namespace
+}  // namespace moravel::test
