@@ -78,6 +78,16 @@ qshort DeleteOmAtom(qchar *name, tCallback callback)
    names' units, and the block keeps one more for a terminator. */
 enum { kListDefUnits = 1024 };
 
+/* Takes the caller's variable of that name as the list. A name the host does
+   not know gives no reference, and the parameter itself stays the list. */
+static void UseNamedList(OmListSpec *spec, qchar *name, tCallback callback)
+{
+  qshort ref = GetFldRef(name, callback);
+  if (!ref) return;
+  spec->listRef = ref;
+  spec->listRefObtained = 1;
+}
+
 /* Turns a list parameter into the caller's list reference, when the host says
    the parameter stands for one of the caller's variables. */
 static void ResolveListVariable(OmListSpec *spec, tCallback callback)
@@ -100,15 +110,11 @@ static void ResolveListVariable(OmListSpec *spec, tCallback callback)
     omnispbrec rec;
     memset(&rec, 0, sizeof rec);
     rec.ref = spec->listRef;
-    if (GetFldInfo(&rec, callback) == 1 && rec.name.length != 0) {
-      spec->listRef = GetFldRef(rec.name.chars, callback);
-      spec->listRefObtained = spec->listRef != 0;
-    }
+    if (GetFldInfo(&rec, callback) == 1 && rec.name.length != 0) UseNamedList(spec, rec.name.chars, callback);
     return;
   }
 #endif
-  spec->listRef = GetFldRef(fi.name.chars, callback);
-  spec->listRefObtained = spec->listRef != 0;
+  UseNamedList(spec, fi.name.chars, callback);
 }
 
 void GetListRefs2(OmListSpec *spec, qshort listRef, tCallback callback)

@@ -69,7 +69,8 @@ std::vector<std::u32string> PluginTest::tagList(const std::u32string& text, int*
   int c = host->call(kGetTagList, {Arg::text(text), Arg::reference(U"tags"), Arg::number(1)}).code();
   if (code) *code = c;
   std::vector<std::u32string> rows;
-  for (auto& row : host->list(U"tags")->rows) rows.push_back(row.empty() ? U"" : row[0].asText());
+  List list = host->list(U"tags").value_or(List{});
+  for (auto& row : list.rows) rows.push_back(row.empty() ? U"" : row[0].asText());
   return rows;
 }
 
