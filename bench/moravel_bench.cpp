@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include "moravel/host.h"
@@ -192,6 +193,56 @@ int tagList(Rig& g) {
 const char* widthName(Width w) { return w == Width::Byte ? "8" : "U"; }
 std::size_t unitBytes(Width w) { return w == Width::Byte ? 1 : 4; }
 
+std::string key(const std::string& w, Width width, int scale) {
+  return w + "/" + widthName(width) + "/" + std::to_string(scale) + "x";
+}
+
+// ---- the host on its own -------------------------------------------------
+
+// The requests one DoSubstitutions call of a text without tags makes, made by
+// a probe plug-in that expands nothing: the text is read and written back.
+// What this costs is the host's share of a call, the floor for any plug-in.
+enum { kReqSetFldVal = 30, kReqSetFldInt = 31, kReqGetFldInt = 29, kReqGetFldVal = 38 };
+typedef short (*HostCallback)(int code, ...);
+typedef void (*ProbeAction)(short md, void** ref, HostCallback callback, void* context);
+typedef void (*ProbeSetActionFn)(ProbeAction action, void* context);
+
+template <class U>
+void echoCall(short md, void**, HostCallback cb, void*) {
+  if (md != moravel::kCall) return;
+  double count = 0;
+  cb(kReqGetFldInt, 210, &count);
+  std::int32_t len = 0;
+  cb(kReqGetFldVal, 211, 4, 4, &len);
+  U* text = static_cast<U*>(std::calloc(static_cast<std::size_t>(len) + 2, sizeof(U)));
+  cb(kReqGetFldVal, 211, 2, len, text);
+  U empty[1] = {0};
+  cb(kReqSetFldVal, 212, 2, empty);
+  cb(kReqSetFldVal, 212, 2, text);
+  double result = 0;
+  cb(kReqSetFldInt, 200, &result);
+  std::free(text);
+}
+
+void registerHostFloor(Width w, int scale) {
+  std::string k = key("host", w, scale);
+  benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
+    Host host(MORAVEL_BENCH_PROBE, w);
+    void* lib = dlopen(MORAVEL_BENCH_PROBE, RTLD_NOW | RTLD_NOLOAD);
+    auto set = lib ? reinterpret_cast<ProbeSetActionFn>(dlsym(lib, "ProbeSetAction")) : nullptr;
+    if (!set) {
+      state.SkipWithError("no probe");
+      return;
+    }
+    set(w == Width::Byte ? &echoCall<std::uint8_t> : &echoCall<std::uint32_t>, nullptr);
+    host.setText(U"tpl", moravel::fromLatin1(makePlain(scale)));
+    host.setText(U"out", U"");
+    for (auto _ : state) host.call(moravel::kDoSubstitutions, {Arg::reference(U"tpl"), Arg::reference(U"out")});
+    if (host.text(U"out") != host.text(U"tpl")) state.SkipWithError("the probe's echo differs");
+    set(nullptr, nullptr);
+  })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
+}
+
 // ---- results --------------------------------------------------------------
 
 struct Result {
@@ -215,9 +266,6 @@ class Collector : public benchmark::ConsoleReporter {
   }
 };
 
-std::string key(const std::string& w, Width width, int scale) {
-  return w + "/" + widthName(width) + "/" + std::to_string(scale) + "x";
-}
 
 // Peak resident memory one call adds, through the kernel's high-water mark.
 std::optional<long> statusKb(const char* field) {
@@ -431,7 +479,10 @@ void printTable() {
       std::string note;
       if (r.workload == "W1") {
         double m = secondsOf(key("memcpy", w, 16));
-        note = "memcpy of the same bytes " + cell(m * 1e3, "%.2f") + " ms; ratio " + cell(m > 0 ? t16 / m : 0, "%.2fx");
+        double h = secondsOf(key("host", w, 16));
+        note = "memcpy " + cell(m * 1e3, "%.2f") + " ms, ratio " + cell(m > 0 ? t16 / m : 0, "%.1fx") +
+               "; host alone " + cell(h * 1e3, "%.2f") + " ms (" + cell(t16 > 0 ? 100 * h / t16 : 0, "%.0f%%") +
+               "), plug-in's part " + cell(m > 0 && t16 > h ? (t16 - h) / m : 0, "%.1fx") + " memcpy";
       } else if (r.workload == "W2") {
         for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"}) {
           double s = secondsOf(std::string(p) + "/16x");
@@ -455,6 +506,10 @@ void printTable() {
                 cell(t16 * 1e3, "%.2f").c_str(), cell(t1 > 0 ? t4 / t1 : 0, "%.2f").c_str(),
                 cell(t1 > 0 ? t16 / t1 : 0, "%.2f").c_str());
   }
+  for (Width w : {Width::Byte, Width::Unicode})
+    std::printf("%-26s %9s %9s %9s\n", w == Width::Byte ? "host alone, W1 text, 8" : "host alone, W1 text, U",
+                cell(secondsOf(key("host", w, 1)) * 1e3, "%.2f").c_str(), cell(secondsOf(key("host", w, 4)) * 1e3, "%.2f").c_str(),
+                cell(secondsOf(key("host", w, 16)) * 1e3, "%.2f").c_str());
   std::printf("%-26s %9s %9s %9s\n", "memcpy 8-bit bytes", cell(secondsOf(key("memcpy", Width::Byte, 1)) * 1e3, "%.3f").c_str(),
               cell(secondsOf(key("memcpy", Width::Byte, 4)) * 1e3, "%.3f").c_str(),
               cell(secondsOf(key("memcpy", Width::Byte, 16)) * 1e3, "%.3f").c_str());
@@ -481,6 +536,7 @@ int main(int argc, char** argv) {
   for (int s : kScales) {
     for (Width w : {Width::Byte, Width::Unicode}) {
       registerMemcpy(w, s);
+      registerHostFloor(w, s);
       registerExpand("W1", w, s, makePlain, 0);
       registerExpand("W2", w, s, [](int sc) { return makePage(sc, moravelMarker); }, 0);
       registerExpand("W3a", w, s, makeLatin1, 1);
