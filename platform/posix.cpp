@@ -16,6 +16,7 @@ const char kPlatDelimOrder[3] = {'/', '\\', ':'};
 
 void *PlatAlloc(qlong size) { return calloc(1, (size_t)size); }
 void PlatFree(void *block) { free(block); }
+void *PlatResize(void *block, qlong size) { return realloc(block, (size_t)size); }
 
 /* There is no console bell worth sounding inside someone else's process. */
 void PlatBeep(void) { TestNoteBeep(); }
@@ -85,7 +86,9 @@ uint8_t *PlatFetchFileBytes(qchar *path, qshort *status, qlong *nbytes)
     *status = 2;
     return 0;
   }
-  int fd = TestFileStepShouldFail(1) ? -1 : open(name, O_RDONLY | O_CLOEXEC);
+  /* Non-blocking, so that naming a pipe or a device cannot stall the host in
+     the open; only regular files are read (below). */
+  int fd = TestFileStepShouldFail(1) ? -1 : open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   free(name);
   if (fd < 0) {
     *status = 4;
@@ -94,7 +97,7 @@ uint8_t *PlatFetchFileBytes(qchar *path, qshort *status, qlong *nbytes)
   TestNoteFileOpen();
 
   struct stat st;
-  if (TestFileStepShouldFail(2) || fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+  if (TestFileStepShouldFail(2) || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       st.st_size > (off_t)(INT32_MAX - 2))
     *status = 5;
   else

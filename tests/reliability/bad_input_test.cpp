@@ -109,6 +109,22 @@ TEST_P(BadInput, AFileThatIsADirectory)
   EXPECT_EQ(expand(U"a<FIELD>TAGGEDFILE=adir</FIELD>b"), 5);
 }
 
+// A named pipe with no writer would block an open or a read for ever; the
+// library must answer instead of hanging the host.
+TEST_P(BadInput, AFileThatIsANamedPipe)
+{
+  useFilesDirectory();
+  const std::string fifo = (files->path() / "pipe").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto call = std::async(std::launch::async, [&] { return expand(U"a<FIELD>FILE=pipe</FIELD>b"); });
+  if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "the expansion hangs on a named pipe";
+    int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // releases the blocked reader
+    if (fd >= 0) close(fd);
+  }
+  EXPECT_EQ(call.get(), 5);
+}
+
 TEST_P(BadInput, AFileThatShrinksWhileItIsRead)
 {
   useFilesDirectory();
