@@ -589,7 +589,7 @@ struct Host::Impl final : calc::Context {
         return 1;
       }
       case kGetFldInfo: {
-        auto* rec = va_arg(ap, OmniSpbRec<U>*);
+        auto* rec = va_arg(ap, ExtInfoRec<U>*);
         if (!rec) {
           problem("GetFldInfo without a record");
           return 0;
@@ -604,7 +604,7 @@ struct Host::Impl final : calc::Context {
         return rec->returncode;
       }
       case kExtensionInfo: {
-        auto* rec = va_arg(ap, OmniSpbRec<U>*);
+        auto* rec = va_arg(ap, ExtInfoRec<U>*);
         if (!rec) {
           problem("ExtensionInfo without a record");
           return 0;

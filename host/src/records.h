@@ -22,7 +22,7 @@ struct QRect {
 };
 
 template <class U>
-struct OmniSpbRec {
+struct ExtInfoRec {
   Str255<U> name;
   std::int16_t ref;
   std::int16_t type;
@@ -61,12 +61,12 @@ struct XFldValue {
 
 static_assert(sizeof(Str255<std::uint8_t>) == 256);
 static_assert(sizeof(Str255<std::uint32_t>) == 1024);
-static_assert(offsetof(OmniSpbRec<std::uint8_t>, ref) == 256);
-static_assert(offsetof(OmniSpbRec<std::uint8_t>, info_request) == 262);
-static_assert(offsetof(OmniSpbRec<std::uint8_t>, params) == 272);
-static_assert(offsetof(OmniSpbRec<std::uint32_t>, ref) == 1024);
-static_assert(offsetof(OmniSpbRec<std::uint32_t>, info_request) == 1030);
-static_assert(offsetof(OmniSpbRec<std::uint32_t>, params) == 1040);
+static_assert(offsetof(ExtInfoRec<std::uint8_t>, ref) == 256);
+static_assert(offsetof(ExtInfoRec<std::uint8_t>, info_request) == 262);
+static_assert(offsetof(ExtInfoRec<std::uint8_t>, params) == 272);
+static_assert(offsetof(ExtInfoRec<std::uint32_t>, ref) == 1024);
+static_assert(offsetof(ExtInfoRec<std::uint32_t>, info_request) == 1030);
+static_assert(offsetof(ExtInfoRec<std::uint32_t>, params) == 1040);
 static_assert(offsetof(FldInfoRec<std::uint8_t>, type) == 260);
 static_assert(offsetof(FldInfoRec<std::uint32_t>, type) == 1028);
 
