@@ -147,6 +147,30 @@ TEST_P(PluginSession, DesignInformationThroughTheHostRecord) {
   EXPECT_FALSE(host->describe(kVersion, 7).changed);
 }
 
+TEST(HostLoading, FailuresToLoadAreReported) {
+  EXPECT_THROW(Host("/nonexistent/libMoravelU.so", Width::Unicode), HostError);
+  EXPECT_THROW(Host("libc.so.6", Width::Unicode), HostError);  // no entry point
+}
+
+TEST(HostLoading, ShippedBuildsHaveNoTestHooks) {
+  Host shipped(MORAVEL_SHIPPED_PLUGIN_U, Width::Unicode);
+  EXPECT_FALSE(shipped.hasTestHooks());
+  EXPECT_THROW(shipped.setAllocFailure(1), HostError);
+  EXPECT_THROW(shipped.liveBlocks(), HostError);
+  Host test(MORAVEL_TEST_PLUGIN_U, Width::Unicode);
+  EXPECT_TRUE(test.hasTestHooks());
+  test.load();
+  long before = test.allocations();
+  test.call(kVersion, {});
+  EXPECT_GT(test.allocations(), before);
+  test.setAllocFailure(1, true);
+  EXPECT_EQ(test.call(kDoSubstitutions, {Arg::text(U"x"), Arg::text(U"")}).code(), kNoMemoryOrNotReady);
+  test.setAllocFailure(0);
+  EXPECT_EQ(test.call(kDoSubstitutions, {Arg::text(U"x"), Arg::text(U"")}).code(), kOk);
+  test.unload();
+  EXPECT_EQ(test.liveBlocks(), 0);
+}
+
 #if defined(MORAVEL_TEST_PLUGIN_U) && defined(MORAVEL_TEST_PLUGIN_8)
 INSTANTIATE_TEST_SUITE_P(Builds, PluginSession,
                          ::testing::Values(Build{"Unicode", MORAVEL_TEST_PLUGIN_U, Width::Unicode},
