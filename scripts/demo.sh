@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build -j "$(nproc)" --target moravel Moravel MoravelU >/dev/null
 tool=build/tools/moravel
 

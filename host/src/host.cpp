@@ -139,6 +139,7 @@ struct Host::Impl final : calc::Context {
   std::u32string instanceName;
   std::map<std::u32string, std::uintptr_t, std::less<>> atoms;
   bool refuseStores = false;
+  std::optional<std::int32_t> reportedLength;
   std::vector<unsigned char> design;
   std::deque<Frame> frames;
   HostLog log;
@@ -349,7 +350,8 @@ struct Host::Impl final : calc::Context {
         putText(static_cast<U*>(val), v.asText(), maxlen);
         break;
       case 4:
-        *static_cast<std::int32_t*>(val) = static_cast<std::int32_t>(v.asText().size());
+        *static_cast<std::int32_t*>(val) =
+            reportedLength.value_or(static_cast<std::int32_t>(v.asText().size()));
         break;
       default:
         problem(std::string(what) + ": unknown format " + std::to_string(fmt));
@@ -963,6 +965,7 @@ CallResult Host::call(std::u32string_view function, std::vector<Arg> args, int p
 calc::Outcome Host::evaluate(std::u32string_view calculation) { return calc::run(calculation, *impl_); }
 
 void Host::refuseAtomStores(bool refuse) { impl_->refuseStores = refuse; }
+void Host::misreportLengths(std::optional<std::int32_t> length) { impl_->reportedLength = length; }
 
 std::optional<std::uintptr_t> Host::atom(std::u32string_view name) const {
   auto it = impl_->atoms.find(name);

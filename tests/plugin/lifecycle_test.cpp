@@ -206,5 +206,27 @@ TEST_P(Lifecycle, EachFailedAllocationOfACallAnswersTwoAndReleasesItsBlocks)
   }
 }
 
+// A length that the host reports so large that its byte size does not fit
+// 32 bits is refused with 2, never turned into a small wrapped allocation.
+TEST_P(Lifecycle, LengthsBeyondThirtyTwoBitByteSizesAnswerTwo)
+{
+  host->setText(U"v", U"value");
+  host->setText(U"#S1", U"saved");
+  const std::int32_t huge = unicode() ? 0x20000000 : INT32_MAX;
+  for (const char32_t* text : {U"plain", U"<FIELD>TAGGEDFIELD=v</FIELD>", U"<FIELD>+1</FIELD>"}) {
+    host->setText(U"out", U"before");
+    host->misreportLengths(huge);
+    int code = expand(text);
+    host->misreportLengths(std::nullopt);
+    EXPECT_EQ(code, 2) << u8(text);
+    EXPECT_EQ(host->liveBlocks(), 3) << "the record, its keyword table and files directory only";
+    EXPECT_EQ(host->text(U"#S1"), U"saved");
+  }
+  host->misreportLengths(-7);
+  EXPECT_EQ(expand(U"x"), 0) << "a negative length reads as empty";
+  host->misreportLengths(std::nullopt);
+  EXPECT_EQ(expanded(U"<FIELD>v</FIELD>"), U"value");
+}
+
 }  // namespace
 }  // namespace moravel::test

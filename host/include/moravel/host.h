@@ -191,6 +191,11 @@ class Host {
 
   // --- Atoms --------------------------------------------------------------
   void refuseAtomStores(bool refuse);
+
+  // --- A host that misreports ---------------------------------------------
+  // Every length the plug-in asks for (format 4) is answered with `length`
+  // instead of the true one, as a faulty host might; nullopt: true lengths.
+  void misreportLengths(std::optional<std::int32_t> length);
   std::optional<std::uintptr_t> atom(std::u32string_view name) const;
   std::size_t atomCount() const;
 
