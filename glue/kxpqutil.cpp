@@ -22,6 +22,17 @@ void DisposeXPPointer(void *thePointer)
   PlatFree(thePointer);
 }
 
+void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
+{
+  if (pointerSize < 0 || keepBytes < 0 || keepBytes > pointerSize || TestAllocShouldFail()) return 0;
+  uint8_t *block = (uint8_t *)PlatResize(thePointer, pointerSize);
+  if (!block) return 0;
+  TestNoteAlloc();
+  TestNoteFree();
+  memset(block + keepBytes, 0, (size_t)(pointerSize - keepBytes));
+  return block;
+}
+
 qchar *convertLiteral(const char *message)
 {
   size_t len = strlen(message);

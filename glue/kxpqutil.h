@@ -6,6 +6,11 @@
 
 void *NewXPPointer(qlong pointerSize);
 void DisposeXPPointer(void *thePointer);
+/* thePointer replaced by a zero-filled block of pointerSize bytes that keeps
+   its first keepBytes bytes, as obtaining a new block, copying them and
+   releasing the old one would leave it; the platform may do so without
+   copying. Null when no block can be had: thePointer is then untouched. */
+void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize);
 
 /* A qchar copy of an 8-bit literal from the runtime allocator, or null. */
 qchar *convertLiteral(const char *message);

@@ -7,6 +7,10 @@
 /* A zero-filled block of size bytes, or null. */
 void *PlatAlloc(qlong size);
 void PlatFree(void *block);
+/* The block enlarged or shrunk to size bytes, its first bytes kept (as many
+   as both sizes hold); the bytes beyond the old size are not cleared. Null
+   when it cannot be had; the old block is then untouched. */
+void *PlatResize(void *block, qlong size);
 
 /* The short tone of a load that could not obtain memory. */
 void PlatBeep(void);

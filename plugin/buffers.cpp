@@ -19,13 +19,22 @@ qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSi
   int64_t tempSize = neededSize;
   if ((int64_t)neededSize - *theBufferSize < chunkSize) tempSize = (int64_t)*theBufferSize + chunkSize;
   if (tempSize > (int64_t)INT32_MAX - QSLACK) return 0;
-  qchar *tempP = (qchar *)NewXPPointer((qlong)tempSize + QSLACK);
-  if (!tempP) return 0;
-  if (copyCount > 0)
-    memcpy(tempP, *theBuffer, (size_t)copyCount);
-  else
-    tempP[0] = 0;
-  DisposeXPPointer(*theBuffer);
+  qchar *tempP;
+  if (copyCount > 0 && *theBuffer && copyCount <= *theBufferSize) {
+    /* The kept bytes stay where they are when the platform can enlarge the
+       block in place, so a text built up by appends is not copied again at
+       every chunk. */
+    tempP = (qchar *)ResizeXPPointer(*theBuffer, copyCount, (qlong)tempSize + QSLACK);
+    if (!tempP) return 0;
+  } else {
+    tempP = (qchar *)NewXPPointer((qlong)tempSize + QSLACK);
+    if (!tempP) return 0;
+    if (copyCount > 0)
+      memcpy(tempP, *theBuffer, (size_t)copyCount);
+    else
+      tempP[0] = 0;
+    DisposeXPPointer(*theBuffer);
+  }
   *theBuffer = tempP;
   *theBufferSize = (qlong)tempSize;
   return 1;

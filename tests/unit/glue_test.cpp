@@ -148,6 +148,33 @@ TEST_F(GrowBuffer, GrowsByAChunkOrExactlyToTheNeed)
   EXPECT_EQ(buffer[0], 0);  // nothing kept
 }
 
+TEST_F(GrowBuffer, KeepsOnlyTheCountedBytesAndClearsTheRest)
+{
+  const qlong units = size / QCHAR_SIZE;  // the capacity counts bytes
+  for (qlong i = 0; i < units; i++) buffer[i] = (qchar)('a' + i % 26);
+  buffer[units] = 'S';  // the slack, beyond the capacity
+  buffer[units + 1] = 'S';
+  EXPECT_TRUE(GrowBufferIfNeeded(&buffer, &size, 100, 1000, 10 * QCHAR_SIZE));
+  EXPECT_EQ(size, 1100);
+  for (int i = 0; i < 10; i++) EXPECT_EQ(buffer[i], (qchar)('a' + i)) << i;
+  for (qlong i = 10; i < 1100 / QCHAR_SIZE + 2; i++) ASSERT_EQ(buffer[i], 0) << "unit " << i << " not cleared";
+}
+
+TEST_F(GrowBuffer, ATextBuiltByAppendsSurvivesEveryGrowth)
+{
+  qlong len = 1;  // the "x" of the fixture
+  for (int step = 0; step < 3000; step++) {
+    qlong add = 1 + step % 37;
+    ASSERT_TRUE(GrowUnits(&buffer, &size, (int64_t)len + add, len));
+    for (qlong i = 0; i < add; i++) buffer[len + i] = (qchar)('a' + (len + i) % 26);
+    len += add;
+    ASSERT_GT(size, len * QCHAR_SIZE);
+    ASSERT_EQ(buffer[len], 0);
+  }
+  EXPECT_EQ(buffer[0], 'x');
+  for (qlong i = 1; i < len; i++) ASSERT_EQ(buffer[i], (qchar)('a' + i % 26)) << i;
+}
+
 TEST_F(GrowBuffer, RefusesSizesBeyondThirtyTwoBits)
 {
   qchar* before = buffer;
