@@ -312,7 +312,10 @@ struct Host::Impl final : calc::Context {
       problem("text read from a null pointer");
       return s;
     }
-    for (; *src; ++src) s.push_back(static_cast<char32_t>(*src));
+    std::size_t n = 0;
+    while (src[n]) ++n;
+    s.resize(n);  // one allocation, not one growth per doubling
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char32_t>(src[i]);
     return s;
   }
 
