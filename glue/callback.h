@@ -51,9 +51,15 @@ typedef struct {
   qchar chars[255];
 } _str255;
 
+#if MORAVEL_MAC
+typedef struct {
+  qshort top, left, bottom, right;
+} _qrect;
+#else
 typedef struct {
   qlong left, top, right, bottom;
 } _qrect;
+#endif
 
 typedef struct {
   _str255 name;
@@ -119,10 +125,53 @@ static_assert(sizeof(_FldInfoRec) == 268, "_FldInfoRec");
 #endif
 #endif
 
+#if UINTPTR_MAX == 0xFFFFFFFFu && MORAVEL_MAC
+static_assert(sizeof(_str255) == 1024, "_str255");
+static_assert(offsetof(omnispbrec, params) == 1040, "params");
+static_assert(offsetof(omnispbrec, static_rect) == 1048, "rects");
+static_assert(offsetof(omnispbrec, xwin) == 1072, "xwin");
+static_assert(offsetof(omnispbrec, returncode) == 1076, "returncode");
+static_assert(sizeof(omnispbrec) == 1080, "omnispbrec");
+#endif
+
+#if MORAVEL_MAC
+/* The host handle: the host's parameter block, a table of entry points. The
+   host interface places each entry at a byte offset in a table of 4-byte
+   slots; here an entry is pointer-sized (8 bytes in a 64-bit build), so the
+   table keeps the same order and the entry at byte offset k is slot k / 4. */
+enum {
+  kMacGetFldRef = 12,
+  kMacGetFldInt = 24,
+  kMacSetFldVal = 28,
+  kMacSetFldInt = 32,
+  kMacShowMessage = 92,
+  kMacGetFldVal = 128,
+  kMacGetLstVal = 132,
+  kMacSetLstVal = 140,
+  kMacDoListOp = 148,
+  kMacCallProcedure = 152,
+  kMacGetFldInfo = 156,
+  kMacExtensionInfo = 164,
+  kMacGetPackageId = 168,
+  kMacGetDesignPtr = 172,
+  kMacGetListDef = 184,
+  kMacEvalCalcString = 188,
+  kMacPurgeFldRef = 200,
+  kMacGetNamedVal = 204,
+  kMacGetFldInfo2 = 228,
+  kMacEntrySlots = kMacGetFldInfo2 / 4 + 1
+};
+typedef void (*MacEntry)(void);
+typedef struct {
+  MacEntry entries[kMacEntrySlots];
+} MacParamBlock;
+typedef MacParamBlock *tCallback;
+#else
 /* The host handle: the host's request function (request code first, then
    the request's arguments; 16-bit arguments arrive sign-extended to int). */
 typedef qshort (*HostCallback)(int code, ...);
 typedef HostCallback tCallback;
+#endif
 
 /* Host requests. The host handle is always the last argument. */
 qshort GetFldRef(qchar *name, tCallback callback);

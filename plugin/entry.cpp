@@ -282,8 +282,7 @@ static void SetupInfo(tCallback callback)
   memcpy(setupinfo + kSetupFlagOffset, &one, sizeof one);
 }
 
-extern "C" MORAVEL_EXPORT void MORAVEL_WINAPI Moravel(qshort md, void **ref, void *, void *, void *,
-                                                      tCallback callback)
+static void HandleMessage(qshort md, void **ref, tCallback callback)
 {
   switch (md) {
   case kMsgLoad: LoadRecord(ref, callback); break;
@@ -294,3 +293,24 @@ extern "C" MORAVEL_EXPORT void MORAVEL_WINAPI Moravel(qshort md, void **ref, voi
   default: break;
   }
 }
+
+#if MORAVEL_MAC
+/* The Mac entry is called main. C++ keeps that name for the program's own
+   entry, so the function is given it as its symbol name instead. */
+#if defined(__APPLE__)
+#define MORAVEL_MAIN_SYMBOL "_main"
+#else
+#define MORAVEL_MAIN_SYMBOL "main"
+#endif
+extern "C" MORAVEL_EXPORT void MoravelMain(qshort md, void **ref, tCallback callback) __asm__(MORAVEL_MAIN_SYMBOL);
+extern "C" MORAVEL_EXPORT void MoravelMain(qshort md, void **ref, tCallback callback)
+{
+  HandleMessage(md, ref, callback);
+}
+#else
+extern "C" MORAVEL_EXPORT void MORAVEL_WINAPI Moravel(qshort md, void **ref, void *, void *, void *,
+                                                      tCallback callback)
+{
+  HandleMessage(md, ref, callback);
+}
+#endif

@@ -1,0 +1,246 @@
+/* callback_mac.cpp: host requests through the host's parameter block of entry points. */
+#include "callback.h"
+
+#include "../platform/mac_api.h"
+#include "omstring.h"
+
+/* The signatures of the entries: the request's arguments, then the block. */
+typedef qshort (*tEntryName)(_str255 *name, tCallback callback);
+typedef qshort (*tEntryNumber)(qshort fldref, extended80 *val, tCallback callback);
+typedef qshort (*tEntrySetVal)(qshort fldref, qshort fmt, void *val, tCallback callback);
+typedef qshort (*tEntryGetVal)(qshort fldref, qshort fmt, qlong maxlen, void *val, tCallback callback);
+typedef qshort (*tEntryGetLstVal)(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong maxlen, void *val,
+                                  tCallback callback);
+typedef qshort (*tEntrySetLstVal)(qshort listno, qlong lineno, qshort fldref, qshort fmt, void *val,
+                                  tCallback callback);
+typedef qshort (*tEntryListOp)(qshort lop, qshort listno, qlong lineno, tCallback callback);
+typedef qshort (*tEntryNameRef)(_str255 *name, qshort fldref, tCallback callback);
+typedef qshort (*tEntryRecord)(omnispbrec *pb_rec, tCallback callback);
+typedef qlong (*tEntryPackageId)(tCallback callback);
+typedef void *(*tEntryDesignPtr)(tCallback callback);
+typedef qshort (*tEntryListDef)(qshort fldref, qshort len, qchar *def, tCallback callback);
+typedef qshort (*tEntryRef)(qshort fldref, tCallback callback);
+typedef qshort (*tEntryNamedVal)(qshort fldref, _str255 *name, qshort fmt, qlong maxlen, void *val,
+                                 tCallback callback);
+typedef qshort (*tEntryFldInfo2)(_FldInfoRec *fi, tCallback callback);
+
+/* The entry at a byte offset of the host interface; null when the block has
+   none there. */
+#define ENTRY(callback, offset, type) \
+  ((callback) ? (type)(callback)->entries[(offset) / 4] : (type)0)
+
+void sthandle(const qchar *text, _str255 *str)
+{
+  qlong n = 0;
+  while (n < 255) {
+    str->chars[n] = text[n];
+    if (text[n] == 0) break;
+    n++;
+  }
+  str->length = n >= 255 ? 254 : n;
+}
+
+qshort GetFldRef(qchar *name, tCallback callback)
+{
+  tEntryName entry = ENTRY(callback, kMacGetFldRef, tEntryName);
+  if (!entry) return 0;
+  _str255 str;
+  sthandle(name, &str);
+  return entry(&str, callback);
+}
+
+/* An integer read is truncated toward zero and held to the 16-bit range, so
+   a huge value never wraps into a small one. */
+static qshort NumToShort(long double val)
+{
+  if (val != val) return 0;
+  if (val >= 32767.0L) return 32767;
+  if (val <= -32768.0L) return -32768;
+  return (qshort)val;
+}
+
+static void ZeroX80(extended80 *x)
+{
+  x->exp = 0;
+  for (int i = 0; i < 4; i++) x->man[i] = 0;
+}
+
+qshort GetFldInt(qshort fldref, tCallback callback)
+{
+  tEntryNumber entry = ENTRY(callback, kMacGetFldInt, tEntryNumber);
+  if (!entry) return 0;
+  extended80 num;
+  ZeroX80(&num);
+  entry(fldref, &num, callback);
+  return NumToShort(x80told(&num));
+}
+
+void SetFldInt(qshort fldref, qlong val, tCallback callback)
+{
+  tEntryNumber entry = ENTRY(callback, kMacSetFldInt, tEntryNumber);
+  if (!entry) return;
+  long double wide = (long double)val;
+  extended80 num;
+  ldtox80(&wide, &num);
+  entry(fldref, &num, callback);
+}
+
+void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void *val, tCallback callback)
+{
+  tEntryGetVal entry = ENTRY(callback, kMacGetFldVal, tEntryGetVal);
+  if (!entry) return;
+  if (fmt == fmtNumber) {
+    extended80 num;
+    ZeroX80(&num);
+    entry(fldref, fmt, maxlen, &num, callback);
+    *(long double *)val = x80told(&num);
+  } else {
+    entry(fldref, fmt, maxlen, val, callback);
+  }
+}
+
+void SetFldVal(qshort fldref, qshort fmt, void *val, tCallback callback)
+{
+  tEntrySetVal entry = ENTRY(callback, kMacSetFldVal, tEntrySetVal);
+  if (!entry) return;
+  if (fmt == fmtNumber) {
+    extended80 num;
+    ldtox80((const long double *)val, &num);
+    entry(fldref, fmt, &num, callback);
+  } else {
+    entry(fldref, fmt, val, callback);
+  }
+}
+
+void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong maxlen, void *val,
+               tCallback callback)
+{
+  tEntryGetLstVal entry = ENTRY(callback, kMacGetLstVal, tEntryGetLstVal);
+  if (!entry) return;
+  if (fmt == fmtNumber) {
+    extended80 num;
+    ZeroX80(&num);
+    entry(listno, lineno, fldref, fmt, maxlen, &num, callback);
+    *(long double *)val = x80told(&num);
+  } else {
+    entry(listno, lineno, fldref, fmt, maxlen, val, callback);
+  }
+}
+
+qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, tCallback callback)
+{
+  tEntryGetLstVal entry = ENTRY(callback, kMacGetLstVal, tEntryGetLstVal);
+  if (!entry) return 0;
+  extended80 num;
+  ZeroX80(&num);
+  entry(listno, lineno, fldref, fmtNumber, 10, &num, callback);
+  long double val = x80told(&num);
+  /* A count beyond 16 bits reads as negative, which callers refuse. */
+  if (val >= 32768.0L) return -1;
+  return NumToShort(val);
+}
+
+void SetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, void *val, tCallback callback)
+{
+  tEntrySetLstVal entry = ENTRY(callback, kMacSetLstVal, tEntrySetLstVal);
+  if (!entry) return;
+  if (fmt == fmtNumber) {
+    extended80 num;
+    ldtox80((const long double *)val, &num);
+    entry(listno, lineno, fldref, fmt, &num, callback);
+  } else {
+    entry(listno, lineno, fldref, fmt, val, callback);
+  }
+}
+
+qbyte DoListOp(qshort lop, qshort listno, qlong lineno, tCallback callback)
+{
+  tEntryListOp entry = ENTRY(callback, kMacDoListOp, tEntryListOp);
+  if (!entry) return 0;
+  return (qbyte)entry(lop, listno, lineno, callback);
+}
+
+void GetListDef(qshort fldref, qshort len, qchar *def, tCallback callback)
+{
+  tEntryListDef entry = ENTRY(callback, kMacGetListDef, tEntryListDef);
+  if (entry) entry(fldref, len, def, callback);
+}
+
+void PurgeFldRef(qshort fldref, tCallback callback)
+{
+  tEntryRef entry = ENTRY(callback, kMacPurgeFldRef, tEntryRef);
+  if (entry) entry(fldref, callback);
+}
+
+void GetNamedVal(qshort fldref, qchar *name, qshort fmt, qlong maxlen, void *val, tCallback callback)
+{
+  tEntryNamedVal entry = ENTRY(callback, kMacGetNamedVal, tEntryNamedVal);
+  if (!entry) return;
+  _str255 str;
+  sthandle(name, &str);
+  if (fmt == fmtNumber) {
+    extended80 num;
+    ZeroX80(&num);
+    entry(fldref, &str, fmt, maxlen, &num, callback);
+    *(long double *)val = x80told(&num);
+  } else {
+    entry(fldref, &str, fmt, maxlen, val, callback);
+  }
+}
+
+void EvalCalcString(qchar *procstr, qshort returnfldref, tCallback callback)
+{
+  tEntryNameRef entry = ENTRY(callback, kMacEvalCalcString, tEntryNameRef);
+  if (!entry) return;
+  _str255 str;
+  sthandle(procstr, &str);
+  entry(&str, returnfldref, callback);
+}
+
+void CallProcedure(qchar *name, qshort retfldref, tCallback callback)
+{
+  tEntryNameRef entry = ENTRY(callback, kMacCallProcedure, tEntryNameRef);
+  if (!entry) return;
+  _str255 str;
+  sthandle(name, &str);
+  entry(&str, retfldref, callback);
+}
+
+qshort ExtensionInfo(omnispbrec *pb_rec, tCallback callback)
+{
+  tEntryRecord entry = ENTRY(callback, kMacExtensionInfo, tEntryRecord);
+  if (entry) entry(pb_rec, callback);
+  return pb_rec->returncode;
+}
+
+qshort GetFldInfo(omnispbrec *pb_rec, tCallback callback)
+{
+  tEntryRecord entry = ENTRY(callback, kMacGetFldInfo, tEntryRecord);
+  if (entry) entry(pb_rec, callback);
+  qlong len = (qlong)pb_rec->name.length;
+  if (len > 254) len = 254;
+  pb_rec->name.chars[len] = 0;
+  return pb_rec->returncode;
+}
+
+qshort GetFldInfo2(_FldInfoRec *fi, tCallback callback)
+{
+  tEntryFldInfo2 entry = ENTRY(callback, kMacGetFldInfo2, tEntryFldInfo2);
+  if (fi->ver != -1) fi->ver = 1;
+  if (!entry) return 1;
+  return entry(fi, callback);
+}
+
+qshort GetPackageId(tCallback callback)
+{
+  tEntryPackageId entry = ENTRY(callback, kMacGetPackageId, tEntryPackageId);
+  if (!entry) return 0;
+  return (qshort)entry(callback);
+}
+
+void *GetDesignPtr(tCallback callback)
+{
+  tEntryDesignPtr entry = ENTRY(callback, kMacGetDesignPtr, tEntryDesignPtr);
+  if (!entry) return 0;
+  return entry(callback);
+}
