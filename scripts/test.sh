@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds every library and tool with warnings as errors,
-# and runs every test.
+# Sets up the machine, then builds and runs every test:
+#   1. every library and tool with warnings as errors, and the whole test suite;
+#   2. the reliability checks: the suite under AddressSanitizer and
+#      UndefinedBehaviorSanitizer, and each fuzz harness for FUZZ_SECONDS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 jobs=$(nproc)
 
+echo "== build and test suite"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-20} bash scripts/reliability.sh
