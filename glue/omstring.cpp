@@ -89,11 +89,15 @@ qlong CHRoscharToChar(const oschar *pInBuf, qchar *pOutBuf)
       pOutBuf[n++] = kCharLoneSurrogate;
       break;
     } else {
-      qulong low = *pInBuf++;
-      if (u <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF)
+      /* A unit that cannot pair with this one is not swallowed with it: it
+         is converted on its own next, so no valid character is lost. */
+      qulong low = *pInBuf;
+      if (u <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
         pOutBuf[n++] = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
-      else
+        pInBuf++;
+      } else {
         pOutBuf[n++] = kCharBadSurrogate;
+      }
     }
   }
   pOutBuf[n] = 0;

@@ -93,8 +93,10 @@ TEST(Utf16, SurrogatesAndMarkers)
 {
   EXPECT_EQ(FromOs({0xD83D, 0xDE00}), (std::vector<qchar>{0x1F600, 0}));
   EXPECT_EQ(FromOs({0x41, 0xD800}), (std::vector<qchar>{0x41, 1, 0}));
-  EXPECT_EQ(FromOs({0xDC00, 0x41}), (std::vector<qchar>{2, 0}));
-  EXPECT_EQ(FromOs({0xD800, 0xD800, 0x42}), (std::vector<qchar>{2, 0x42, 0}));
+  // A unit after a stray surrogate is kept, not swallowed with it.
+  EXPECT_EQ(FromOs({0xDC00, 0x41}), (std::vector<qchar>{2, 0x41, 0}));
+  EXPECT_EQ(FromOs({0xD800, 0xD800, 0x42}), (std::vector<qchar>{2, 2, 0x42, 0}));
+  EXPECT_EQ(FromOs({0xD800, 0xD83D, 0xDE00}), (std::vector<qchar>{2, 0x1F600, 0}));
   EXPECT_EQ(FromOs({0x41, 0xE9, 0x20AC}), (std::vector<qchar>{0x41, 0xE9, 0x20AC, 0}));
 
   std::vector<qchar> in = {0x1F600, 0x110000, 0xD800, 0x41, 0};
