@@ -1,8 +1,6 @@
 // host.cpp: the host side of the plug-in interface.
 #include "moravel/host.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -13,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "library.h"
 #include "moravel/text.h"
 #include "records.h"
 
@@ -793,21 +792,19 @@ short forward(int handle, int code, va_list ap) {
 
 Host::Host(const std::string& libraryPath, Width width)
     : impl_(std::make_unique<Impl>(libraryPath, width)) {
-  impl_->lib = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!impl_->lib) {
-    const char* err = dlerror();
-    throw HostError("cannot load " + libraryPath + ": " + (err ? err : "unknown error"));
-  }
-  impl_->entry = reinterpret_cast<EntryFn>(dlsym(impl_->lib, "Moravel"));
+  std::string err;
+  impl_->lib = openLibrary(libraryPath, err);
+  if (!impl_->lib) throw HostError("cannot load " + libraryPath + ": " + err);
+  impl_->entry = reinterpret_cast<EntryFn>(librarySymbol(impl_->lib, "Moravel"));
   if (!impl_->entry) {
-    dlclose(impl_->lib);
+    closeLibrary(impl_->lib);
     throw HostError(libraryPath + " has no entry point Moravel");
   }
   impl_->setAllocFailure =
-      reinterpret_cast<SetAllocFailureFn>(dlsym(impl_->lib, "MoravelTestSetAllocFailure"));
-  impl_->liveBlocks = reinterpret_cast<CounterFn>(dlsym(impl_->lib, "MoravelTestLiveBlocks"));
-  impl_->allocations = reinterpret_cast<CounterFn>(dlsym(impl_->lib, "MoravelTestAllocations"));
-  impl_->beeps = reinterpret_cast<CounterFn>(dlsym(impl_->lib, "MoravelTestBeeps"));
+      reinterpret_cast<SetAllocFailureFn>(librarySymbol(impl_->lib, "MoravelTestSetAllocFailure"));
+  impl_->liveBlocks = reinterpret_cast<CounterFn>(librarySymbol(impl_->lib, "MoravelTestLiveBlocks"));
+  impl_->allocations = reinterpret_cast<CounterFn>(librarySymbol(impl_->lib, "MoravelTestAllocations"));
+  impl_->beeps = reinterpret_cast<CounterFn>(librarySymbol(impl_->lib, "MoravelTestBeeps"));
 }
 
 Host::~Host() {
@@ -817,7 +814,7 @@ Host::~Host() {
     } catch (...) {
     }
   }
-  if (impl_->lib) dlclose(impl_->lib);
+  if (impl_->lib) closeLibrary(impl_->lib);
 }
 
 Width Host::width() const { return impl_->width; }
@@ -989,6 +986,8 @@ void Host::clearLog() {
 int Host::depth() const { return static_cast<int>(impl_->frames.size()); }
 
 long Host::orphanRequests() { return gOrphans; }
+
+void* Host::testSymbol(const char* name) const { return librarySymbol(impl_->lib, name); }
 
 bool Host::hasTestHooks() const {
   return impl_->setAllocFailure && impl_->liveBlocks && impl_->allocations && impl_->beeps;

@@ -208,6 +208,8 @@ class Host {
 
   // --- Test builds of the plug-in -----------------------------------------
   bool hasTestHooks() const;
+  // The address of a function the library exports by this name, or null.
+  void* testSymbol(const char* name) const;
   // Fail the nth allocation from now (1 = the next); persistent: every one
   // from the nth on; nth 0 = off. These throw HostError without the hooks.
   void setAllocFailure(long nth, bool persistent = false);
