@@ -1,13 +1,26 @@
 // fixture.cpp: the plug-in test fixture.
 #include "fixture.h"
 
-#include <dlfcn.h>
-
 namespace moravel::test {
+
+std::string NativePath(const std::string& path)
+{
+#if defined(_WIN32)
+  // The build's paths are those of the machine that built it; under wine the
+  // root of that file system is drive Z:.
+  std::string p = path;
+  if (!p.empty() && p[0] == '/') p = "Z:" + p;
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  return p;
+#else
+  return path;
+#endif
+}
 
 std::string LibraryPath(Width width)
 {
-  return width == Width::Byte ? MORAVEL_LIB_BYTE : MORAVEL_LIB_UNICODE;
+  return NativePath(width == Width::Byte ? MORAVEL_LIB_BYTE : MORAVEL_LIB_UNICODE);
 }
 
 std::string WidthName(const ::testing::TestParamInfo<Width>& info)
@@ -36,8 +49,7 @@ void PluginTest::TearDown()
 RecordInfo PluginTest::info() const
 {
   using InfoFn = int (*)(const void*, long*, int);
-  void* lib = dlopen(LibraryPath(GetParam()).c_str(), RTLD_NOW | RTLD_NOLOAD);
-  auto fn = lib ? reinterpret_cast<InfoFn>(dlsym(lib, "MoravelTestRecordInfo")) : nullptr;
+  auto fn = reinterpret_cast<InfoFn>(host->testSymbol("MoravelTestRecordInfo"));
   RecordInfo r;
   if (fn && host->slot()) {
     long v[16] = {};
@@ -45,7 +57,6 @@ RecordInfo PluginTest::info() const
     r = RecordInfo{static_cast<unsigned long>(v[0]), v[1], v[2], v[3], v[4], v[5], v[6], v[7],
                    v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
   }
-  if (lib) dlclose(lib);
   return r;
 }
 

@@ -24,6 +24,8 @@ struct RecordInfo {
 
 constexpr unsigned long kSigCool = 0x434F4F4C, kSigErrr = 0x45525252;
 
+// A path of the build in the form the test's own system opens.
+std::string NativePath(const std::string& path);
 std::string LibraryPath(Width width);
 std::string WidthName(const ::testing::TestParamInfo<Width>& info);
 
