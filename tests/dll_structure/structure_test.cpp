@@ -27,8 +27,9 @@ std::string Name(const ::testing::TestParamInfo<Dll>& info) {
 const char* const kCatalogue[] = {
     "Moravel.Version():30708006",
     "Moravel.GetTagList(taggedText,tagList,tagListColumn):30708005",
-    "Moravel.DoSubstitutions(taggedText,expandedText [,utfType [,forceEval [,stripAllLinebreaks "
-    "[,senseBrackets]]]]):30708002",
+    // clang-format off
+    "Moravel.DoSubstitutions(taggedText,expandedText [,utfType [,forceEval [,stripAllLinebreaks [,senseBrackets]]]]):30708002",
+    // clang-format on
     "Moravel.MapKeywordsToFields(mappingList):30708004",
     "Moravel.SetFilesDirectory(dirPath):30708003",
     "Moravel.SetTags(openTag,closeTag):30708001",
