@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test:
 #   1. every library and tool with warnings as errors, and the whole test suite;
-#   2. the reliability checks: the suite under AddressSanitizer and
+#   2. the Windows deliverables, cross-built, their suite under wine64 and
+#      structural checks of the DLL files;
+#   3. the reliability checks: the suite under AddressSanitizer and
 #      UndefinedBehaviorSanitizer, and each fuzz harness for FUZZ_SECONDS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,5 +15,8 @@ echo "== build and test suite"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== Windows"
+bash scripts/windows.sh
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-20} bash scripts/reliability.sh
