@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "library.h"
+#include "mac_door.h"
 #include "moravel/text.h"
 #include "records.h"
 
@@ -23,6 +24,7 @@ using namespace detail;
 
 using Callback = short (*)(int code, ...);
 using EntryFn = void (*)(short md, void** ref, void*, void*, void*, Callback callback);
+using MacEntryFn = void (*)(short md, void** ref, void* paramBlock);
 using SetAllocFailureFn = void (*)(long, int);
 using CounterFn = long (*)(void);
 
@@ -123,6 +125,8 @@ struct Host::Impl final : calc::Context {
   Width width;
   void* lib = nullptr;
   EntryFn entry = nullptr;
+  Form form = Form::Windows;
+  MacEntryFn macEntry = nullptr;
   SetAllocFailureFn setAllocFailure = nullptr;
   CounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr;
 
@@ -381,7 +385,10 @@ struct Host::Impl final : calc::Context {
     log.maxDepth = std::max(log.maxDepth, static_cast<int>(frames.size()));
     Impl* previous = gActive;
     gActive = this;
-    entry(static_cast<short>(md), &slot, nullptr, nullptr, nullptr, handle);
+    if (form == Form::Mac)
+      macEntry(static_cast<short>(md), &slot, detail::macParamBlock(static_cast<int>(frames.size()) - 1));
+    else
+      entry(static_cast<short>(md), &slot, nullptr, nullptr, nullptr, handle);
     gActive = previous;
     Frame done = std::move(frames.back());
     frames.pop_back();
@@ -788,18 +795,27 @@ short forward(int handle, int code, va_list ap) {
 
 }  // namespace
 
+short detail::forwardRequest(int handle, int code, va_list ap) { return forward(handle, code, ap); }
+
 // ---- Host ----
 
-Host::Host(const std::string& libraryPath, Width width)
+Host::Host(const std::string& libraryPath, Width width) : Host(libraryPath, width, Form::Windows) {}
+
+Host::Host(const std::string& libraryPath, Width width, Form form)
     : impl_(std::make_unique<Impl>(libraryPath, width)) {
+  if (form == Form::Mac && width != Width::Unicode) throw HostError("a Mac-form plug-in is a Unicode build");
+  impl_->form = form;
   std::string err;
   impl_->lib = openLibrary(libraryPath, err);
   if (!impl_->lib) throw HostError("cannot load " + libraryPath + ": " + err);
-  impl_->entry = reinterpret_cast<EntryFn>(librarySymbol(impl_->lib, "Moravel"));
-  if (!impl_->entry) {
+  const char* entryName = form == Form::Mac ? "main" : "Moravel";
+  void* entry = librarySymbol(impl_->lib, entryName);
+  if (!entry) {
     closeLibrary(impl_->lib);
-    throw HostError(libraryPath + " has no entry point Moravel");
+    throw HostError(libraryPath + " has no entry point " + entryName);
   }
+  impl_->entry = reinterpret_cast<EntryFn>(entry);
+  impl_->macEntry = reinterpret_cast<MacEntryFn>(entry);
   impl_->setAllocFailure =
       reinterpret_cast<SetAllocFailureFn>(librarySymbol(impl_->lib, "MoravelTestSetAllocFailure"));
   impl_->liveBlocks = reinterpret_cast<CounterFn>(librarySymbol(impl_->lib, "MoravelTestLiveBlocks"));
@@ -818,6 +834,7 @@ Host::~Host() {
 }
 
 Width Host::width() const { return impl_->width; }
+Form Host::form() const { return impl_->form; }
 const std::string& Host::libraryPath() const { return impl_->path; }
 
 void Host::send(int message) {

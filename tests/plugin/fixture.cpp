@@ -25,12 +25,13 @@ std::string LibraryPath(Width width)
 
 std::string WidthName(const ::testing::TestParamInfo<Width>& info)
 {
+  if (kFixtureForm == Form::Mac) return "Mac";
   return info.param == Width::Byte ? "Byte" : "Unicode";
 }
 
 void PluginTest::SetUp()
 {
-  host = std::make_unique<Host>(LibraryPath(GetParam()), GetParam());
+  host = std::make_unique<Host>(LibraryPath(GetParam()), GetParam(), kFixtureForm);
   host->load();
   host->setText(U"out", U"");
 }

@@ -53,8 +53,16 @@ class PluginTest : public ::testing::TestWithParam<Width> {
   std::unique_ptr<Host> host;
 };
 
+#if MORAVEL_FIXTURE_MAC
+// The Mac build: Unicode only, its host reached through the parameter block.
+inline constexpr Form kFixtureForm = Form::Mac;
+#define MORAVEL_BOTH_WIDTHS(Suite) \
+  INSTANTIATE_TEST_SUITE_P(Mac, Suite, ::testing::Values(Width::Unicode), ::moravel::test::WidthName)
+#else
+inline constexpr Form kFixtureForm = Form::Windows;
 #define MORAVEL_BOTH_WIDTHS(Suite)                                                              \
   INSTANTIATE_TEST_SUITE_P(Widths, Suite, ::testing::Values(Width::Byte, Width::Unicode), \
                            ::moravel::test::WidthName)
+#endif
 
 }  // namespace moravel::test

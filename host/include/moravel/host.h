@@ -31,6 +31,11 @@ namespace moravel {
 
 enum class Width { Byte, Unicode };
 
+// How the plug-in reaches the host: Windows, an entry "Moravel" given one
+// request function; Mac, an entry "main" given a parameter block of entry
+// points, numbers crossing as 80-bit extended values (Unicode builds only).
+enum class Form { Windows, Mac };
+
 class HostError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -128,12 +133,14 @@ class Host {
 
   // Loads the library (dlopen) and finds its entry. Throws HostError.
   Host(const std::string& libraryPath, Width width);
+  Host(const std::string& libraryPath, Width width, Form form);
   // Sends the unload message if the plug-in is loaded, then closes the library.
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
   Width width() const;
+  Form form() const;
   std::size_t unitSize() const { return width() == Width::Byte ? 1 : 4; }
   const std::string& libraryPath() const;
 
