@@ -201,21 +201,27 @@ struct Host::Impl final : calc::Context {
     return v ? &v->data : nullptr;
   }
 
-  std::optional<Value> readField(int ref) {
+  // The value a field holds, in place (no copy), or null. Field 210's number
+  // is kept in `paramCountValue` until the next read.
+  Value paramCountValue;
+  const Value* readField(int ref) {
     if (ref == kFldParamCount) {
       Frame* f = callFrame();
-      if (f) return Value::number(f->paramCount);
+      if (f) {
+        paramCountValue = Value::number(f->paramCount);
+        return &paramCountValue;
+      }
       problem("field 210 read outside a call");
-      return std::nullopt;
+      return nullptr;
     }
     Datum* d = resolve(ref);
     if (!d) {
       problem("read of unknown field " + std::to_string(ref));
-      return std::nullopt;
+      return nullptr;
     }
-    if (auto* v = std::get_if<Value>(d)) return *v;
+    if (auto* v = std::get_if<Value>(d)) return v;
     problem("field " + std::to_string(ref) + " is a list, read as a value");
-    return std::nullopt;
+    return nullptr;
   }
 
   bool writeField(int ref, Value v) {
@@ -315,11 +321,25 @@ struct Host::Impl final : calc::Context {
       problem("text read from a null pointer");
       return s;
     }
+    fillText(s, src);
+    return s;
+  }
+
+  // Replaces `s` with the zero-terminated text at `src`, converting once: a
+  // text that fits reuses the storage, a longer one gets one new block (and
+  // `s` is left as it was should that allocation fail).
+  template <class U>
+  static void fillText(std::u32string& s, const U* src) {
     std::size_t n = 0;
     while (src[n]) ++n;
-    s.resize(n);  // one allocation, not one growth per doubling
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char32_t>(src[i]);
-    return s;
+    if (n > s.capacity()) {
+      std::u32string fresh(n, char32_t{0});
+      s.swap(fresh);
+    } else {
+      s.resize(n);
+    }
+    char32_t* out = s.data();
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char32_t>(src[i]);
   }
 
   template <class U>
@@ -353,12 +373,15 @@ struct Host::Impl final : calc::Context {
         *static_cast<double*>(val) = v.asNumber();
         break;
       case 2:
-        putText(static_cast<U*>(val), v.asText(), maxlen);
+        if (const std::u32string* t = v.storedText()) putText(static_cast<U*>(val), *t, maxlen);
+        else putText(static_cast<U*>(val), v.asText(), maxlen);
         break;
-      case 4:
-        *static_cast<std::int32_t*>(val) =
-            reportedLength.value_or(static_cast<std::int32_t>(v.asText().size()));
+      case 4: {
+        const std::u32string* t = v.storedText();
+        std::size_t n = t ? t->size() : v.asText().size();
+        *static_cast<std::int32_t*>(val) = reportedLength.value_or(static_cast<std::int32_t>(n));
         break;
+      }
       default:
         problem(std::string(what) + ": unknown format " + std::to_string(fmt));
     }
@@ -374,6 +397,23 @@ struct Host::Impl final : calc::Context {
     if (fmt == 2) return Value::text(getText(static_cast<const U*>(val)));
     problem(std::string(what) + ": unknown format " + std::to_string(fmt));
     return std::nullopt;
+  }
+
+  // SetFldVal: a text written to a field that holds a text is converted
+  // straight into the field's storage; anything else goes through receive
+  // and writeField, with the same outcome.
+  template <class U>
+  void receiveInto(int ref, int fmt, const void* val, const char* what) {
+    if (val && fmt == 2) {
+      Datum* d = resolve(ref);
+      Value* target = d ? std::get_if<Value>(d) : nullptr;
+      if (std::u32string* t = target ? target->storedText() : nullptr) {
+        fillText(*t, static_cast<const U*>(val));
+        if (ref == kFldReturn) callFrame()->returnWrites++;
+        return;
+      }
+    }
+    if (auto v = receive<U>(fmt, val, what)) writeField(ref, std::move(*v));
   }
 
   // ---- messages ----
@@ -408,7 +448,7 @@ struct Host::Impl final : calc::Context {
           throw HostError("no variable " + encodeUtf8(a.variable()) + " to pass by reference");
         p.reference = a.variable();
       } else {
-        p.own = a.datum();
+        p.own = a.release();
       }
       f.params.push_back(std::move(p));
     }
@@ -417,14 +457,8 @@ struct Host::Impl final : calc::Context {
     CallResult r;
     if (auto* v = std::get_if<Value>(&done.ret)) r.returnValue = *v;
     r.returnWrites = done.returnWrites;
-    for (auto& p : done.params) {
-      if (p.reference) {
-        Var* v = findVar(*p.reference);
-        r.parameters.push_back(v ? v->data : Datum(Value()));
-      } else {
-        r.parameters.push_back(std::move(p.own));
-      }
-    }
+    // A variable passed by reference is read where it is, not copied here.
+    for (auto& p : done.params) r.parameters.push_back(p.reference ? Datum(Value()) : std::move(p.own));
     return r;
   }
 
@@ -483,7 +517,7 @@ struct Host::Impl final : calc::Context {
       case kGetFldInt: {
         int ref = va_arg(ap, int);
         auto* out = va_arg(ap, double*);
-        auto v = readField(ref);
+        const Value* v = readField(ref);
         if (out) *out = v ? v->asNumber() : 0.0;
         return 0;
       }
@@ -491,7 +525,7 @@ struct Host::Impl final : calc::Context {
         int ref = va_arg(ap, int);
         int fmt = va_arg(ap, int);
         void* val = va_arg(ap, void*);
-        if (auto v = receive<U>(fmt, val, "SetFldVal")) writeField(ref, std::move(*v));
+        receiveInto<U>(ref, fmt, val, "SetFldVal");
         return 0;
       }
       case kSetFldInt: {
@@ -514,7 +548,8 @@ struct Host::Impl final : calc::Context {
         int fmt = va_arg(ap, int);
         int maxlen = va_arg(ap, int);
         void* val = va_arg(ap, void*);
-        deliver<U>(readField(ref).value_or(Value()), fmt, maxlen, val, "GetFldVal");
+        const Value* v = readField(ref);
+        deliver<U>(v ? *v : Value(), fmt, maxlen, val, "GetFldVal");
         return 0;
       }
       case kGetLstVal: {
@@ -703,9 +738,11 @@ struct Host::Impl final : calc::Context {
         std::u32string name = fromStr255(xv->name);
         log.namedValueNames.push_back(name);
         Value v;
+        const Value* found = &v;
         if (name == kCinstName) v = Value::text(instanceName);
-        else if (auto found = variable(name)) v = *found;
-        deliver<U>(v, fmt, maxlen, xv->val, "GetNamedVal");
+        else if (Var* var = findVar(name); var && std::holds_alternative<Value>(var->data))
+          found = &std::get<Value>(var->data);
+        deliver<U>(*found, fmt, maxlen, xv->val, "GetNamedVal");
         return 0;
       }
       case kGetFldInfo2: {
@@ -900,7 +937,7 @@ std::vector<unsigned char> Host::designRecord() const { return impl_->design; }
 
 void Host::set(std::u32string_view name, Value value) {
   checkByteText(width(), name, "variable name");
-  if (value.isText()) checkByteText(width(), value.asText(), "variable value");
+  if (const std::u32string* t = value.storedText()) checkByteText(width(), *t, "variable value");
   impl_->defineVar(name, std::move(value));
 }
 
@@ -909,7 +946,7 @@ void Host::setList(std::u32string_view name, List list) {
   for (const auto& c : list.columns) checkByteText(width(), c, "column name");
   for (const auto& row : list.rows)
     for (const auto& cell : row)
-      if (cell.isText()) checkByteText(width(), cell.asText(), "list cell");
+      if (const std::u32string* t = cell.storedText()) checkByteText(width(), *t, "list cell");
   impl_->defineVar(name, std::move(list));
 }
 
@@ -961,13 +998,13 @@ CallResult Host::call(int packageId, std::vector<Arg> args, int paramCount) {
   for (const auto& a : args) {
     if (a.isReference()) continue;
     if (auto* v = std::get_if<Value>(&a.datum())) {
-      if (v->isText()) checkByteText(width(), v->asText(), "argument");
+      if (const std::u32string* t = v->storedText()) checkByteText(width(), *t, "argument");
     } else {
       const List& l = std::get<List>(a.datum());
       for (const auto& c : l.columns) checkByteText(width(), c, "column name");
       for (const auto& row : l.rows)
         for (const auto& cell : row)
-          if (cell.isText()) checkByteText(width(), cell.asText(), "list cell");
+          if (const std::u32string* t = cell.storedText()) checkByteText(width(), *t, "list cell");
     }
   }
   return impl_->callFunction(packageId, std::move(args), paramCount);

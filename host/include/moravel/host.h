@@ -80,6 +80,8 @@ class Arg {
   bool isReference() const { return reference_.has_value(); }
   const std::u32string& variable() const { return *reference_; }
   const Datum& datum() const { return datum_; }
+  // Moves the value out (the host does so when it makes the call).
+  Datum release() { return std::move(datum_); }
 
  private:
   Datum datum_;
@@ -89,7 +91,11 @@ class Arg {
 struct CallResult {
   Value returnValue;             // field 200 after the call (empty text if never written)
   int returnWrites = 0;          // how often the plug-in wrote field 200
-  std::vector<Datum> parameters;  // fields 211.. after the call (a reference: the variable)
+  // Fields 211.. after the call. A parameter passed by value is what the
+  // plug-in left in it; one passed by reference is the empty text here, its
+  // result being in the variable itself (Host::value, list, text), which is
+  // not copied.
+  std::vector<Datum> parameters;
   // The result code: field 200 as a number.
   int code() const { return static_cast<int>(returnValue.asNumber()); }
 };

@@ -23,6 +23,10 @@ class Value {
 
   double asNumber() const;
   std::u32string asText() const;
+  // The text as stored, without a copy; null for a number. The mutable form
+  // lets a text be refilled in place, keeping its storage.
+  const std::u32string* storedText() const { return std::get_if<std::u32string>(&data_); }
+  std::u32string* storedText() { return std::get_if<std::u32string>(&data_); }
   // The number this value stands for, if it is a number or a numeric text.
   std::optional<double> numeric() const;
 
