@@ -548,8 +548,9 @@ struct Host::Impl final : calc::Context {
         int fmt = va_arg(ap, int);
         int maxlen = va_arg(ap, int);
         void* val = va_arg(ap, void*);
+        static const Value kNone;
         const Value* v = readField(ref);
-        deliver<U>(v ? *v : Value(), fmt, maxlen, val, "GetFldVal");
+        deliver<U>(v ? *v : kNone, fmt, maxlen, val, "GetFldVal");  // both lvalues: no copy
         return 0;
       }
       case kGetLstVal: {
