@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <cwchar>
 #include <deque>
 #include <type_traits>
 #include <unordered_map>
@@ -310,8 +311,48 @@ struct Host::Impl final : calc::Context {
       return;
     }
     std::size_t n = std::min<std::size_t>(s.size(), maxlen < 0 ? 0 : static_cast<std::size_t>(maxlen));
-    for (std::size_t i = 0; i < n; ++i) dst[i] = unit<U>(s[i]);
+    if (sizeof(U) == 1 && highest(s.data(), n) > 0xFF) {
+      for (std::size_t i = 0; i < n; ++i) dst[i] = unit<U>(s[i]);
+    } else {
+      convertUnits(dst, s.data(), n);
+    }
     dst[n] = 0;
+  }
+
+  // Bulk conversion in fixed blocks, which the compiler turns into vector
+  // code at the optimisation level of a release build.
+  static constexpr std::size_t kBlock = 64;
+
+  template <class To, class From>
+  static void convertUnits(To* __restrict out, const From* __restrict in, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock)
+      for (std::size_t k = 0; k < kBlock; ++k) out[i + k] = static_cast<To>(in[i + k]);
+    for (; i < n; ++i) out[i] = static_cast<To>(in[i]);
+  }
+
+  // The units before the terminating zero, through the C library's scan
+  // where it has one for the unit size.
+  template <class U>
+  static std::size_t textLength(const U* src) {
+    if constexpr (sizeof(U) == 1) {
+      return std::strlen(reinterpret_cast<const char*>(src));
+    } else if constexpr (sizeof(U) == sizeof(wchar_t)) {
+      return std::wcslen(reinterpret_cast<const wchar_t*>(src));
+    } else {
+      std::size_t n = 0;
+      while (src[n]) ++n;
+      return n;
+    }
+  }
+
+  static char32_t highest(const char32_t* in, std::size_t n) {
+    char32_t high = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock)
+      for (std::size_t k = 0; k < kBlock; ++k) high |= in[i + k];
+    for (; i < n; ++i) high |= in[i];
+    return high;
   }
 
   template <class U>
@@ -330,16 +371,14 @@ struct Host::Impl final : calc::Context {
   // `s` is left as it was should that allocation fail).
   template <class U>
   static void fillText(std::u32string& s, const U* src) {
-    std::size_t n = 0;
-    while (src[n]) ++n;
+    std::size_t n = textLength(src);
     if (n > s.capacity()) {
       std::u32string fresh(n, char32_t{0});
       s.swap(fresh);
     } else {
       s.resize(n);
     }
-    char32_t* out = s.data();
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char32_t>(src[i]);
+    convertUnits(s.data(), src, n);
   }
 
   template <class U>
