@@ -6,6 +6,21 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${MORAVEL_BENCH_BUILD_DIR:-$root/build-release}"
+
+# On a fresh machine: the build's own packages, then the peer engines.
+bash "$root/scripts/setup.sh"
+bench_packages=(libctemplate-dev libkainjow-mustache-dev pkg-config)
+missing=()
+for p in "${bench_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "bench: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DMORAVEL_BUILD_BENCH=ON -DMORAVEL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target moravel_bench >/dev/null
