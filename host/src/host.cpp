@@ -311,11 +311,10 @@ struct Host::Impl final : calc::Context {
       return;
     }
     std::size_t n = std::min<std::size_t>(s.size(), maxlen < 0 ? 0 : static_cast<std::size_t>(maxlen));
-    if (sizeof(U) == 1 && highest(s.data(), n) > 0xFF) {
+    // One pass converts and notes the highest bits seen; a one-byte plug-in
+    // given a character above 0xFF gets the text again, unit by unit.
+    if (convertUnits(dst, s.data(), n) > 0xFF && sizeof(U) == 1)
       for (std::size_t i = 0; i < n; ++i) dst[i] = unit<U>(s[i]);
-    } else {
-      convertUnits(dst, s.data(), n);
-    }
     dst[n] = 0;
   }
 
@@ -323,12 +322,21 @@ struct Host::Impl final : calc::Context {
   // code at the optimisation level of a release build.
   static constexpr std::size_t kBlock = 64;
 
+  // Returns the bitwise or of the units read.
   template <class To, class From>
-  static void convertUnits(To* __restrict out, const From* __restrict in, std::size_t n) {
+  static From convertUnits(To* __restrict out, const From* __restrict in, std::size_t n) {
+    From bits = 0;
     std::size_t i = 0;
     for (; i + kBlock <= n; i += kBlock)
-      for (std::size_t k = 0; k < kBlock; ++k) out[i + k] = static_cast<To>(in[i + k]);
-    for (; i < n; ++i) out[i] = static_cast<To>(in[i]);
+      for (std::size_t k = 0; k < kBlock; ++k) {
+        out[i + k] = static_cast<To>(in[i + k]);
+        bits |= in[i + k];
+      }
+    for (; i < n; ++i) {
+      out[i] = static_cast<To>(in[i]);
+      bits |= in[i];
+    }
+    return bits;
   }
 
   // The units before the terminating zero, through the C library's scan
@@ -344,15 +352,6 @@ struct Host::Impl final : calc::Context {
       while (src[n]) ++n;
       return n;
     }
-  }
-
-  static char32_t highest(const char32_t* in, std::size_t n) {
-    char32_t high = 0;
-    std::size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock)
-      for (std::size_t k = 0; k < kBlock; ++k) high |= in[i + k];
-    for (; i < n; ++i) high |= in[i];
-    return high;
   }
 
   template <class U>
