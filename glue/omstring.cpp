@@ -1,12 +1,18 @@
 /* omstring.cpp: string functions and character conversions on qchar text. */
 #include "omstring.h"
 
+#include <string.h>
+
 qlong OMstrlen(const qchar *pString)
 {
   if (!pString) return 0;
+#if MORAVEL_UNICODE
   const qchar *p = pString;
   while (*p) p++;
   return (qlong)(p - pString);
+#else
+  return (qlong)strlen((const char *)pString); /* the C library's scan, many bytes a step */
+#endif
 }
 
 /* The one copy loop behind OMstrcpy and OMstrcat. */
