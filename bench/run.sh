@@ -26,4 +26,4 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" --target moravel_bench >/dev/null
 log="$build/bench-progress.log"
 echo "running (progress in $log) ..." >&2
-"$build/bench/moravel_bench" "$@" 2>"$log" | tee "$build/bench-output.txt" | sed -n '/^workload /,$p'
+"$build/bench/moravel_bench" "$@" 2>"$log" | tee "$build/bench-output.txt" | sed -n '/^The C library/,$p'
