@@ -87,5 +87,18 @@ TEST_P(Trim, CinstAtTheEndOfAFullTagBufferFits)
   EXPECT_EQ(host->log().procedureNames[0].size(), 254u);  // sent whole, cut by the counted string
 }
 
+TEST_P(Trim, AnInstanceNameThatOverfillsTheTagBufferGrowsIt)
+{
+  std::u32string pad(1000, U'p');
+  host->setInstanceName(std::u32string(99, U'i'));
+  host->defineMethod(std::u32string(99, U'i') + U".x", U"'never'");
+  host->clearLog();
+  EXPECT_EQ(info().tagBufSize, 1024 * unit());
+  expand(U"<FIELD>METHOD=$cinst.x" + pad + U"</FIELD>");
+  ASSERT_EQ(host->log().procedureNames.size(), 1u);
+  EXPECT_EQ(host->log().procedureNames[0], (std::u32string(99, U'i') + U".x" + pad).substr(0, 254));
+  EXPECT_EQ(info().tagBufSize, (1024 + 32768) * unit()) << "1015 units became 1108";
+}
+
 }  // namespace
 }  // namespace moravel::test
