@@ -37,15 +37,15 @@ constexpr int kScales[] = {1, 4, 16};
 
 // ---- the process's allocator ----------------------------------------------
 
-// Every benchmark runs twice: first with the C library's allocator as it
-// comes, then (names prefixed "tuned:") with large blocks kept in the heap.
-// By default glibc maps every block above its mmap threshold (at most 32 MiB)
-// afresh and unmaps it when freed, so each call of a 16 MiB workload faults
-// in and clears all of its large blocks again. The tuned pass turns mmap off
-// for the heap and never trims it, so freed blocks are reused. This is a
-// setting of the benchmark process (the host), not of the plug-in; the tuned
-// pass runs after the default one, so the default figures are untouched.
-std::string gPrefix;  // "" or "tuned:" while registering and printing a pass
+// bench/run.sh runs the benchmark twice: with the C library's allocator as
+// it comes, then with MORAVEL_BENCH_HEAP=keep, which keeps large blocks in
+// the heap. By default glibc maps a block above its mmap threshold (which
+// grows to at most 32 MiB) afresh and unmaps it when freed, so each call of a
+// large workload faults in and clears its large blocks again. Keeping the
+// heap turns mmap off and never trims, so freed blocks are reused. This is a
+// setting of the benchmark process (the host's process), not of the plug-in;
+// each pass is a process of its own, so neither inherits the other's heap.
+bool gKeepHeap = false;
 
 void tuneAllocator() {
   mallopt(M_MMAP_MAX, 0);
@@ -212,7 +212,7 @@ const char* widthName(Width w) { return w == Width::Byte ? "8" : "U"; }
 std::size_t unitBytes(Width w) { return w == Width::Byte ? 1 : 4; }
 
 std::string key(const std::string& w, Width width, int scale) {
-  return gPrefix + w + "/" + widthName(width) + "/" + std::to_string(scale) + "x";
+  return w + "/" + widthName(width) + "/" + std::to_string(scale) + "x";
 }
 
 // ---- the host on its own -------------------------------------------------
@@ -244,9 +244,7 @@ void echoCall(short md, void**, HostCallback cb, void*) {
 
 void registerHostFloor(Width w, int scale) {
   std::string k = key("host", w, scale);
-  bool tuned = !gPrefix.empty();
   benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     Host host(MORAVEL_BENCH_PROBE, w);
     void* lib = dlopen(MORAVEL_BENCH_PROBE, RTLD_NOW | RTLD_NOLOAD);
     auto set = lib ? reinterpret_cast<ProbeSetActionFn>(dlsym(lib, "ProbeSetAction")) : nullptr;
@@ -314,9 +312,8 @@ std::optional<double> peakOfOneCall(const std::function<void()>& call) {
 void registerExpand(const std::string& name, Width w, int scale, std::function<std::string(int)> make,
                     int utfType, std::size_t extraUnits = 0) {
   std::string k = key(name, w, scale);
-  bool tuned = !gPrefix.empty();
+  bool tuned = gKeepHeap;
   benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     Rig& g = rig(w);
     std::u32string text = moravel::fromLatin1(make(scale));
     std::size_t units = text.size() + extraUnits;
@@ -342,9 +339,8 @@ void registerExpand(const std::string& name, Width w, int scale, std::function<s
 
 void registerTagList(Width w, int scale) {
   std::string k = key("W5", w, scale);
-  bool tuned = !gPrefix.empty();
+  bool tuned = gKeepHeap;
   benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     Rig& g = rig(w);
     std::u32string text = moravel::fromLatin1(makePage(scale, moravelMarker));
     std::size_t units = text.size();
@@ -373,9 +369,7 @@ void registerTagList(Width w, int scale) {
 
 void registerMemcpy(Width w, int scale) {
   std::string k = key("memcpy", w, scale);
-  bool tuned = !gPrefix.empty();
   benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     std::size_t bytes = (static_cast<std::size_t>(scale) << 20) * unitBytes(w);
     std::vector<char> src(bytes, 'a'), dst(bytes, 0);
     for (auto _ : state) {
@@ -420,15 +414,12 @@ std::string renderMustache(const std::string& text) {
 }
 
 void registerPeers(int scale) {
-  bool tuned = !gPrefix.empty();
-  auto name = [&](const char* peer) { return gPrefix + prefixed(peer, scale) + "x"; };
+  auto name = [&](const char* peer) { return prefixed(peer, scale) + "x"; };
   benchmark::RegisterBenchmark(name("ctemplate-cold/").c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     std::string text = makePage(scale, ctemplateMarker);
     for (auto _ : state) benchmark::DoNotOptimize(renderCtemplate(text));
   })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
   benchmark::RegisterBenchmark(name("ctemplate-warm/").c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     std::string text = makePage(scale, ctemplateMarker);
     std::unique_ptr<ctemplate::Template> t(ctemplate::Template::StringToTemplate(text, ctemplate::DO_NOT_STRIP));
     for (auto _ : state) {
@@ -438,12 +429,10 @@ void registerPeers(int scale) {
     }
   })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
   benchmark::RegisterBenchmark(name("mustache-cold/").c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     std::string text = makePage(scale, mustacheMarker);
     for (auto _ : state) benchmark::DoNotOptimize(renderMustache(text));
   })->Unit(benchmark::kMillisecond)->MinTime(0.3)->UseRealTime();
   benchmark::RegisterBenchmark(name("mustache-warm/").c_str(), [=](benchmark::State& state) {
-    if (tuned) tuneAllocator();
     std::string text = makePage(scale, mustacheMarker);
     kainjow::mustache::mustache t(text);
     for (auto _ : state) benchmark::DoNotOptimize(t.render(mustacheData()));
@@ -517,7 +506,7 @@ void printTable() {
                "), plug-in's part " + cell(m > 0 && t16 > h ? (t16 - h) / m : 0, "%.1fx") + " memcpy";
       } else if (r.workload == "W2") {
         for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"}) {
-          double s = secondsOf(gPrefix + p + "/16x");
+          double s = secondsOf(std::string(p) + "/16x");
           note += std::string(p) + " " + cell(t16 > 0 ? s / t16 : 0, "%.2fx") + "  ";
         }
       }
@@ -532,8 +521,8 @@ void printTable() {
   std::printf("\n%-26s %9s %9s %9s %6s %6s\n", "peer rendering W2 (8-bit)", "1x ms", "4x ms", "16x ms", "4x/1x",
               "16x/1x");
   for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"}) {
-    double t1 = secondsOf(gPrefix + p + "/1x"), t4 = secondsOf(gPrefix + p + "/4x"),
-           t16 = secondsOf(gPrefix + p + "/16x");
+    double t1 = secondsOf(std::string(p) + "/1x"), t4 = secondsOf(std::string(p) + "/4x"),
+           t16 = secondsOf(std::string(p) + "/16x");
     std::printf("%-26s %9s %9s %9s %6s %6s\n", p, cell(t1 * 1e3, "%.2f").c_str(), cell(t4 * 1e3, "%.2f").c_str(),
                 cell(t16 * 1e3, "%.2f").c_str(), cell(t1 > 0 ? t4 / t1 : 0, "%.2f").c_str(),
                 cell(t1 > 0 ? t16 / t1 : 0, "%.2f").c_str());
@@ -565,31 +554,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "moravel_bench: %s\n", e.what());
     return 1;
   }
-  for (const char* pass : {"", "tuned:"}) {
-    gPrefix = pass;
-    for (int s : kScales) {
-      for (Width w : {Width::Byte, Width::Unicode}) {
-        registerMemcpy(w, s);
-        registerHostFloor(w, s);
-        registerExpand("W1", w, s, makePlain, 0);
-        registerExpand("W2", w, s, [](int sc) { return makePage(sc, moravelMarker); }, 0);
-        registerExpand("W3a", w, s, makeLatin1, 1);
-        registerExpand("W3b", w, s, makeLatin1, 2);
-        registerExpand("W3c", w, s, makeLatin1, 3);
-        registerExpand("W4", w, s, makeTagged, 0);
-        registerTagList(w, s);
-        registerExpand("W6", w, s, makeIncludes, 0, 2 * static_cast<std::size_t>(s) * kFileBytes);
-      }
-      registerPeers(s);
+  if (const char* heap = std::getenv("MORAVEL_BENCH_HEAP"); heap && std::strcmp(heap, "keep") == 0) {
+    gKeepHeap = true;
+    tuneAllocator();
+  }
+  for (int s : kScales) {
+    for (Width w : {Width::Byte, Width::Unicode}) {
+      registerMemcpy(w, s);
+      registerHostFloor(w, s);
+      registerExpand("W1", w, s, makePlain, 0);
+      registerExpand("W2", w, s, [](int sc) { return makePage(sc, moravelMarker); }, 0);
+      registerExpand("W3a", w, s, makeLatin1, 1);
+      registerExpand("W3b", w, s, makeLatin1, 2);
+      registerExpand("W3c", w, s, makeLatin1, 3);
+      registerExpand("W4", w, s, makeTagged, 0);
+      registerTagList(w, s);
+      registerExpand("W6", w, s, makeIncludes, 0, 2 * static_cast<std::size_t>(s) * kFileBytes);
     }
+    registerPeers(s);
   }
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
-  gPrefix = "";
-  std::printf("\nThe C library's allocator as it comes (large blocks mapped afresh for every call):\n");
-  printTable();
-  gPrefix = "tuned:";
-  std::printf("\nThe same, the benchmark process's heap keeping its large blocks (mmap off, no trimming):\n");
+  std::printf(gKeepHeap ? "\nHeap kept: the benchmark process keeps its large blocks (mmap off, no trimming)\n"
+                        : "\nHeap as it comes: the C library's allocator with its defaults\n");
   printTable();
   cleanupRigs();
   benchmark::Shutdown();
