@@ -13,6 +13,7 @@ typedef struct {
 } UTFkey;
 
 static UTFkey keyArray[kEntityCount];
+static qlong sNameLength[kEntityCount]; /* lengths of the names in keyArray */
 
 static const char *const kEntityNames[kEntityCount] = {
   "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",
@@ -30,7 +31,25 @@ static const char *const kEntityNames[kEntityCount] = {
 
 void initKeyArray(void)
 {
-  for (int i = 0; i < kEntityCount; i++) CHRcopyAsciiStringToQchar(kEntityNames[i], keyArray[i].keyword, 1);
+  for (int i = 0; i < kEntityCount; i++) {
+    CHRcopyAsciiStringToQchar(kEntityNames[i], keyArray[i].keyword, 1);
+    sNameLength[i] = OMstrlen(keyArray[i].keyword);
+  }
+}
+
+static qbool HasName(qulong c, qshort type) { return type == kFormNamed && c - kFirstEncoded < kEntityCount; }
+
+/* Length of the body of the reference for c, without writing it. */
+static qlong BodyLength(qulong c, qshort type)
+{
+  if (HasName(c, type)) return sNameLength[c - kFirstEncoded];
+  qulong base = type == kFormHex ? 16 : 10;
+  qlong digits = 0;
+  do {
+    digits++;
+    c /= base;
+  } while (c);
+  return (type == kFormHex ? 2 : 1) + digits;
 }
 
 /* Writes the body of the reference for c (what stands between "&" and ";")
@@ -38,9 +57,10 @@ void initKeyArray(void)
    named form writes them as decimal references. */
 static qlong ReferenceBody(qulong c, qshort type, qchar *body)
 {
-  if (type == kFormNamed && c - kFirstEncoded < kEntityCount) {
-    OMstrcpy(body, keyArray[c - kFirstEncoded].keyword);
-    return OMstrlen(body);
+  if (HasName(c, type)) {
+    qlong n = sNameLength[c - kFirstEncoded];
+    memcpy(body, keyArray[c - kFirstEncoded].keyword, (size_t)(n + 1) * sizeof(qchar));
+    return n;
   }
   if (type == kFormHex) {
     static const char kHexDigits[] = "0123456789ABCDEF";
@@ -67,10 +87,9 @@ static int64_t EncodedCapacity(const qchar *text, qshort type, int64_t capacity,
 {
   int64_t len = 0;
   while (text[len]) len++;
-  qchar body[16];
   for (const qchar *p = text; *p; p++) {
     if (*p < kFirstEncoded) continue;
-    int64_t m = ReferenceBody(*p, type, body);
+    int64_t m = BodyLength(*p, type);
     int64_t needed = (len + m + 1) * QCHAR_SIZE;
     if (capacity <= needed) capacity = needed - capacity < kChunkSize ? capacity + kChunkSize : needed;
     len += m + 1;
