@@ -3,17 +3,6 @@
 
 #include "omstring.h"
 
-void sthandle(const qchar *text, _str255 *str)
-{
-  qlong n = 0;
-  while (n < 255) {
-    str->chars[n] = text[n];
-    if (text[n] == 0) break;
-    n++;
-  }
-  str->length = n >= 255 ? 254 : n;
-}
-
 qshort GetFldRef(qchar *name, tCallback callback)
 {
   _str255 str;

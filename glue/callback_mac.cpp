@@ -29,17 +29,6 @@ typedef qshort (*tEntryFldInfo2)(_FldInfoRec *fi, tCallback callback);
 #define ENTRY(callback, offset, type) \
   ((callback) ? (type)(callback)->entries[(offset) / 4] : (type)0)
 
-void sthandle(const qchar *text, _str255 *str)
-{
-  qlong n = 0;
-  while (n < 255) {
-    str->chars[n] = text[n];
-    if (text[n] == 0) break;
-    n++;
-  }
-  str->length = n >= 255 ? 254 : n;
-}
-
 qshort GetFldRef(qchar *name, tCallback callback)
 {
   tEntryName entry = ENTRY(callback, kMacGetFldRef, tEntryName);

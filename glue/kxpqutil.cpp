@@ -33,6 +33,30 @@ void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
   return block;
 }
 
+uint8_t *FinishFileBytes(uint8_t *block, qlong got, qshort status, qlong *nbytes)
+{
+  if (status != 0) {
+    if (block) DisposeXPPointer(block);
+    *nbytes = 0;
+    return 0;
+  }
+  block[got] = 0;
+  block[got + 1] = 0;
+  *nbytes = got;
+  return block;
+}
+
+void sthandle(const qchar *text, _str255 *str)
+{
+  qlong n = 0;
+  while (n < 255) {
+    str->chars[n] = text[n];
+    if (text[n] == 0) break;
+    n++;
+  }
+  str->length = n >= 255 ? 254 : n;
+}
+
 qchar *convertLiteral(const char *message)
 {
   size_t len = strlen(message);

@@ -21,6 +21,11 @@ void PlatBeep(void);
    null, the status (2, 4 or 5) and *nbytes 0. The block is the caller's. */
 uint8_t *PlatFetchFileBytes(qchar *path, qshort *status, qlong *nbytes);
 
+/* The common end of every platform's file read: after a failure the block
+   (if any) is released and nothing is returned; after success two zero bytes
+   follow the got bytes read and *nbytes is got. */
+uint8_t *FinishFileBytes(uint8_t *block, qlong got, qshort status, qlong *nbytes);
+
 /* The platform's path delimiter and the order in which delimiter kinds are
    classified, platform first. */
 extern const qchar kPlatDelim;

@@ -119,14 +119,7 @@ uint8_t *PlatFetchFileBytes(qchar *path, qshort *status, qlong *nbytes)
   TestNoteFileClose();
   if ((TestFileStepShouldFail(5) || closed != 0) && *status == 0) *status = 5;
 
-  if (*status != 0) {
-    if (block) DisposeXPPointer(block);
-    return 0;
-  }
-  block[got] = 0;
-  block[got + 1] = 0;
-  *nbytes = got;
-  return block;
+  return FinishFileBytes(block, got, *status, nbytes);
 }
 
 /* Catalogue strings, answered from the texts the build compiled in. */
