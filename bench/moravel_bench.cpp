@@ -503,7 +503,7 @@ void printTable() {
         double h = secondsOf(key("host", w, 16));
         note = "memcpy " + cell(m * 1e3, "%.2f") + " ms, ratio " + cell(m > 0 ? t16 / m : 0, "%.1fx") +
                "; host alone " + cell(h * 1e3, "%.2f") + " ms (" + cell(t16 > 0 ? 100 * h / t16 : 0, "%.0f%%") +
-               "), plug-in's part " + cell(m > 0 && t16 > h ? (t16 - h) / m : 0, "%.1fx") + " memcpy";
+               "), plug-in's share " + cell(m > 0 && t16 > h ? (t16 - h) / m : 0, "%.1fx") + " memcpy";
       } else if (r.workload == "W2") {
         for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"}) {
           double s = secondsOf(std::string(p) + "/16x");
