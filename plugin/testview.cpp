@@ -1,4 +1,4 @@
-/* inspect.cpp: a test build's view of the state record, for checking its invariants. */
+/* testview.cpp: a test build's view of the state record, for checking its invariants. */
 #include "moravel.h"
 
 #ifdef MORAVEL_TEST_HOOKS
