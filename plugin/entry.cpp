@@ -302,10 +302,12 @@ static void HandleMessage(qshort md, void **ref, tCallback callback)
 #else
 #define MORAVEL_MAIN_SYMBOL "main"
 #endif
-extern "C" MORAVEL_EXPORT void MoravelMain(qshort md, void **ref, tCallback callback) __asm__(MORAVEL_MAIN_SYMBOL);
-extern "C" MORAVEL_EXPORT void MoravelMain(qshort md, void **ref, tCallback callback)
+/* The host passes the address of its parameter block; its layout is the
+   library's own description of that block. */
+extern "C" MORAVEL_EXPORT void MoravelMain(qshort md, void **ref, void *callback) __asm__(MORAVEL_MAIN_SYMBOL);
+extern "C" MORAVEL_EXPORT void MoravelMain(qshort md, void **ref, void *callback)
 {
-  HandleMessage(md, ref, callback);
+  HandleMessage(md, ref, (tCallback)callback);
 }
 #else
 extern "C" MORAVEL_EXPORT void MORAVEL_WINAPI Moravel(qshort md, void **ref, void *, void *, void *,
