@@ -29,29 +29,6 @@ using MacEntryFn = void (*)(short md, void** ref, void* paramBlock);
 using SetAllocFailureFn = void (*)(long, int);
 using CounterFn = long (*)(void);
 
-// Request codes.
-enum : int {
-  kGetFldRef = 28,
-  kGetFldInt = 29,
-  kSetFldVal = 30,
-  kSetFldInt = 31,
-  kShowMessage = 36,
-  kGetFldVal = 38,
-  kGetLstVal = 39,
-  kGetLstInt = 40,
-  kSetLstVal = 41,
-  kDoListOp = 43,
-  kEvalCalcString = 44,
-  kGetFldInfo = 45,
-  kExtensionInfo = 47,
-  kGetPackageId = 48,
-  kGetDesignPtr = 49,
-  kGetListDef = 52,
-  kCallProcedure = 53,
-  kPurgeFldRef = 56,
-  kGetNamedVal = 57,
-  kGetFldInfo2 = 63
-};
 
 // Fields of a call.
 constexpr int kFldReturn = 200;

@@ -18,28 +18,6 @@ namespace {
 
 using U = std::uint32_t;
 
-// Request codes of the request-function form.
-enum : int {
-  kGetFldRef = 28,
-  kGetFldInt = 29,
-  kSetFldVal = 30,
-  kSetFldInt = 31,
-  kShowMessage = 36,
-  kGetFldVal = 38,
-  kGetLstVal = 39,
-  kSetLstVal = 41,
-  kDoListOp = 43,
-  kEvalCalcString = 44,
-  kGetFldInfo = 45,
-  kExtensionInfo = 47,
-  kGetPackageId = 48,
-  kGetDesignPtr = 49,
-  kGetListDef = 52,
-  kCallProcedure = 53,
-  kPurgeFldRef = 56,
-  kGetNamedVal = 57,
-  kGetFldInfo2 = 63
-};
 
 // Byte offsets of the entries in the host interface's table of 4-byte slots.
 // The table here holds pointer-sized entries in the same order, so the
@@ -81,24 +59,8 @@ struct Extended80 {
   std::uint16_t man[4];
 };
 
-struct MacRect {
-  std::int16_t top, left, bottom, right;
-};
-
 // The information record in its Mac layout: 8-byte rectangles.
-struct MacExtInfoRec {
-  Str255<U> name;
-  std::int16_t ref;
-  std::int16_t type;
-  std::int16_t length;
-  std::int16_t info_request;
-  std::int16_t left, top, width, height;
-  std::uintptr_t params;
-  std::int16_t font, size;
-  MacRect static_rect, current_rect, parent_rect;
-  std::int32_t xwin;
-  std::int16_t returncode;
-};
+using MacExtInfoRec = ExtInfoRec<U, MacRect>;
 
 #pragma pack(pop)
 

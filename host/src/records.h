@@ -11,6 +11,30 @@ namespace moravel::detail {
 
 #pragma pack(push, 2)
 
+// Request codes of the request-function form of the interface.
+enum : int {
+  kGetFldRef = 28,
+  kGetFldInt = 29,
+  kSetFldVal = 30,
+  kSetFldInt = 31,
+  kShowMessage = 36,
+  kGetFldVal = 38,
+  kGetLstVal = 39,
+  kGetLstInt = 40,
+  kSetLstVal = 41,
+  kDoListOp = 43,
+  kEvalCalcString = 44,
+  kGetFldInfo = 45,
+  kExtensionInfo = 47,
+  kGetPackageId = 48,
+  kGetDesignPtr = 49,
+  kGetListDef = 52,
+  kCallProcedure = 53,
+  kPurgeFldRef = 56,
+  kGetNamedVal = 57,
+  kGetFldInfo2 = 63
+};
+
 template <class U>
 struct Str255 {
   std::conditional_t<sizeof(U) == 1, std::uint8_t, std::uint32_t> length;
@@ -21,7 +45,12 @@ struct QRect {
   std::int32_t left, top, right, bottom;
 };
 
-template <class U>
+// A rectangle of the Mac layout: four 16-bit coordinates.
+struct MacRect {
+  std::int16_t top, left, bottom, right;
+};
+
+template <class U, class Rect = QRect>
 struct ExtInfoRec {
   Str255<U> name;
   std::int16_t ref;
@@ -31,7 +60,7 @@ struct ExtInfoRec {
   std::int16_t left, top, width, height;
   std::uintptr_t params;
   std::int16_t font, size;
-  QRect static_rect, current_rect, parent_rect;
+  Rect static_rect, current_rect, parent_rect;
   std::int32_t xwin;
   std::int16_t returncode;
 };
