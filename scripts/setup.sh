@@ -6,8 +6,14 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386
 )
+
+# The 32-bit wine comes from Debian's i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do

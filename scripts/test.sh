@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test:
 #   1. every library and tool with warnings as errors, and the whole test suite;
-#   2. the Windows deliverables, cross-built, their suite under wine64 and
-#      structural checks of the DLL files;
+#   2. the Windows deliverables, cross-built, their suite under 32-bit wine
+#      and structural checks of the DLL files;
 #   3. the reliability checks: the suite under AddressSanitizer and
 #      UndefinedBehaviorSanitizer, and each fuzz harness for FUZZ_SECONDS.
 set -euo pipefail
