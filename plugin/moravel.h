@@ -112,6 +112,10 @@ qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt);
 static inline qchar FoldAZ(qchar c) { return c >= 'a' && c <= 'z' ? (qchar)(c & ~0x20) : c; }
 qshort UTFencode(globals *myGlobsP, qshort type);
 void initKeyArray(void);
+/* Drops the zero units that end a text of *count units; false when a zero
+   unit is left inside it, since a text ends at its first zero unit and all
+   after it would be lost. */
+qbool IsWholeText(const qchar *text, qlong *count);
 void AdjustPath(globals *myGlobsP);
 qchar *FetchFile(qchar *path, qshort *result, qlong *readsize);
 
