@@ -126,7 +126,8 @@ static qshort ReadTaggedText(globals *myGlobsP, tCallback callback)
     if (!myGlobsP->bufferP) return kErrMemory;
   }
   GetFldVal(kFldParam1, fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
-  return kErrNone;
+  /* A zero unit with text after it would cut the template short. */
+  return IsWholeText(myGlobsP->bufferP, &inputSize) ? kErrNone : kErrParams;
 }
 
 static qshort RunGetTagList(globals *myGlobsP, qshort paramCount, tCallback callback)

@@ -139,6 +139,14 @@ TEST_P(Lifecycle, ParameterChecksOfDoSubstitutions)
   EXPECT_EQ(host->call(kDoSubstitutions, {Arg::text(U"x")}).code(), 3);
   EXPECT_EQ(host->call(kGetTagList, {Arg::text(U"x"), Arg::reference(U"out")}).code(), 3);
   EXPECT_EQ(out(), U"untouched");
+  // A zero unit inside the template would end it early; at its end it hides nothing.
+  const std::u32string zeroInside = U"a" + std::u32string(1, 0) + U"<FIELD>b</FIELD>";
+  EXPECT_EQ(expand(zeroInside), 3);
+  EXPECT_EQ(out(), U"untouched");
+  int code = 0;
+  EXPECT_TRUE(tagList(zeroInside, &code).empty());
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(expanded(U"a" + std::u32string(2, 0)), U"a");
 }
 
 TEST_P(Lifecycle, TwoParametersResetTheOptionsOfAnEarlierCall)
