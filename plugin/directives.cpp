@@ -54,14 +54,27 @@ static qlong SenseBrackets(ScanState *st, qchar *text, qlong n, qbool *didExpand
   return S1ToValueBuffer(st);
 }
 
-/* Reads a named value into the value buffer, at most its capacity. */
+/* Reads a named value into the value buffer, whole; returns its length, or
+   -1 (err set). One request reads a value that fits; only a value that fills
+   the buffer costs a question for its length, and a read at that length. */
 static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
 {
   globals *g = st->g;
   qlong maxlen = g->subBufSize / QCHAR_SIZE;
   g->subBufP[0] = 0;
   GetNamedVal(0, name, fmtChar, maxlen, g->subBufP, g->callback);
-  return BoundedLength(g->subBufP, maxlen);
+  qlong n = BoundedLength(g->subBufP, maxlen);
+  if (n < maxlen) return n;
+  qlong whole = 0;
+  GetNamedVal(0, name, fmtLength, 4, &whole, g->callback);
+  if (whole <= maxlen) return n;
+  if (!GrowUnits(&g->subBufP, &g->subBufSize, whole, 0)) {
+    st->err = kErrMemory;
+    return -1;
+  }
+  g->subBufP[0] = 0;
+  GetNamedVal(0, name, fmtChar, whole, g->subBufP, g->callback);
+  return BoundedLength(g->subBufP, whole);
 }
 
 static void DoField(ScanState *st, qchar *name)

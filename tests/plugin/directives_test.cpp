@@ -70,12 +70,20 @@ TEST_P(Directives, TaggedFieldsAreExpandedAgainPlainFieldsAreNot)
   EXPECT_EQ(expanded(U"<FIELD>TAGGEDFIELD=con('<FIE','LD>lName</FI','ELD>')</FIELD>.", force), U"Ann.");
 }
 
-TEST_P(Directives, TaggedValuesLongerThanTheValueBufferAreNeverCut)
+TEST_P(Directives, ValuesLongerThanTheValueBufferAreNeverCut)
 {
   std::u32string big(300000, U'b');
   host->setText(U"big", big);
+  host->setText(U"small", U"s");
+  ASSERT_EQ(mapKeywords({{U"LONG", U"big"}}), 0);
   EXPECT_EQ(expanded(U"<FIELD>TAGGEDFIELD=big</FIELD>"), big);
-  EXPECT_EQ(expanded(U"<FIELD>FIELD=big</FIELD>").size(), 262144u) << "a field is cut to the value buffer";
+  std::size_t asked = host->log().namedValueNames.size();
+  EXPECT_EQ(expanded(U"<FIELD>small</FIELD>"), U"s");
+  EXPECT_EQ(host->log().namedValueNames.size(), asked + 1) << "one request for a value that fits";
+  EXPECT_EQ(info().subBufSize, 262144 * unit());
+  EXPECT_EQ(expanded(U"<FIELD>FIELD=big</FIELD>|<FIELD>big</FIELD>|<FIELD>long</FIELD>"),
+            big + U"|" + big + U"|" + big);
+  EXPECT_EQ(info().subBufSize, 300000 * unit()) << "the grown value buffer stays";
 }
 
 TEST_P(Directives, MethodsLeaveTheirReturnValue)
