@@ -10,7 +10,7 @@ enum {
   kQfldidOffset = 6,
   kUseDefaultOffset = 8,
   kLableOffset = 10,
-  kLableUnits = 256,
+  kLableUnits = 255, /* the record's room: 254 characters and a zero unit */
   kAskParameters = 5,
   kAskReturnValue = 6,
   kEntryUnits = 1024

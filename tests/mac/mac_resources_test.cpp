@@ -103,6 +103,9 @@ TEST_P(MacDesign, EntriesAreConvertedFromMacRomanByOneConverter)
   EXPECT_EQ(host->describe(1, 5).label, U"Parms: ") << "an entry without parameters";
   EXPECT_EQ(host->describe(3, 5).label, a.label);
   EXPECT_EQ(macsubst::convertersCreated(), before + 1) << "made on first use and kept";
+  // An entry longer than the record's 254 characters is cut to fit it.
+  useList({"a", "b", "(" + std::string(254, 'p')});
+  EXPECT_EQ(host->describe(3, 5).label, U"Parms: (" + std::u32string(246, U'p'));
 }
 
 TEST_P(MacDesign, AMissingEntryOrConverterLeavesTheFixedPrefix)
