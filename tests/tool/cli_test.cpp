@@ -137,6 +137,11 @@ TEST_F(Tool, AFailedExpansionWritesNothingAndExplainsOnOneLine) {
   EXPECT_EQ(k.status, 3);
   EXPECT_EQ(k.out, "");
   EXPECT_NE(k.err.find("MapKeywordsToFields"), std::string::npos) << k.err;
+
+  auto loop = write("loop.json", R"j({"variables": {"self": "<FIELD>TAGGEDFIELD=self</FIELD>"}})j");
+  Outcome n = run({"expand", "-", "--data", loop.string()}, "<FIELD>TAGGEDFIELD=self</FIELD>");
+  EXPECT_EQ(n.status, 2);
+  EXPECT_NE(n.err.find("leads back to itself"), std::string::npos) << n.err;
 }
 
 TEST_F(Tool, OutputFile) {

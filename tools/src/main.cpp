@@ -5,8 +5,8 @@
 // where the build put it. The tool is a host: it answers the plug-in's
 // requests from the data file's variables, lists and methods.
 //
-// Exit status: the plug-in function's result code (0 success, 2 no memory or
-// not ready, 3 parameters rejected, 4 a file could not be opened, 5 a file
+// Exit status: the plug-in function's result code (0 success, 2 no memory, a
+// TAGGED value nested too deep, or not ready, 3 parameters rejected, 4 a file could not be opened, 5 a file
 // could not be read); 64 a usage error (bad arguments, unreadable template,
 // bad data file); 69 the plug-in cannot be loaded; 73 the output file cannot
 // be written.
@@ -88,13 +88,14 @@ std::string locatePlugin(bool unicode) {
 std::string meaningOf(int code) {
   switch (code) {
     case kNoMemoryOrNotReady:
-      return "the plug-in could not obtain memory or is not ready";
+      return "the plug-in could not obtain memory or is not ready, or a TAGGED value leads "
+             "back to itself (more than 256 nested levels)";
     case kBadParameters:
       return "the plug-in rejected the parameters";
     case kCannotOpenFile:
       return "a file named in a tag could not be opened";
     case kCannotReadFile:
-      return "a file named in a tag could not be read";
+      return "a file named in a tag could not be read, or its text holds a zero character";
     default:
       return "the plug-in answered an unknown result code";
   }
