@@ -1,0 +1,6 @@
+# 32-bit x86 Linux build on an x86_64 machine: the native compilers with -m32
+# (GCC's multilib packages, or clang). GoogleTest is then compiled from its
+# sources, since the installed libraries are 64-bit.
+set(CMAKE_C_FLAGS_INIT -m32)
+set(CMAKE_CXX_FLAGS_INIT -m32)
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
