@@ -4,8 +4,10 @@
 #   build-win/i686-test/                            32-bit test builds, test host and plug-in suite
 #   build-win/x86_64/lib/Moravel.dll, MoravelU.dll  their 64-bit twins
 # The plug-in suite runs under 32-bit wine, with the shipped DLLs in its
-# Windows-only cases; every DLL file also gets structural tests. On a machine
-# that cannot run 32-bit Windows programs the suite is skipped with one line.
+# Windows-only cases, and the shipped DLLs must answer a host session as the
+# Linux build (MORAVEL_LINUX_BUILD, default build/) does; every DLL file also
+# gets structural tests. On a machine that cannot run 32-bit Windows programs
+# the 32-bit suites are skipped with one line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,12 +29,20 @@ cmake -S tests/dll_structure -B "$out/structure" -G Ninja \
 cmake --build "$out/structure" -j "$jobs"
 ctest --test-dir "$out/structure" --output-on-failure
 
-echo "== 32-bit test builds, test host and plug-in suite"
+echo "== the Linux build's session and libraries, whose answers the shipped DLLs must give"
+linux_build=${MORAVEL_LINUX_BUILD:-build}
+if [[ ! -f $linux_build/CMakeCache.txt ]]; then
+  cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${werror[@]}" >/dev/null
+fi
+cmake --build "$linux_build" -j "$jobs" --target moravel_session Moravel MoravelU
+
+echo "== 32-bit test builds, test host, plug-in suite and shipped-DLL session"
 # Unoptimised: quicker to build, and clear of GCC 12's false -Wrestrict
 # reports on std::u32string at -O3.
 test_build=$out/i686-test
 cmake -S . -B "$test_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_SHIPPED_DIR="$shipped" "${werror[@]}" >/dev/null
+  -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_SHIPPED_DIR="$shipped" \
+  -DMORAVEL_LINUX_BUILD="$(cd "$linux_build" && pwd)" "${werror[@]}" >/dev/null
 cmake --build "$test_build" -j "$jobs"
 
 status=0
