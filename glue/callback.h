@@ -73,6 +73,9 @@ typedef struct {
   _qrect static_rect, current_rect, parent_rect;
   qlong xwin;
   qshort returncode;
+#if MORAVEL_MAC
+  qshort filler; /* the Mac record ends on a four-byte boundary */
+#endif
 } omnispbrec;
 
 typedef struct {
