@@ -1,26 +1,34 @@
 #!/usr/bin/env bash
-# probe32.sh linux|windows DIR: whether this machine runs 32-bit programs,
+# probe32.sh linux|windows DIR WHAT: whether this machine runs 32-bit programs,
 # natively (linux) or under 32-bit wine (windows), tried with a tiny one built
-# in DIR. Exit status 0: it runs; 1: it does not; 2: the tiny program could
-# not be built. The wine prefix DIR/wineprefix is the one the suites use; what
-# the tiny program's run printed is kept in DIR/probe32.log.
+# in DIR. Exit status 0: it runs; 1: it does not, and one line says that WHAT
+# is skipped; 2: the tiny program could not be built. The wine prefix
+# DIR/wineprefix is the one the suites use; what the tiny program's run
+# printed is kept in DIR/probe32.log.
 set -euo pipefail
 kind=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
+what=$3
 src=$dir/probe32.c
 echo 'int main(void) { return sizeof(void *) == 4 ? 0 : 3; }' >"$src"
 case $kind in
   linux)
     gcc -m32 -o "$dir/probe32" "$src" || exit 2
-    timeout 60 "$dir/probe32" >"$dir/probe32.log" 2>&1 || exit 1
+    system="32-bit Linux programs"
+    run=(timeout 60 "$dir/probe32")
     ;;
   windows)
     i686-w64-mingw32-gcc-posix -o "$dir/probe32.exe" "$src" || exit 2
-    WINEPREFIX=$dir/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
-      timeout 300 /usr/lib/wine/wine "$dir/probe32.exe" >"$dir/probe32.log" 2>&1 || exit 1
+    export WINEPREFIX=$dir/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+    system="32-bit Windows programs under wine"
+    run=(timeout 300 /usr/lib/wine/wine "$dir/probe32.exe")
     ;;
   *)
-    echo "usage: probe32.sh linux|windows DIR" >&2
+    echo "usage: probe32.sh linux|windows DIR WHAT" >&2
     exit 2
     ;;
 esac
+if ! "${run[@]}" >"$dir/probe32.log" 2>&1; then
+  echo "$what: skipped, this machine runs no $system (see $dir/probe32.log)"
+  exit 1
+fi

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386
+  g++-multilib
 )
 
 # The 32-bit wine comes from Debian's i386 architecture.

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test:
 #   1. every library and tool with warnings as errors, and the whole test suite;
-#   2. the Windows deliverables, cross-built, their suite under 32-bit wine
-#      and structural checks of the DLL files;
-#   3. the reliability checks: the suite under AddressSanitizer and
-#      UndefinedBehaviorSanitizer, and each fuzz harness for FUZZ_SECONDS.
+#   2. the Windows deliverables, cross-built, their suite and the shipped-DLL
+#      session under 32-bit wine, and structural checks of the DLL files;
+#   3. the whole suite built and run as 32-bit x86 Linux programs;
+#   4. the reliability checks: the suite under AddressSanitizer and
+#      UndefinedBehaviorSanitizer, natively and as 32-bit programs, and each
+#      fuzz harness for FUZZ_SECONDS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,5 +20,8 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== Windows"
 bash scripts/windows.sh
+
+echo "== 32-bit Linux"
+bash scripts/linux32.sh
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-20} bash scripts/reliability.sh
