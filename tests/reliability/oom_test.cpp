@@ -51,6 +51,7 @@ class OomSweep : public PluginTest {
     host->setText(U"lGreeting", U"Hello <FIELD>lName</FIELD> and <FIELD>+n+1</FIELD>");
     host->setText(U"lLong", std::u32string(40000, U'v') + U"<FIELD>lName</FIELD>" + std::u32string(300, U'w'));
     host->setText(U"lIndirect", U"lName");
+    host->setText(U"lHuge", std::u32string(300000, U'h'));
     host->setText(U"innerT", U"(<FIELD>lName</FIELD>:<FIELD>lLatin</FIELD>)");
     host->setInstanceName(U"wMain");
     host->defineMethod(U"wMain.$greet", U"con('Hi ', lName)");
@@ -219,7 +220,8 @@ std::vector<Scenario> Corpus()
       {"field by name", Kind::Substitute, nullptr, Subst(U"a<FIELD>lName</FIELD>b")},
       {"field through the keyword map", Kind::Substitute,
        [](OomSweep& t) { ASSERT_EQ(t.mapKeywords({{U"nm", U"lName"}}), 0); }, Subst(U"<FIELD>nmX</FIELD>")},
-      {"FIELD=", Kind::Substitute, nullptr, Subst(U"<FIELD>FIELD=lLatin</FIELD>")},
+      {"FIELD= and a value over the value buffer", Kind::Substitute, nullptr,
+       Subst(U"<FIELD>FIELD=lLatin</FIELD><FIELD>FIELD=lHuge</FIELD>")},
       {"EVAL= and +", Kind::Substitute, nullptr, Subst(U"<FIELD>EVAL=n*2</FIELD>/<FIELD>+n+1</FIELD>")},
       {"METHOD= with $cinst.", Kind::Substitute, nullptr, Subst(U"<FIELD>METHOD=$cinst.$greet</FIELD>")},
       {"$cinst. overfilling the tag buffer", Kind::Substitute,
