@@ -33,19 +33,6 @@ void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
   return block;
 }
 
-uint8_t *FinishFileBytes(uint8_t *block, qlong got, qshort status, qlong *nbytes)
-{
-  if (status != 0) {
-    if (block) DisposeXPPointer(block);
-    *nbytes = 0;
-    return 0;
-  }
-  block[got] = 0;
-  block[got + 1] = 0;
-  *nbytes = got;
-  return block;
-}
-
 void sthandle(const qchar *text, _str255 *str)
 {
   qlong n = 0;

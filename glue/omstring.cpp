@@ -127,4 +127,29 @@ qlong CHRcharToOschar(const qchar *pInBuf, oschar *pOutBuf)
   pOutBuf[n] = 0;
   return n;
 }
+
+qlong CHRcharToUtf8(const qchar *pInBuf, uint8_t *pOutBuf)
+{
+  qlong n = 0;
+  for (; *pInBuf; pInBuf++) {
+    qulong c = *pInBuf;
+    if (c < 0x80) {
+      pOutBuf[n++] = (uint8_t)c;
+    } else if (c < 0x800) {
+      pOutBuf[n++] = (uint8_t)(0xC0 | (c >> 6));
+      pOutBuf[n++] = (uint8_t)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      pOutBuf[n++] = (uint8_t)(0xE0 | (c >> 12));
+      pOutBuf[n++] = (uint8_t)(0x80 | ((c >> 6) & 0x3F));
+      pOutBuf[n++] = (uint8_t)(0x80 | (c & 0x3F));
+    } else {
+      pOutBuf[n++] = (uint8_t)(0xF0 | ((c >> 18) & 0x07));
+      pOutBuf[n++] = (uint8_t)(0x80 | ((c >> 12) & 0x3F));
+      pOutBuf[n++] = (uint8_t)(0x80 | ((c >> 6) & 0x3F));
+      pOutBuf[n++] = (uint8_t)(0x80 | (c & 0x3F));
+    }
+  }
+  pOutBuf[n] = 0;
+  return n;
+}
 #endif

@@ -16,6 +16,9 @@ void CHRcopyAsciiStringToQchar(const char *pSource, qchar *pDest, qbool pCopyNul
 void CHRcopyAsciiDataToQchar(const uint8_t *pSource, qlong pSourceLen, qchar *pDest);
 qlong CHRoscharToChar(const oschar *pInBuf, qchar *pOutBuf);
 qlong CHRcharToOschar(const qchar *pInBuf, oschar *pOutBuf);
+/* The UTF-8 form, zero-terminated; returns its byte count. pOutBuf may be
+   pInBuf itself: no qchar gives more bytes than it takes. */
+qlong CHRcharToUtf8(const qchar *pInBuf, uint8_t *pOutBuf);
 #endif
 void CHRcopyQcharStringToAscii(const qchar *pSource, uint8_t *pDest, qbool pCopyNullTerminator);
 

@@ -40,6 +40,10 @@ typedef uint8_t qchar;
    hold an address in a 64-bit build. */
 typedef uintptr_t qatomval;
 
+/* Result codes of the library's functions, which the platform's file steps
+   answer too. */
+enum { kErrNone = 0, kErrMemory = 2, kErrParams = 3, kErrOpen = 4, kErrRead = 5 };
+
 #define QCHAR_SIZE ((qlong)sizeof(qchar))
 /* Every buffer carries two units of slack after its size for a terminator. */
 #define QSLACK (2 * QCHAR_SIZE)

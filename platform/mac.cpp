@@ -1,8 +1,6 @@
-/* mac.cpp: memory, file reading, catalogue strings and the beep on the Mac. */
+/* mac.cpp: memory, file steps, catalogue strings and the beep on the Mac. */
 #include <string.h>
 
-#include "../glue/kxpqutil.h"
-#include "../glue/omstring.h"
 #include "../glue/testhooks.h"
 #include "mac_api.h"
 #include "platform.h"
@@ -32,77 +30,60 @@ void PlatBeep(void)
   SysBeep(3);
 }
 
-enum { kMaxHfsName = 255 };
-
-/* The counted path buffer (element 0 the length) as a name with a length
-   byte in front, in place. A name the length byte cannot count, or with a
-   character that one byte cannot hold, would name some other file once cut
-   to fit; it is refused instead. */
-static qbool PathToHfsName(qchar *path)
+/* A parameter block of the File Manager for the open file. */
+static void FileParams(const PlatFile *file, ParamBlockRec *pb)
 {
-  qlong n = (qlong)path[0];
-  if (n > kMaxHfsName) return 0;
-  for (qlong i = 1; i <= n; i++)
-    if (path[i] == 0 || path[i] > 0xFF) return 0;
-  path[n + 1] = 0;
-  CHRcopyQcharStringToAscii(path, (uint8_t *)path, 1);
-  return 1;
+  memset(pb, 0, sizeof *pb);
+  pb->ioParam.ioRefNum = (FSIORefNum)file->ref;
 }
 
-uint8_t *PlatFetchFileBytes(qchar *path, qshort *status, qlong *nbytes)
+/* Read only, on the default volume and directory: a full path name, volume
+   name first, or a name relative to the default directory. A permission
+   error or a file open for writing: found, but it cannot be read. */
+qshort PlatOpenFile(const void *name, PlatFile *file)
 {
-  uint8_t *block = 0;
-  qlong size = 0, got = 0;
-  *status = 0;
-  *nbytes = 0;
-
-  if (!PathToHfsName(path)) {
-    *status = 4;
-    return 0;
-  }
   FSIORefNum refNum = 0;
-  OSErr err = TestFileStepShouldFail(1) ? (OSErr)fnfErr : HOpen(0, 0, (ConstStr255Param)path, fsRdPerm, &refNum);
-  if (err != noErr) {
-    *status = (err == permErr || err == opWrErr) ? 5 : 4;
-    return 0;
-  }
-  TestNoteFileOpen();
+  OSErr err = HOpen(0, 0, (ConstStr255Param)name, fsRdPerm, &refNum);
+  file->ref = refNum;
+  if (err == noErr) return kErrNone;
+  return err == permErr || err == opWrErr ? (qshort)kErrRead : (qshort)kErrOpen;
+}
 
+qshort PlatFileSize(const PlatFile *file, int64_t *size)
+{
   ParamBlockRec pb;
-  memset(&pb, 0, sizeof pb);
-  pb.ioParam.ioRefNum = refNum;
-  if (TestFileStepShouldFail(2) || PBGetEOFSync(&pb) != noErr) {
-    *status = 5;
-  } else {
-    intptr_t eof = (intptr_t)pb.ioParam.ioMisc;
-    if (eof < 0 || eof > (intptr_t)(INT32_MAX - 2))
-      *status = 5;
-    else
-      size = (qlong)eof;
-  }
+  FileParams(file, &pb);
+  if (PBGetEOFSync(&pb) != noErr) return kErrRead;
+  intptr_t eof = (intptr_t)pb.ioParam.ioMisc;
+  if (eof < 0) return kErrRead;
+  *size = eof;
+  return kErrNone;
+}
 
-  if (*status == 0) {
-    block = (uint8_t *)NewXPPointer(size + 2);
-    if (!block) *status = 2;
-  }
-  if (*status == 0 && (TestFileStepShouldFail(3) || SetFPos(refNum, fsFromStart, 0) != noErr)) *status = 5;
-  if (*status == 0) {
-    pb.ioParam.ioCompletion = 0;
-    pb.ioParam.ioBuffer = (Ptr)block;
-    pb.ioParam.ioReqCount = (ByteCount)size;
-    pb.ioParam.ioPosMode = fsFromMark;
-    pb.ioParam.ioPosOffset = 0;
-    if (TestFileStepShouldFail(4) || PBReadSync(&pb) != noErr)
-      *status = 5;
-    else
-      got = (qlong)pb.ioParam.ioActCount;
-    if (got > size) *status = 5;
-  }
-  OSErr closed = PBCloseSync(&pb);
-  TestNoteFileClose();
-  if ((TestFileStepShouldFail(5) || closed != noErr) && *status == 0) *status = 5;
+qshort PlatSeekFileStart(const PlatFile *file)
+{
+  return SetFPos((FSIORefNum)file->ref, fsFromStart, 0) == noErr ? (qshort)kErrNone : (qshort)kErrRead;
+}
 
-  return FinishFileBytes(block, got, *status, nbytes);
+qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got)
+{
+  ParamBlockRec pb;
+  FileParams(file, &pb);
+  pb.ioParam.ioBuffer = (Ptr)buffer;
+  pb.ioParam.ioReqCount = (ByteCount)count;
+  pb.ioParam.ioPosMode = fsFromMark;
+  pb.ioParam.ioPosOffset = 0;
+  *got = 0;
+  if (PBReadSync(&pb) != noErr) return kErrRead;
+  *got = (qlong)pb.ioParam.ioActCount;
+  return kErrNone;
+}
+
+qshort PlatCloseFile(const PlatFile *file)
+{
+  ParamBlockRec pb;
+  FileParams(file, &pb);
+  return PBCloseSync(&pb) == noErr ? (qshort)kErrNone : (qshort)kErrRead;
 }
 
 /* Catalogue strings: entries of a string list, in Mac Roman, turned into

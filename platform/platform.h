@@ -15,16 +15,24 @@ void *PlatResize(void *block, qlong size);
 /* The short tone of a load that could not obtain memory. */
 void PlatBeep(void);
 
-/* Reads a whole file. path is the qchar path buffer, converted in place to the
-   platform's file-name form. On success returns a block holding the bytes and
-   two zero bytes after them, status 0 and the byte count in *nbytes; else
-   null, the status (2, 4 or 5) and *nbytes 0. The block is the caller's. */
-uint8_t *PlatFetchFileBytes(qchar *path, qshort *status, qlong *nbytes);
+/* A file open for reading: the platform's handle of it. */
+typedef struct {
+  intptr_t ref;
+} PlatFile;
 
-/* The common end of every platform's file read: after a failure the block
-   (if any) is released and nothing is returned; after success two zero bytes
-   follow the got bytes read and *nbytes is got. */
-uint8_t *FinishFileBytes(uint8_t *block, qlong got, qshort status, qlong *nbytes);
+/* The steps of reading a whole file. Each answers kErrNone or the result code
+   of its failure: kErrOpen when the file cannot be opened, kErrRead when it
+   was found but cannot be read. The name is in the platform's own form: its
+   bytes (8-bit builds), UTF-8 (Unicode POSIX build), UTF-16 (Unicode Windows
+   build), or a length byte and the bytes (Mac). */
+qshort PlatOpenFile(const void *name, PlatFile *file);
+/* The size in bytes, never negative; anything but a file on disk, which
+   could stall the host in the read, cannot be read. */
+qshort PlatFileSize(const PlatFile *file, int64_t *size);
+qshort PlatSeekFileStart(const PlatFile *file);
+/* Reads count bytes, or fewer when the file ends first; *got how many. */
+qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got);
+qshort PlatCloseFile(const PlatFile *file);
 
 /* The platform's path delimiter and the order in which delimiter kinds are
    classified, platform first. */

@@ -1,10 +1,8 @@
-/* windows.cpp: memory, file reading, catalogue strings and the beep on Windows,
+/* windows.cpp: memory, file steps, catalogue strings and the beep on Windows,
    and the attach routine that keeps the library's module handle. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "../glue/kxpqutil.h"
-#include "../glue/omstring.h"
 #include "../glue/testhooks.h"
 #include "platform.h"
 
@@ -40,75 +38,52 @@ void PlatBeep(void)
   Beep(1500, 3);
 }
 
-/* Opens the path buffer for reading, others may read but not write. */
-static HANDLE OpenForReading(qchar *path)
+static HANDLE Handle(const PlatFile *file) { return (HANDLE)file->ref; }
+
+/* Opened for reading; others may read the file meanwhile but not write it. */
+qshort PlatOpenFile(const void *name, PlatFile *file)
 {
   SECURITY_ATTRIBUTES sa;
   sa.nLength = sizeof sa;
   sa.lpSecurityDescriptor = 0;
   sa.bInheritHandle = FALSE;
 #if MORAVEL_UNICODE
-  /* Each qchar gives at most two UTF-16 units, so the name fits in place. */
-  oschar *name = (oschar *)path;
-  CHRcharToOschar(path, name);
-  return CreateFileW((LPCWSTR)name, GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, 0);
+  HANDLE h = CreateFileW((LPCWSTR)name, GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
 #else
-  return CreateFileA((LPCSTR)path, GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                     0);
+  HANDLE h = CreateFileA((LPCSTR)name, GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
 #endif
+  file->ref = (intptr_t)h;
+  return h == INVALID_HANDLE_VALUE ? (qshort)kErrOpen : (qshort)kErrNone;
 }
 
-uint8_t *PlatFetchFileBytes(qchar *path, qshort *status, qlong *nbytes)
+/* Only files on disk: a pipe, console or device named in a tag could block
+   the host in the read. The size is the low word, which is negative as a
+   signed 32-bit number for the failure value and from 2 GiB on. */
+qshort PlatFileSize(const PlatFile *file, int64_t *size)
 {
-  uint8_t *block = 0;
-  qlong size = 0, got = 0;
-  *status = 0;
-  *nbytes = 0;
-
-  HANDLE file = TestFileStepShouldFail(1) ? INVALID_HANDLE_VALUE : OpenForReading(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    *status = 4;
-    return 0;
-  }
-  TestNoteFileOpen();
-
-  /* Only files on disk are read: a pipe, console or device named in a tag
-     could otherwise block the host in the read. Room for the two zero bytes
-     behind the text must fit in a signed 32-bit size. */
-  if (TestFileStepShouldFail(2) || GetFileType(file) != FILE_TYPE_DISK) {
-    *status = 5;
-  } else {
-    DWORD low = GetFileSize(file, 0);
-    if ((qlong)low < 0 || (qlong)low > INT32_MAX - 2)
-      *status = 5;
-    else
-      size = (qlong)low;
-  }
-
-  if (*status == 0) {
-    block = (uint8_t *)NewXPPointer(size + 2);
-    if (!block) *status = 2;
-  }
-  if (*status == 0 &&
-      (TestFileStepShouldFail(3) || SetFilePointer(file, 0, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER))
-    *status = 5;
-  if (*status == 0) {
-    DWORD read = 0;
-    if (TestFileStepShouldFail(4)) {
-      *status = 5;
-    } else if (!ReadFile(file, block, (DWORD)size, &read, 0) && GetLastError() != ERROR_SUCCESS) {
-      *status = 5;
-    } else {
-      got = (qlong)read;
-    }
-  }
-  BOOL closed = CloseHandle(file);
-  TestNoteFileClose();
-  if ((TestFileStepShouldFail(5) || !closed) && *status == 0) *status = 5;
-
-  return FinishFileBytes(block, got, *status, nbytes);
+  if (GetFileType(Handle(file)) != FILE_TYPE_DISK) return kErrRead;
+  qlong low = (qlong)GetFileSize(Handle(file), 0);
+  if (low < 0) return kErrRead;
+  *size = low;
+  return kErrNone;
 }
+
+qshort PlatSeekFileStart(const PlatFile *file)
+{
+  return SetFilePointer(Handle(file), 0, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER ? (qshort)kErrRead
+                                                                                     : (qshort)kErrNone;
+}
+
+qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got)
+{
+  DWORD read = 0;
+  *got = 0;
+  if (!ReadFile(Handle(file), buffer, (DWORD)count, &read, 0) && GetLastError() != ERROR_SUCCESS) return kErrRead;
+  *got = (qlong)read;
+  return kErrNone;
+}
+
+qshort PlatCloseFile(const PlatFile *file) { return CloseHandle(Handle(file)) ? (qshort)kErrNone : (qshort)kErrRead; }
 
 /* Catalogue strings from the library's own string table; empty when missing. */
 #if MORAVEL_UNICODE

@@ -1,17 +1,14 @@
-/* files.cpp: joins file names with the files directory, and reads and decodes included files. */
+/* files.cpp: joins file names with the files directory, and reads included files whole. */
 #include <string.h>
 
 #include "../glue/kxpqutil.h"
 #include "../glue/omstring.h"
+#include "../glue/testhooks.h"
 #include "../platform/platform.h"
 #include "moravel.h"
 
 /* The Mac path buffer is counted: element 0 holds the length. */
 enum { kNameStart = MORAVEL_MAC ? 1 : 0 };
-
-/* Texts are checked in runs of this many units: loops of fixed length,
-   which the compiler turns into vector code. */
-enum { kRun = 64 };
 
 static qbool HasAfterFirst(const qchar *name, qchar delim)
 {
@@ -58,152 +55,75 @@ void AdjustPath(globals *myGlobsP)
 #endif
 }
 
-#if MORAVEL_UNICODE
-
-/* Whether the kRun bytes at s are all below 0x80. */
-static qbool IsAsciiRun(const uint8_t *s)
-{
-  qulong any = 0;
-  for (int k = 0; k < kRun; k++) any |= s[k];
-  return any < 0x80;
-}
-
-/* Length of the well-formed UTF-8 sequence of two or more bytes at s[i] (of
-   n), with its character in *c; 0 when the bytes there are not one. */
-static int Utf8Sequence(const uint8_t *s, qlong i, qlong n, qulong *c)
-{
-  uint8_t b = s[i];
-  int len;
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-    *c = b & 0x1F;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-    *c = b & 0x0F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-    *c = b & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + len > n) return 0;
-  for (int k = 1; k < len; k++) {
-    if ((s[i + k] & 0xC0) != 0x80) return 0;
-    *c = (*c << 6) | (s[i + k] & 0x3F);
-  }
-  if ((len == 3 && (*c < 0x800 || (*c >= 0xD800 && *c <= 0xDFFF))) || (len == 4 && (*c < 0x10000 || *c > 0x10FFFF)))
-    return 0;
-  return len;
-}
-
-/* UTF-8. After a byte-order mark a byte that does not start a well-formed
-   sequence becomes the character of its own value, so no byte is lost.
-   Without a mark (strict) such a byte means the text is not UTF-8: -1. */
-static qlong DecodeUtf8(const uint8_t *s, qlong n, qbool strict, qchar *out)
-{
-  qlong count = 0;
-  for (qlong i = 0; i < n;) {
-    /* A run of ASCII is widened whole, any other run byte by byte. */
-    if (i + kRun <= n && IsAsciiRun(s + i)) {
-      for (int k = 0; k < kRun; k++) out[count + k] = s[i + k];
-      count += kRun;
-      i += kRun;
-      continue;
-    }
-    for (qlong end = i + kRun < n ? i + kRun : n; i < end;) {
-      qulong c = s[i];
-      int len = c < 0x80 ? 1 : Utf8Sequence(s, i, n, &c);
-      if (!len) {
-        if (strict) return -1;
-        c = s[i];
-        len = 1;
-      }
-      out[count++] = c;
-      i += len;
-    }
-  }
-  return count;
-}
-
-static qlong DecodeUtf32(const uint8_t *s, qlong n, qbool bigEndian, qchar *out)
-{
-  qlong units = n / 4;
-  for (qlong i = 0; i < units; i++) {
-    const uint8_t *u = s + 4 * i;
-    out[i] = bigEndian ? ((qulong)u[0] << 24 | (qulong)u[1] << 16 | (qulong)u[2] << 8 | u[3])
-                       : ((qulong)u[3] << 24 | (qulong)u[2] << 16 | (qulong)u[1] << 8 | u[0]);
-  }
-  return units;
-}
-
-/* UTF-16: the units are gathered in place in the raw block (each written at
-   or before the bytes it comes from), then converted. An odd last byte
-   becomes a unit of its own value, so it is kept rather than dropped. The
-   converter stops at a zero unit, so the runs between zero units are
-   converted one by one and the zero units kept for the caller to judge. */
-static qlong DecodeUtf16(uint8_t *raw, qlong from, qlong n, qbool bigEndian, qchar *out)
-{
-  oschar *units = (oschar *)raw;
-  qlong count = 0;
-  for (qlong i = from; i + 1 < from + n; i += 2) {
-    uint8_t a = raw[i], b = raw[i + 1];
-    units[count++] = bigEndian ? (oschar)(a << 8 | b) : (oschar)(b << 8 | a);
-  }
-  if (n % 2) units[count++] = raw[from + n - 1];
-  units[count] = 0;
-  qlong produced = 0;
-  for (qlong i = 0;;) {
-    produced += CHRoscharToChar(units + i, out + produced);
-    while (units[i]) i++;
-    if (i == count) return produced;
-    out[produced++] = 0;
-    i++;
-  }
-}
-
-static qlong DecodeText(uint8_t *raw, qlong n, qchar *out)
-{
-  if (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF) return DecodeUtf8(raw + 3, n - 3, 0, out);
-  if (n >= 4 && raw[0] == 0xFF && raw[1] == 0xFE && raw[2] == 0 && raw[3] == 0)
-    return DecodeUtf32(raw + 4, n - 4, 0, out);
-  if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) return DecodeUtf16(raw, 2, n - 2, 0, out);
-  if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF) return DecodeUtf16(raw, 2, n - 2, 1, out);
-  if (n >= 4 && raw[0] == 0 && raw[1] == 0 && raw[2] == 0xFE && raw[3] == 0xFF)
-    return DecodeUtf32(raw + 4, n - 4, 1, out);
-  /* No mark: UTF-8 when every byte belongs to a well-formed sequence (a text
-     of ASCII alone reads the same either way), else ISO 8859-1. */
-  qlong count = DecodeUtf8(raw, n, 1, out);
-  if (count >= 0) return count;
-  CHRcopyAsciiDataToQchar(raw, n, out);
-  return n;
-}
-
+#if MORAVEL_MAC
+enum { kMaxHfsName = 255 };
 #endif
 
-qbool IsWholeText(const qchar *text, qlong *count)
+/* The path buffer, in place, in the platform's form of a file name; false
+   when the platform cannot be given the name as it stands. */
+static qbool NativeFileName(qchar *path)
 {
-  qlong n = *count;
-  while (n > 0 && text[n - 1] == 0) n--;
-  *count = n;
-#if MORAVEL_UNICODE
-  qlong i = 0;
-  for (; i + kRun <= n; i += kRun) {
-    qchar none = 1;
-    for (int k = 0; k < kRun; k++) none &= (qchar)(text[i + k] != 0);
-    if (!none) return 0;
-  }
-  for (; i < n; i++)
-    if (text[i] == 0) return 0;
-  return 1;
+#if MORAVEL_MAC
+  /* A length byte in front. A name it cannot count, or with a character one
+     byte cannot hold, would name some other file once cut to fit. */
+  qlong n = (qlong)path[0];
+  if (n > kMaxHfsName) return 0;
+  for (qlong i = 1; i <= n; i++)
+    if (path[i] == 0 || path[i] > 0xFF) return 0;
+  path[n + 1] = 0;
+  CHRcopyQcharStringToAscii(path, (uint8_t *)path, 1);
+#elif MORAVEL_UNICODE && defined(MORAVEL_PLATFORM_WINDOWS)
+  CHRcharToOschar(path, (oschar *)path); /* at most two units a qchar: it fits in place */
+#elif MORAVEL_UNICODE
+  CHRcharToUtf8(path, (uint8_t *)path); /* at most four bytes a qchar: it fits in place */
 #else
-  return memchr(text, 0, (size_t)n) == 0;
+  (void)path; /* the bytes as they are */
 #endif
+  return 1;
+}
+
+/* The bytes of the whole file that the path buffer names, two zero bytes
+   after them, in a block of the caller's; *nbytes counts them. Each step runs
+   while the status is 0, and a file that was opened is closed whatever
+   happened. Test builds can fail each step: 1 open, 2 size, 3 seek, 4 read,
+   5 close. */
+static uint8_t *ReadFileBytes(qchar *path, qshort *status, qlong *nbytes)
+{
+  *nbytes = 0;
+  PlatFile file;
+  *status = !NativeFileName(path) || TestFileStepShouldFail(1) ? (qshort)kErrOpen : PlatOpenFile(path, &file);
+  if (*status != kErrNone) return 0;
+  TestNoteFileOpen();
+
+  int64_t size = 0;
+  if (TestFileStepShouldFail(2) || PlatFileSize(&file, &size) != kErrNone || size > INT32_MAX - 2)
+    *status = kErrRead;
+  uint8_t *block = 0;
+  if (*status == kErrNone && !(block = (uint8_t *)NewXPPointer((qlong)size + 2))) *status = kErrMemory;
+  if (*status == kErrNone && (TestFileStepShouldFail(3) || PlatSeekFileStart(&file) != kErrNone))
+    *status = kErrRead;
+  qlong got = 0;
+  if (*status == kErrNone && (TestFileStepShouldFail(4) || PlatReadFile(&file, block, (qlong)size, &got) != kErrNone ||
+                              got < 0 || got > size))
+    *status = kErrRead;
+  qshort closed = PlatCloseFile(&file);
+  TestNoteFileClose();
+  if ((TestFileStepShouldFail(5) || closed != kErrNone) && *status == kErrNone) *status = kErrRead;
+
+  if (*status != kErrNone) {
+    if (block) DisposeXPPointer(block);
+    return 0;
+  }
+  block[got] = 0;
+  block[got + 1] = 0;
+  *nbytes = got;
+  return block;
 }
 
 qchar *FetchFile(qchar *path, qshort *result, qlong *readsize)
 {
   qlong nbytes;
-  uint8_t *raw = PlatFetchFileBytes(path, result, &nbytes);
+  uint8_t *raw = ReadFileBytes(path, result, &nbytes);
   *readsize = 0;
   if (!raw) return 0;
 #if MORAVEL_UNICODE
@@ -215,7 +135,7 @@ qchar *FetchFile(qchar *path, qshort *result, qlong *readsize)
     *result = kErrMemory;
     return 0;
   }
-  qlong count = DecodeText(raw, nbytes, text);
+  qlong count = DecodeFileText(raw, nbytes, text);
   text[count] = 0;
   DisposeXPPointer(raw);
 #else

@@ -7,9 +7,6 @@
 /* Readiness codes of the state record. */
 enum : qulong { kSigInit = 0x494E4954u, kSigCool = 0x434F4F4Cu, kSigErrr = 0x45525252u };
 
-/* Result codes. */
-enum { kErrNone = 0, kErrMemory = 2, kErrParams = 3, kErrOpen = 4, kErrRead = 5 };
-
 /* Package ids. */
 enum {
   kCmdVersion = 1,
@@ -116,6 +113,11 @@ void initKeyArray(void);
    unit is left inside it, since a text ends at its first zero unit and all
    after it would be lost. */
 qbool IsWholeText(const qchar *text, qlong *count);
+#if MORAVEL_UNICODE
+/* The text of an included file's n bytes (the raw block, which it may
+   rewrite), decoded by its byte-order mark; returns its length in units. */
+qlong DecodeFileText(uint8_t *raw, qlong n, qchar *out);
+#endif
 void AdjustPath(globals *myGlobsP);
 qchar *FetchFile(qchar *path, qshort *result, qlong *readsize);
 
