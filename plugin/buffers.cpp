@@ -40,10 +40,17 @@ qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSi
   return 1;
 }
 
-/* The engine's usual call: sizes in units, one work-buffer chunk of growth. */
 qbool GrowUnits(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t copyUnits)
 {
   qlong needed, copy;
   if (!QBytes(neededUnits, &needed) || !QBytes(copyUnits, &copy)) return 0;
   return GrowBufferIfNeeded(theBuffer, theBufferSize, needed, kChunkSize, copy);
+}
+
+qbool GrowUnitsByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t copyUnits)
+{
+  int64_t capacity = *theBufferSize / QCHAR_SIZE;
+  if (capacity > neededUnits) return 1;
+  int64_t chunks = (neededUnits - capacity) / kChunkUnits + 1;
+  return GrowUnits(theBuffer, theBufferSize, capacity + chunks * kChunkUnits, copyUnits);
 }

@@ -81,42 +81,16 @@ static qlong ReferenceBody(qulong c, qshort type, qchar *body)
   return OMstrlen(body);
 }
 
-/* The capacity that growing the output one reference at a time, by whole
-   chunks, would leave behind; the final length comes back in *finalLen. */
-static int64_t EncodedCapacity(const qchar *text, qshort type, int64_t capacity, int64_t *finalLen)
+/* Length of the text once every character from 160 up is a reference. */
+static int64_t EncodedLength(const qchar *text, int64_t n, qshort type)
 {
-  int64_t len = 0;
-  while (text[len]) len++;
-  for (const qchar *p = text; *p; p++) {
-    if (*p < kFirstEncoded) continue;
-    int64_t m = BodyLength(*p, type);
-    int64_t needed = (len + m + 1) * QCHAR_SIZE;
-    if (capacity <= needed) capacity = needed - capacity < kChunkSize ? capacity + kChunkSize : needed;
-    len += m + 1;
-  }
-  *finalLen = len;
-  return capacity;
+  for (const qchar *p = text; *p; p++)
+    if (*p >= kFirstEncoded) n += BodyLength(*p, type) + 1;
+  return n;
 }
 
-/* Encodes src into dst (which may be src itself when the references are
-   written from the back); both hold n units of source text. */
-static void EncodeForward(const qchar *src, qchar *dst, qshort type)
-{
-  qchar body[16];
-  for (; *src; src++) {
-    if (*src < kFirstEncoded) {
-      *dst++ = *src;
-      continue;
-    }
-    qlong m = ReferenceBody(*src, type, body);
-    *dst++ = '&';
-    memcpy(dst, body, (size_t)m * sizeof(qchar));
-    dst += m;
-    *dst++ = ';';
-  }
-  *dst = 0;
-}
-
+/* Encodes the n units of text in place, from the back: the references are
+   written behind what is still to be read. */
 static void EncodeBackward(qchar *text, int64_t n, int64_t finalLen, qshort type)
 {
   qchar body[16];
@@ -138,21 +112,12 @@ static void EncodeBackward(qchar *text, int64_t n, int64_t finalLen, qshort type
 
 qshort UTFencode(globals *myGlobsP, qshort type)
 {
-  qchar *text = myGlobsP->bufOutP;
-  int64_t finalLen;
-  int64_t capacity = EncodedCapacity(text, type, myGlobsP->bufOutSize, &finalLen);
-  int64_t n = OMstrlen(text);
+  int64_t n = OMstrlen(myGlobsP->bufOutP);
+  int64_t finalLen = EncodedLength(myGlobsP->bufOutP, n, type);
   if (finalLen == n) return kErrNone;
-  if (capacity > (int64_t)INT32_MAX - QSLACK) return kErrMemory;
-  if (capacity == myGlobsP->bufOutSize) {
-    EncodeBackward(text, n, finalLen, type);
-    return kErrNone;
-  }
-  qchar *grown = (qchar *)NewXPPointer((qlong)capacity + QSLACK);
-  if (!grown) return kErrMemory;
-  EncodeForward(text, grown, type);
-  DisposeXPPointer(text);
-  myGlobsP->bufOutP = grown;
-  myGlobsP->bufOutSize = (qlong)capacity;
+  /* Each reference needs room for the text so far and itself, and the
+     output grows by a chunk whenever that is short: whole chunks. */
+  if (!GrowUnitsByChunks(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, finalLen, n)) return kErrMemory;
+  EncodeBackward(myGlobsP->bufOutP, n, finalLen, type);
   return kErrNone;
 }

@@ -22,10 +22,16 @@ typedef struct {
   qlong restAfter[kMaxSpliceDepth];
 } ScanState;
 
-/* Appends k units to the output (growing it as a value append does). */
+/* Primitives on the scan state; each sets err when memory runs out. */
+/* Appends k units to the output, growing it as a value append does. */
 void AppendOut(ScanState *st, const qchar *text, qlong k);
+/* Appends a run of plain text: the output ends with the capacity that
+   appending the run one unit at a time would leave. */
+void AppendPlain(ScanState *st, const qchar *text, qlong k);
 /* Length of the value of "#S1" as the host reports it, never negative. */
 qlong S1Length(globals *g, tCallback callback);
+/* Appends the value of "#S1" through the value buffer. */
+void AppendS1(ScanState *st);
 /* Prepares a splice at st->pos of k units with r units of rest after them:
    checks the nesting limit and grows the input to hold pos + r + k + 2 units,
    keeping its first pos units. False (err set) when either fails. */
@@ -33,6 +39,11 @@ qbool SpliceBegin(ScanState *st, qlong k, qlong r);
 /* Finishes a splice whose k units stand at pos and whose rest stands in restP:
    puts the rest behind them and terminates the input. */
 void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r);
+/* Leaves the spliced values that end before a tag beginning at st->pos. */
+void LeaveFinishedSplices(ScanState *st);
+/* The input ended inside a tag: the open tag and all after it go out unchanged. */
+void CopyUnclosedRest(ScanState *st);
+
 /* Classifies the trimmed tag text and produces its value. */
 void DispatchTag(ScanState *st);
 

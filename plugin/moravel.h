@@ -79,8 +79,13 @@ qbool QBytes(int64_t units, qlong *bytes);
 /* Buffers (growable work buffers). */
 qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSize,
                          qlong chunkSize, qlong copyCount);
+/* The engine's usual call: sizes in units, one work-buffer chunk of growth. */
 qbool GrowUnits(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits,
                 int64_t copyUnits);
+/* Grows the buffer as appending to it one unit at a time would: by whole
+   chunks, until it holds more than neededUnits. */
+qbool GrowUnitsByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits,
+                        int64_t copyUnits);
 
 /* Setup and query functions. */
 qshort DoSetTags(globals *myGlobsP, qshort paramCount, tCallback callback);

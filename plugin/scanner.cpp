@@ -31,96 +31,6 @@ static const qchar *FindUnit(const qchar *p, qchar c)
 #endif
 }
 
-void AppendOut(ScanState *st, const qchar *text, qlong k)
-{
-  globals *g = st->g;
-  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + k, st->outpos)) {
-    st->err = kErrMemory;
-    return;
-  }
-  memcpy(g->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
-  st->outpos += k;
-  g->bufOutP[st->outpos] = 0;
-}
-
-/* Appends a run of plain text. The output ends with the capacity that
-   appending the run one unit at a time would leave: whole chunks added until
-   the capacity exceeds what the text needs. */
-static void AppendPlain(ScanState *st, const qchar *text, qlong k)
-{
-  globals *g = st->g;
-  qlong needed;
-  if (!QBytes((int64_t)st->outpos + k, &needed)) {
-    st->err = kErrMemory;
-    return;
-  }
-  if (g->bufOutSize <= needed) {
-    int64_t chunks = ((int64_t)needed - g->bufOutSize) / kChunkSize + 1;
-    int64_t target = g->bufOutSize + chunks * kChunkSize;
-    if (target > (int64_t)INT32_MAX - QSLACK ||
-        !GrowBufferIfNeeded(&g->bufOutP, &g->bufOutSize, (qlong)target, kChunkSize,
-                            st->outpos * QCHAR_SIZE)) {
-      st->err = kErrMemory;
-      return;
-    }
-  }
-  memcpy(g->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
-  st->outpos += k;
-  g->bufOutP[st->outpos] = 0;
-}
-
-qlong S1Length(globals *g, tCallback callback)
-{
-  qlong n = 0;
-  GetFldVal(g->hashS1Ref, fmtLength, 4, &n, callback);
-  return n < 0 ? 0 : n;
-}
-
-/* Appends the value of "#S1" through the value buffer. */
-static void AppendS1(ScanState *st)
-{
-  globals *g = st->g;
-  qlong n = S1Length(g, g->callback);
-  if (!GrowUnits(&g->subBufP, &g->subBufSize, n, 0)) {
-    st->err = kErrMemory;
-    return;
-  }
-  g->subBufP[0] = 0;
-  GetFldVal(g->hashS1Ref, fmtChar, n, g->subBufP, g->callback);
-  g->subBufP[n] = 0;
-  AppendOut(st, g->subBufP, OMstrlen(g->subBufP));
-}
-
-qbool SpliceBegin(ScanState *st, qlong k, qlong r)
-{
-  globals *g = st->g;
-  if (st->depth >= kMaxSpliceDepth) {
-    st->err = kErrMemory;
-    return 0;
-  }
-  if (!GrowUnits(&g->bufferP, &g->bufferSize, (int64_t)st->pos + r + k + 2, st->pos)) {
-    st->err = kErrMemory;
-    return 0;
-  }
-  return 1;
-}
-
-void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r)
-{
-  globals *g = st->g;
-  memmove(g->bufferP + st->pos + k, restP, (size_t)r * sizeof(qchar));
-  g->bufferP[st->pos + k + r] = 0;
-  st->inLen = st->pos + k + r;
-  st->restAfter[st->depth++] = r;
-}
-
-/* Leaves the spliced values that end before a tag beginning at st->pos. */
-static void LeaveFinishedSplices(ScanState *st)
-{
-  qlong after = st->inLen - st->pos;
-  while (st->depth > 0 && after <= st->restAfter[st->depth - 1]) st->depth--;
-}
-
 qlong NextOpenTag(const globals *myGlobsP, qlong pos)
 {
   const qchar *text = myGlobsP->bufferP;
@@ -167,19 +77,6 @@ qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt)
     myGlobsP->tagBufP[tagpos++] = c;
     inpos++;
   }
-}
-
-/* The input ended inside a tag: the open tag and all after it go out unchanged. */
-static void CopyUnclosedRest(ScanState *st)
-{
-  globals *g = st->g;
-  qlong r = st->inLen - st->pos;
-  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + r, st->outpos)) {
-    st->err = kErrMemory;
-    return;
-  }
-  memcpy(g->bufOutP + st->outpos, g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
-  st->outpos += r;
 }
 
 static void ScanTags(ScanState *st)

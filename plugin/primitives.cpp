@@ -1,0 +1,92 @@
+/* primitives.cpp: what the scanner and the directives do to the text: appends to the output, "#S1", splices, the unclosed rest. */
+#include <string.h>
+
+#include "../glue/omstring.h"
+#include "engine.h"
+
+/* Copies k units to the end of the output, which has room for them. */
+static void PutOut(ScanState *st, const qchar *text, qlong k)
+{
+  globals *g = st->g;
+  memcpy(g->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
+  st->outpos += k;
+  g->bufOutP[st->outpos] = 0;
+}
+
+void AppendOut(ScanState *st, const qchar *text, qlong k)
+{
+  globals *g = st->g;
+  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + k, st->outpos))
+    st->err = kErrMemory;
+  else
+    PutOut(st, text, k);
+}
+
+void AppendPlain(ScanState *st, const qchar *text, qlong k)
+{
+  globals *g = st->g;
+  if (!GrowUnitsByChunks(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + k, st->outpos))
+    st->err = kErrMemory;
+  else
+    PutOut(st, text, k);
+}
+
+qlong S1Length(globals *g, tCallback callback)
+{
+  qlong n = 0;
+  GetFldVal(g->hashS1Ref, fmtLength, 4, &n, callback);
+  return n < 0 ? 0 : n;
+}
+
+void AppendS1(ScanState *st)
+{
+  globals *g = st->g;
+  qlong n = S1Length(g, g->callback);
+  if (!GrowUnits(&g->subBufP, &g->subBufSize, n, 0)) {
+    st->err = kErrMemory;
+    return;
+  }
+  g->subBufP[0] = 0;
+  GetFldVal(g->hashS1Ref, fmtChar, n, g->subBufP, g->callback);
+  g->subBufP[n] = 0;
+  AppendOut(st, g->subBufP, OMstrlen(g->subBufP));
+}
+
+qbool SpliceBegin(ScanState *st, qlong k, qlong r)
+{
+  globals *g = st->g;
+  if (st->depth >= kMaxSpliceDepth) {
+    st->err = kErrMemory;
+    return 0;
+  }
+  if (!GrowUnits(&g->bufferP, &g->bufferSize, (int64_t)st->pos + r + k + 2, st->pos)) {
+    st->err = kErrMemory;
+    return 0;
+  }
+  return 1;
+}
+
+void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r)
+{
+  globals *g = st->g;
+  memmove(g->bufferP + st->pos + k, restP, (size_t)r * sizeof(qchar));
+  g->bufferP[st->pos + k + r] = 0;
+  st->inLen = st->pos + k + r;
+  st->restAfter[st->depth++] = r;
+}
+
+void LeaveFinishedSplices(ScanState *st)
+{
+  qlong after = st->inLen - st->pos;
+  while (st->depth > 0 && after <= st->restAfter[st->depth - 1]) st->depth--;
+}
+
+void CopyUnclosedRest(ScanState *st)
+{
+  globals *g = st->g;
+  qlong r = st->inLen - st->pos;
+  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + r, st->outpos))
+    st->err = kErrMemory;
+  else
+    PutOut(st, g->bufferP + st->pos, r);
+}
