@@ -115,9 +115,7 @@ qshort ExtensionInfo(omnispbrec *pb_rec, tCallback callback)
 qshort GetFldInfo(omnispbrec *pb_rec, tCallback callback)
 {
   callback(kReqGetFldInfo, pb_rec);
-  qlong len = (qlong)pb_rec->name.length;
-  if (len > 254) len = 254;
-  pb_rec->name.chars[len] = 0;
+  TerminateStr255(&pb_rec->name);
   return pb_rec->returncode;
 }
 #endif

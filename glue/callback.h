@@ -28,8 +28,9 @@ enum {
   kReqGetFldInfo2 = 63
 };
 
-/* Value formats. */
-enum { fmtNumber = 0, fmtChar = 2, fmtLength = 4 };
+/* Value formats. A length arrives as a 32-bit integer, whose size is the
+   maximum length given with fmtLength. */
+enum { fmtNumber = 0, fmtChar = 2, fmtLength = 4, fmtLengthSize = 4 };
 
 /* Host field numbers of a function call. */
 enum {
@@ -41,14 +42,16 @@ enum {
 
 #pragma pack(push, 2)
 
-/* Counted string in which names and calculations travel to the host. */
+/* Counted string in which names and calculations travel to the host: 255
+   units, of which it announces at most 254 characters. */
+enum { kStr255Units = 255, kStr255MaxLength = 254 };
 typedef struct {
 #if MORAVEL_UNICODE
   qulong length;
 #else
   uint8_t length;
 #endif
-  qchar chars[255];
+  qchar chars[kStr255Units];
 } _str255;
 
 #if MORAVEL_MAC
@@ -203,5 +206,8 @@ void *GetDesignPtr(tCallback callback);
 /* Copies a zero-terminated text into a counted string: at most 255 units,
    and a text of 255 or more units is announced as 254. */
 void sthandle(const qchar *text, _str255 *str);
+/* Ends a counted string that the host filled at its announced length, of
+   which at most 254 characters are taken. */
+void TerminateStr255(_str255 *str);
 
 #endif

@@ -206,9 +206,7 @@ qshort GetFldInfo(omnispbrec *pb_rec, tCallback callback)
 {
   tEntryRecord entry = ENTRY(callback, kMacGetFldInfo, tEntryRecord);
   if (entry) entry(pb_rec, callback);
-  qlong len = (qlong)pb_rec->name.length;
-  if (len > 254) len = 254;
-  pb_rec->name.chars[len] = 0;
+  TerminateStr255(&pb_rec->name);
   return pb_rec->returncode;
 }
 

@@ -36,12 +36,19 @@ void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
 void sthandle(const qchar *text, _str255 *str)
 {
   qlong n = 0;
-  while (n < 255) {
+  while (n < kStr255Units) {
     str->chars[n] = text[n];
     if (text[n] == 0) break;
     n++;
   }
-  str->length = n >= 255 ? 254 : n;
+  str->length = n >= kStr255Units ? kStr255MaxLength : n;
+}
+
+void TerminateStr255(_str255 *str)
+{
+  qlong len = (qlong)str->length;
+  if (len > kStr255MaxLength) len = kStr255MaxLength;
+  str->chars[len] = 0;
 }
 
 qchar *convertLiteral(const char *message)
@@ -68,7 +75,7 @@ static qshort AtomRequest(qchar *name, qshort request, qatomval value, omnispbre
 {
   memset(rec, 0, sizeof *rec);
   qlong len = OMstrlen(name);
-  if (len > 254) len = 254;
+  if (len > kStr255MaxLength) len = kStr255MaxLength;
   rec->name.length = len;
   memcpy(rec->name.chars, name, len * sizeof(qchar));
   rec->name.chars[len] = 0;
@@ -124,9 +131,7 @@ static void ResolveListVariable(OmListSpec *spec, tCallback callback)
     return;
   }
   if (fi.ref < kFldParam1 || fi.ref > kFldParamLast) return;
-  qlong len = (qlong)fi.name.length;
-  if (len > 254) len = 254;
-  fi.name.chars[len] = 0;
+  TerminateStr255(&fi.name);
 #if MORAVEL_UNICODE
   if (fi.name.chars[0] == 0) {
     omnispbrec rec;

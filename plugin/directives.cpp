@@ -66,7 +66,7 @@ static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
   qlong n = BoundedLength(g->subBufP, maxlen);
   if (n < maxlen) return n;
   qlong whole = 0;
-  GetNamedVal(0, name, fmtLength, 4, &whole, g->callback);
+  GetNamedVal(0, name, fmtLength, fmtLengthSize, &whole, g->callback);
   if (whole <= maxlen) return n;
   if (!GrowUnits(&g->subBufP, &g->subBufSize, whole, 0)) {
     st->err = kErrMemory;
@@ -137,7 +137,7 @@ static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
   if (fromS1) {
     n = S1Length(g, g->callback);
   } else {
-    GetNamedVal(0, arg, fmtLength, 4, &n, g->callback);
+    GetNamedVal(0, arg, fmtLength, fmtLengthSize, &n, g->callback);
     if (n < 0) n = 0;
   }
   if (SpliceBegin(st, n, r)) {

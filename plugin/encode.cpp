@@ -6,7 +6,6 @@
 #include "moravel.h"
 
 enum { kFirstEncoded = 160, kEntityCount = 96, kEntityUnits = 8 };
-enum { kFormNamed = 1, kFormDecimal = 2, kFormHex = 3 };
 
 typedef struct {
   qchar keyword[kEntityUnits];

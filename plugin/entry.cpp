@@ -33,8 +33,8 @@ static void FillTags(globals *myGlobsP)
 {
   CHRcopyAsciiStringToQchar("<FIELD>", myGlobsP->openTag, 1);
   CHRcopyAsciiStringToQchar("</FIELD>", myGlobsP->closeTag, 1);
-  myGlobsP->openTagSize = 7;
-  myGlobsP->closeTagSize = 8;
+  myGlobsP->openTagSize = (qshort)OMstrlen(myGlobsP->openTag);
+  myGlobsP->closeTagSize = (qshort)OMstrlen(myGlobsP->closeTag);
   CHRcopyAsciiStringToQchar("EVAL=", myGlobsP->evalTag, 1);
   CHRcopyAsciiStringToQchar("METHOD=", myGlobsP->methodTag, 1);
   CHRcopyAsciiStringToQchar("FIELD=", myGlobsP->fieldTag, 1);
@@ -115,7 +115,7 @@ static void UnloadRecord(void **ref, tCallback callback)
 static qshort ReadTaggedText(globals *myGlobsP, tCallback callback)
 {
   qlong inputSize = 0;
-  GetFldVal(kFldParam1, fmtLength, 4, &inputSize, callback);
+  GetFldVal(ParamField(kParamTaggedText), fmtLength, fmtLengthSize, &inputSize, callback);
   if (inputSize < 0) inputSize = 0;
   qlong room;
   if (!QBytes(inputSize, &room)) return kErrMemory;
@@ -125,14 +125,14 @@ static qshort ReadTaggedText(globals *myGlobsP, tCallback callback)
     myGlobsP->bufferP = (qchar *)NewXPPointer(room + QSLACK);
     if (!myGlobsP->bufferP) return kErrMemory;
   }
-  GetFldVal(kFldParam1, fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
+  GetFldVal(ParamField(kParamTaggedText), fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
   /* A zero unit with text after it would cut the template short. */
   return IsWholeText(myGlobsP->bufferP, &inputSize) ? kErrNone : kErrParams;
 }
 
 static qshort RunGetTagList(globals *myGlobsP, qshort paramCount, tCallback callback)
 {
-  if (paramCount < 3 || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
+  if (paramCount < kParamTagListColumn || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
   qshort err = ReadTaggedText(myGlobsP, callback);
   if (err) return err;
   return ParseTaggedData(myGlobsP, callback);
@@ -140,28 +140,28 @@ static qshort RunGetTagList(globals *myGlobsP, qshort paramCount, tCallback call
 
 static qbool FlagParam(qshort paramCount, qshort number, tCallback callback)
 {
-  return paramCount >= number && GetFldInt((qshort)(kFldParam1 + number - 1), callback) != 0;
+  return paramCount >= number && GetFldInt(ParamField(number), callback) != 0;
 }
 
 static qshort RunDoSubstitutions(globals *myGlobsP, qshort paramCount, tCallback callback)
 {
-  if (paramCount < 2 || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
-  qshort utfType = 0;
-  if (paramCount >= 3) {
-    utfType = GetFldInt(kFldParam1 + 2, callback);
-    if (utfType < 0 || utfType > 3) return kErrParams;
+  if (paramCount < kParamResult || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
+  qshort utfType = kFormNone;
+  if (paramCount >= kParamUtfType) {
+    utfType = GetFldInt(ParamField(kParamUtfType), callback);
+    if (utfType < kFormNone || utfType > kFormHex) return kErrParams;
   }
-  myGlobsP->forceEval = FlagParam(paramCount, 4, callback);
-  myGlobsP->internStrip = FlagParam(paramCount, 5, callback);
-  myGlobsP->senseBrackets = FlagParam(paramCount, 6, callback);
+  myGlobsP->forceEval = FlagParam(paramCount, kParamForceEval, callback);
+  myGlobsP->internStrip = FlagParam(paramCount, kParamStripAllLinebreaks, callback);
+  myGlobsP->senseBrackets = FlagParam(paramCount, kParamSenseBrackets, callback);
 
   qshort err = ReadTaggedText(myGlobsP, callback);
   if (err) return err;
   myGlobsP->bufOutP[0] = 0;
   qchar empty[1] = {0};
-  SetFldVal(kFldParam1 + 1, fmtChar, empty, callback);
+  SetFldVal(ParamField(kParamResult), fmtChar, empty, callback);
   err = ParseBuffer(myGlobsP, utfType, callback);
-  if (err == kErrNone) SetFldVal(kFldParam1 + 1, fmtChar, myGlobsP->bufOutP, callback);
+  if (err == kErrNone) SetFldVal(ParamField(kParamResult), fmtChar, myGlobsP->bufOutP, callback);
   return err;
 }
 

@@ -7,6 +7,10 @@
 /* Readiness codes of the state record. */
 enum : qulong { kSigInit = 0x494E4954u, kSigCool = 0x434F4F4Cu, kSigErrr = 0x45525252u };
 
+/* Output encodings, the values of utfType: none, named, decimal and
+   hexadecimal character references. */
+enum { kFormNone = 0, kFormNamed = 1, kFormDecimal = 2, kFormHex = 3 };
+
 /* Package ids. */
 enum {
   kCmdVersion = 1,
@@ -16,6 +20,19 @@ enum {
   kCmdSetFilesDirectory = 5,
   kCmdSetTags = 6
 };
+
+/* Positions of the parameters of DoSubstitutions and GetTagList, counted
+   from 1; the host field of parameter n is kFldParam1 + n - 1. */
+enum {
+  kParamTaggedText = 1,
+  kParamResult = 2, /* expandedText, or tagList */
+  kParamUtfType = 3,
+  kParamTagListColumn = 3,
+  kParamForceEval = 4,
+  kParamStripAllLinebreaks = 5,
+  kParamSenseBrackets = 6
+};
+static inline qshort ParamField(qshort number) { return (qshort)(kFldParam1 + number - 1); }
 
 /* Default capacities in units; every build holds the same number of units. */
 enum {

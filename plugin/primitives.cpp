@@ -34,7 +34,7 @@ void AppendPlain(ScanState *st, const qchar *text, qlong k)
 qlong S1Length(globals *g, tCallback callback)
 {
   qlong n = 0;
-  GetFldVal(g->hashS1Ref, fmtLength, 4, &n, callback);
+  GetFldVal(g->hashS1Ref, fmtLength, fmtLengthSize, &n, callback);
   return n < 0 ? 0 : n;
 }
 

@@ -2,7 +2,7 @@
 #include "../glue/omstring.h"
 #include "moravel.h"
 
-enum { kListParam = kFldParam1 + 1, kColumnParam = kFldParam1 + 2, kListOpAddLine = 1 };
+enum { kListOpAddLine = 1 };
 
 qshort ParseTaggedData(globals *myGlobsP, tCallback callback)
 {
@@ -15,8 +15,8 @@ qshort ParseTaggedData(globals *myGlobsP, tCallback callback)
     qshort err = CollectTagText(myGlobsP, pos, &closeAt);
     if (err || closeAt < 0) return err;
     line++;
-    DoListOp(kListOpAddLine, kListParam, line, callback);
-    SetLstVal(kListParam, line, kColumnParam, fmtChar, myGlobsP->tagBufP, callback);
+    DoListOp(kListOpAddLine, ParamField(kParamResult), line, callback);
+    SetLstVal(ParamField(kParamResult), line, ParamField(kParamTagListColumn), fmtChar, myGlobsP->tagBufP, callback);
     pos = closeAt + myGlobsP->closeTagSize;
   }
 }

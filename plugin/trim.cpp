@@ -5,6 +5,9 @@
 #include "moravel.h"
 
 enum { kFldNameUnits = 100, kValueUnits = 200, kInstNameUnits = 100 };
+/* Lengths of "METHOD=", "TAGGEDMETHOD=" and of the "$cinst" that an instance
+   name replaces. */
+enum { kMethodLen = sizeof "METHOD=" - 1, kTaggedMethodLen = sizeof "TAGGEDMETHOD=" - 1, kCinstLen = sizeof "$cinst" - 1 };
 
 static qbool IsBlank(qchar c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
 
@@ -61,9 +64,9 @@ static void ResolveMethodName(globals *myGlobsP, qchar *text, qlong len)
 {
   qlong open;
   if (text[0] == 'M')
-    open = 7;
+    open = kMethodLen;
   else if (text[0] == 'T')
-    open = 13;
+    open = kTaggedMethodLen;
   else
     return;
   if (len <= open || text[open] != '[' || text[len - 1] != ']') return;
@@ -86,11 +89,11 @@ static void ResolveCinst(globals *myGlobsP)
   qlong g = getCinstName(instName, kInstNameUnits - 1, myGlobsP);
   if (g <= 0) return;
   qlong len = OMstrlen(myGlobsP->tagBufP);
-  qlong newLen = len - 6 + g;
+  qlong newLen = len - kCinstLen + g;
   if (!GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1))
     return;
   qchar *text = myGlobsP->tagBufP;
-  memmove(text + k + g, text + k + 6, ((size_t)(len - k - 6) + 1) * sizeof(qchar));
+  memmove(text + k + g, text + k + kCinstLen, ((size_t)(len - k - kCinstLen) + 1) * sizeof(qchar));
   memcpy(text + k, instName, (size_t)g * sizeof(qchar));
 }
 
@@ -100,8 +103,8 @@ void TrimTagBuffer(globals *myGlobsP)
   qlong len = TrimBlanks(text);
   if (myGlobsP->internStrip) len = StripLinebreaks(text);
 
-  qbool isMethod = OMstrncmp(text, myGlobsP->methodTag, 7) == 0 ||
-                   OMstrncmp(text, myGlobsP->taggedMethodTag, 13) == 0;
+  qbool isMethod = OMstrncmp(text, myGlobsP->methodTag, kMethodLen) == 0 ||
+                   OMstrncmp(text, myGlobsP->taggedMethodTag, kTaggedMethodLen) == 0;
   if (!isMethod) {
     qchar value[kValueUnits];
     if (len > 0 && text[0] == '[' && text[len - 1] == ']' &&
