@@ -3,7 +3,6 @@
 
 #include "../glue/extutils.h"
 #include "../glue/omstring.h"
-#include "../platform/platform.h"
 #include "moravel.h"
 
 enum {
@@ -24,11 +23,7 @@ static void CatalogueEntry(qchar *entry, qshort cmdNumber, qlong rootID)
 #else
   qlong index = cmdNumber - 1; /* string ids: the first id is package id 1 */
 #endif
-#if MORAVEL_UNICODE
   GetResourceStr(entry, kEntryUnits, rootID, index, 0);
-#else
-  GetResourceOstr((char *)entry, kEntryUnits, rootID, index, 0);
-#endif
 }
 
 /* Appends the parameter list of the entry: from its first "(" up to the

@@ -44,6 +44,28 @@ static void FillTags(globals *myGlobsP)
   CHRcopyAsciiStringToQchar("TAGGEDMETHOD=", myGlobsP->taggedMethodTag, 1);
 }
 
+static void DisposeIfPresent(void *block)
+{
+  if (block) DisposeXPPointer(block);
+}
+
+static void DisposeCallBuffers(globals *myGlobsP)
+{
+  DisposeIfPresent(myGlobsP->bufferP);
+  DisposeIfPresent(myGlobsP->bufOutP);
+  DisposeIfPresent(myGlobsP->tagBufP);
+  DisposeIfPresent(myGlobsP->subBufP);
+}
+
+static void DisposeRecord(globals *myGlobsP, tCallback callback)
+{
+  PurgeHashRefs(myGlobsP, callback);
+  DisposeCallBuffers(myGlobsP);
+  DisposeIfPresent(myGlobsP->basePathP);
+  DisposeIfPresent(myGlobsP->keywordArray);
+  DisposeXPPointer(myGlobsP);
+}
+
 static void LoadRecord(void **ref, tCallback callback)
 {
   globals *myGlobsP = (globals *)NewXPPointer((qlong)sizeof(globals));
@@ -56,18 +78,11 @@ static void LoadRecord(void **ref, tCallback callback)
   myGlobsP->hashS1Ref = getGlobalRef("#S1", callback);
 
   myGlobsP->keywordArray = (keywordMap *)NewXPPointer(myGlobsP->kwdBufSize + QSLACK);
-  if (!myGlobsP->keywordArray) {
-    PlatBeep();
-    PurgeHashRefs(myGlobsP, callback);
-    DisposeXPPointer(myGlobsP);
-    return;
-  }
-  myGlobsP->basePathP = (qchar *)NewXPPointer(kBasePathUnits * QCHAR_SIZE);
+  if (myGlobsP->keywordArray) myGlobsP->basePathP = (qchar *)NewXPPointer(kBasePathUnits * QCHAR_SIZE);
   if (!myGlobsP->basePathP) {
+    /* The record is zero-filled: what was not obtained is null. */
     PlatBeep();
-    DisposeXPPointer(myGlobsP->keywordArray);
-    PurgeHashRefs(myGlobsP, callback);
-    DisposeXPPointer(myGlobsP);
+    DisposeRecord(myGlobsP, callback);
     return;
   }
   FillTags(myGlobsP);
@@ -77,23 +92,6 @@ static void LoadRecord(void **ref, tCallback callback)
   AtomName(name);
   myGlobsP->sig = SetOmAtom(name, myGlobsP, callback) ? kSigCool : kSigErrr;
   *ref = myGlobsP;
-}
-
-static void DisposeIfPresent(void *block)
-{
-  if (block) DisposeXPPointer(block);
-}
-
-static void DisposeRecord(globals *myGlobsP, tCallback callback)
-{
-  PurgeHashRefs(myGlobsP, callback);
-  DisposeIfPresent(myGlobsP->bufferP);
-  DisposeIfPresent(myGlobsP->bufOutP);
-  DisposeIfPresent(myGlobsP->tagBufP);
-  DisposeIfPresent(myGlobsP->subBufP);
-  DisposeIfPresent(myGlobsP->basePathP);
-  DisposeIfPresent(myGlobsP->keywordArray);
-  DisposeXPPointer(myGlobsP);
 }
 
 static void UnloadRecord(void **ref, tCallback callback)
@@ -261,10 +259,7 @@ static void CallFunction(void **ref, tCallback callback)
   }
   if (!wroteVersion) SetFldInt(kFldReturn, err, callback);
 
-  DisposeIfPresent(myGlobsP->bufferP);
-  DisposeIfPresent(myGlobsP->bufOutP);
-  DisposeIfPresent(myGlobsP->tagBufP);
-  DisposeIfPresent(myGlobsP->subBufP);
+  DisposeCallBuffers(myGlobsP);
   RestoreFrame(myGlobsP, &frame);
 }
 
