@@ -40,6 +40,7 @@ void PluginTest::TearDown()
 {
   if (!host) return;
   if (host->loaded()) host->unload();
+  EXPECT_TRUE(host->hasTestHooks()) << "the suite runs on test builds";
   if (host->hasTestHooks()) {
     EXPECT_EQ(host->liveBlocks(), 0) << "blocks left after unload";
   }
@@ -52,13 +53,14 @@ RecordInfo PluginTest::info() const
   using InfoFn = int (*)(const void*, long*, int);
   auto fn = reinterpret_cast<InfoFn>(host->testSymbol("MoravelTestRecordInfo"));
   RecordInfo r;
-  if (fn && host->slot()) {
-    long v[16] = {};
-    fn(host->slot(), v, 16);
-    r = RecordInfo{static_cast<unsigned long>(v[0]), v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                   v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
+  if (!fn || !host->slot()) {
+    ADD_FAILURE() << (fn ? "no record: the plug-in is not loaded" : "the build exports no record inspector");
+    return r;
   }
-  return r;
+  long v[16] = {};
+  EXPECT_EQ(fn(host->slot(), v, 16), 16);
+  return RecordInfo{static_cast<unsigned long>(v[0]), v[1], v[2], v[3], v[4], v[5], v[6], v[7],
+                    v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
 }
 
 int PluginTest::expand(const std::u32string& text, std::vector<Arg> options)
