@@ -24,7 +24,7 @@ sanitizer_suite() {
   local name=$1 flags=$2 start
   shift 2
   start=$(date +%s)
-  CC=$cc CXX=$cxx cmake -S "$root" -B "$out/$name" -G Ninja -DMORAVEL_SANITIZE=ON \
+  CC=$cc CXX=$cxx cmake -S "$root" -B "$out/$name" -G Ninja -DMORAVEL_SANITIZE=ON -DMORAVEL_WERROR=ON \
     -DCMAKE_BUILD_TYPE= -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" "$@" >/dev/null
   cmake --build "$out/$name"
   ctest --test-dir "$out/$name" -j "$jobs" --output-on-failure --timeout 900
@@ -45,7 +45,8 @@ elif ((status != 1)); then
 fi
 
 echo "== fuzzing, $seconds s per harness"
-CC=$cc CXX=$cxx cmake -S "$root/fuzz" -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+CC=$cc CXX=$cxx cmake -S "$root/fuzz" -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMORAVEL_WERROR=ON >/dev/null
 harnesses="fuzz_substitute_byte fuzz_substitute_unicode fuzz_taglist_byte fuzz_taglist_unicode"
 # shellcheck disable=SC2086
 cmake --build "$out/fuzz" --target $harnesses

@@ -24,7 +24,7 @@ for arch in i686 x86_64; do
 done
 
 echo "== structural tests of the DLLs"
-cmake -S tests/dll_structure -B "$out/structure" -G Ninja \
+cmake -S tests/dll_structure -B "$out/structure" -G Ninja "${werror[@]}" \
   -DMORAVEL_DLL32_DIR="$shipped" -DMORAVEL_DLL64_DIR="$PWD/$out/x86_64/lib" >/dev/null
 cmake --build "$out/structure" -j "$jobs"
 ctest --test-dir "$out/structure" --output-on-failure
