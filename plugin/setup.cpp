@@ -7,6 +7,11 @@
 
 enum { kKeywordRowPad = 10 };
 
+/* The build gives the version, from the project's one statement of it. */
+#ifndef MORAVEL_VERSION
+#error "MORAVEL_VERSION must name the version"
+#endif
+
 static void UpperCaseAZ(qchar *text)
 {
   for (; *text; text++)
@@ -15,8 +20,8 @@ static void UpperCaseAZ(qchar *text)
 
 void DoVersion(tCallback callback)
 {
-  qchar version[4];
-  CHRcopyAsciiStringToQchar("1.5", version, 1);
+  qchar version[sizeof MORAVEL_VERSION];
+  CHRcopyAsciiStringToQchar(MORAVEL_VERSION, version, 1);
   SetFldVal(kFldReturn, fmtChar, version, callback);
 }
 

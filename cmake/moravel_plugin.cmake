@@ -1,0 +1,109 @@
+# How every build of the plug-in is made: its sources layer by layer, its
+# compile settings, and moravel_add_plugin, the one recipe for a library that
+# a host loads.
+include(${PROJECT_SOURCE_DIR}/resources/catalogue.cmake)
+
+# The catalogue texts as a header, for the POSIX platform file.
+set(MORAVEL_GENERATED ${PROJECT_BINARY_DIR}/generated)
+moravel_generate_catalogue_header(${MORAVEL_GENERATED}/catalogue_strings.h)
+
+# The engine and the entry (plugin/), the glue without its host door (glue/);
+# each build adds the door and the file of its platform (platform/).
+set(MORAVEL_ENGINE_SOURCES
+  ${PROJECT_SOURCE_DIR}/plugin/entry.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/setup.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/catalogue.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/buffers.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/scanner.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/primitives.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/directives.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/trim.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/encode.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/files.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/decode.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/taglist.cpp
+  ${PROJECT_SOURCE_DIR}/plugin/testview.cpp)
+set(MORAVEL_GLUE_SOURCES
+  ${PROJECT_SOURCE_DIR}/glue/omstring.cpp
+  ${PROJECT_SOURCE_DIR}/glue/conversi.cpp
+  ${PROJECT_SOURCE_DIR}/glue/kxpqutil.cpp
+  ${PROJECT_SOURCE_DIR}/glue/extutils.cpp
+  ${PROJECT_SOURCE_DIR}/glue/testhooks.cpp)
+
+# moravel_plugin_sources(<var> PLATFORM <posix|windows|mac>): every source of
+# a build for that platform. The Mac reaches its host through the parameter
+# block (callback_mac.cpp), the others through one request function.
+function(moravel_plugin_sources var)
+  cmake_parse_arguments(ARG "" "PLATFORM" "" ${ARGN})
+  if(ARG_PLATFORM STREQUAL "mac")
+    set(door ${PROJECT_SOURCE_DIR}/glue/callback_mac.cpp)
+  elseif(ARG_PLATFORM STREQUAL "posix" OR ARG_PLATFORM STREQUAL "windows")
+    set(door ${PROJECT_SOURCE_DIR}/glue/callback.cpp)
+  else()
+    message(FATAL_ERROR "unknown platform '${ARG_PLATFORM}': posix, windows or mac")
+  endif()
+  set(${var} ${MORAVEL_ENGINE_SOURCES} ${MORAVEL_GLUE_SOURCES} ${door}
+      ${PROJECT_SOURCE_DIR}/platform/${ARG_PLATFORM}.cpp PARENT_SCOPE)
+endfunction()
+
+# moravel_plugin_compile(<target> UNICODE <0|1> PLATFORM <p> [TEST_HOOKS]):
+# compiles the target's plug-in sources as that build.
+function(moravel_plugin_compile target)
+  cmake_parse_arguments(ARG "TEST_HOOKS" "UNICODE;PLATFORM" "" ${ARGN})
+  string(TOUPPER ${ARG_PLATFORM} platform)
+  target_compile_definitions(${target} PRIVATE MORAVEL_UNICODE=${ARG_UNICODE} MORAVEL_PLATFORM_${platform}=1
+                             MORAVEL_VERSION="${PROJECT_VERSION}")
+  if(ARG_TEST_HOOKS)
+    target_compile_definitions(${target} PRIVATE MORAVEL_TEST_HOOKS=1)
+  endif()
+  target_include_directories(${target} PRIVATE ${MORAVEL_GENERATED})
+endfunction()
+
+# moravel_add_plugin(<target> UNICODE <0|1> PLATFORM <posix|windows|mac> [TEST_HOOKS]):
+# a plug-in library whose one export is the entry, in ${PROJECT_BINARY_DIR}/lib.
+function(moravel_add_plugin target)
+  cmake_parse_arguments(ARG "TEST_HOOKS" "UNICODE;PLATFORM" "" ${ARGN})
+  moravel_plugin_sources(sources PLATFORM ${ARG_PLATFORM})
+  add_library(${target} SHARED ${sources})
+  moravel_plugin_compile(${target} ${ARGN})
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  set_target_properties(${target} PROPERTIES
+    PREFIX "lib"
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib
+    LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
+  if(ARG_PLATFORM STREQUAL "windows")
+    # A DLL named after the target, its entry exported as plain "Moravel" (no
+    # stdcall decoration), the catalogue compiled in as resources and the
+    # compiler's runtime linked in, so that it needs only the system's DLLs.
+    if(ARG_UNICODE)
+      set(signature UCMD)
+    else()
+      set(signature 7CMD)
+    endif()
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/generated/${target}.rc)
+    moravel_add_resource_script(${rc} ${signature})
+    target_sources(${target} PRIVATE ${rc})
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
+    target_link_libraries(${target} PRIVATE kernel32 user32)
+    set_target_properties(${target} PROPERTIES PREFIX "")
+  elseif(ARG_PLATFORM STREQUAL "posix")
+    if(NOT ARG_TEST_HOOKS)
+      target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL -static-libstdc++ -static-libgcc)
+    endif()
+  elseif(NOT APPLE)
+    # The Mac form on another system: every Mac function comes from the
+    # stand-in (tests/macsubst), never from the C library. Sanitizer runtimes
+    # live in the executable, so the check is off there; and clang's
+    # function-type check would flag every request, since the host's entries
+    # are C functions of another module whose records the library declares
+    # under its own names.
+    target_link_libraries(${target} PRIVATE moravel_macsubst)
+    if(NOT MORAVEL_SANITIZE)
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    elseif(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+      target_compile_options(${target} PRIVATE -fno-sanitize=function)
+    endif()
+  endif()
+endfunction()
