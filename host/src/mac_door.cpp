@@ -6,9 +6,11 @@
 #include "mac_door.h"
 
 #include <array>
+#include <cstdarg>
 #include <cmath>
 #include <cstdint>
 
+#include "doors.h"
 #include "moravel/host.h"
 #include "records.h"
 
@@ -18,32 +20,12 @@ namespace {
 
 using U = std::uint32_t;
 
+using namespace request;
 
-// Byte offsets of the entries in the host interface's table of 4-byte slots.
-// The table here holds pointer-sized entries in the same order, so the
-// entry at byte offset k is slot k / 4.
-enum : int {
-  kAtGetFldRef = 12,
-  kAtGetFldInt = 24,
-  kAtSetFldVal = 28,
-  kAtSetFldInt = 32,
-  kAtShowMessage = 92,
-  kAtGetFldVal = 128,
-  kAtGetLstVal = 132,
-  kAtSetLstVal = 140,
-  kAtDoListOp = 148,
-  kAtCallProcedure = 152,
-  kAtGetFldInfo = 156,
-  kAtExtensionInfo = 164,
-  kAtGetPackageId = 168,
-  kAtGetDesignPtr = 172,
-  kAtGetListDef = 184,
-  kAtEvalCalcString = 188,
-  kAtPurgeFldRef = 200,
-  kAtGetNamedVal = 204,
-  kAtGetFldInfo2 = 228,
-  kSlots = kAtGetFldInfo2 / 4 + 1
-};
+// The table here holds pointer-sized entries in the order of the host
+// interface's table of 4-byte slots, so the entry at byte offset k is slot
+// k / 4.
+constexpr int kSlots = kAtGetFldInfo2 / 4 + 1;
 
 using Entry = void (*)();
 struct ParamBlock {

@@ -11,30 +11,6 @@ namespace moravel::detail {
 
 #pragma pack(push, 2)
 
-// Request codes of the request-function form of the interface.
-enum : int {
-  kGetFldRef = 28,
-  kGetFldInt = 29,
-  kSetFldVal = 30,
-  kSetFldInt = 31,
-  kShowMessage = 36,
-  kGetFldVal = 38,
-  kGetLstVal = 39,
-  kGetLstInt = 40,
-  kSetLstVal = 41,
-  kDoListOp = 43,
-  kEvalCalcString = 44,
-  kGetFldInfo = 45,
-  kExtensionInfo = 47,
-  kGetPackageId = 48,
-  kGetDesignPtr = 49,
-  kGetListDef = 52,
-  kCallProcedure = 53,
-  kPurgeFldRef = 56,
-  kGetNamedVal = 57,
-  kGetFldInfo2 = 63
-};
-
 template <class U>
 struct Str255 {
   std::conditional_t<sizeof(U) == 1, std::uint8_t, std::uint32_t> length;
@@ -98,15 +74,5 @@ static_assert(offsetof(ExtInfoRec<std::uint32_t>, info_request) == 1030);
 static_assert(offsetof(ExtInfoRec<std::uint32_t>, params) == 1040);
 static_assert(offsetof(FldInfoRec<std::uint8_t>, type) == 260);
 static_assert(offsetof(FldInfoRec<std::uint32_t>, type) == 1028);
-
-// The design-information record: 266 bytes (one-byte build) or 1034 bytes
-// (Unicode build). Offsets of its fields:
-inline constexpr std::size_t kDesignQfldid = 6;      // 16-bit: what the host asks for
-inline constexpr std::size_t kDesignUseDefault = 8;  // 8-bit
-inline constexpr std::size_t kDesignLabel = 10;      // counted text
-inline constexpr std::size_t kSetupFlag = 14;        // 16-bit, set by the setup message
-inline constexpr std::size_t designRecordSize(std::size_t unitSize) {
-  return unitSize == 1 ? 266 : 1034;
-}
 
 }  // namespace moravel::detail

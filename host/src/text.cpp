@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace moravel {
@@ -21,8 +22,12 @@ std::u32string formatNumberU(double value) {
   return std::u32string(s.begin(), s.end());
 }
 
-std::optional<double> parseNumber(std::u32string_view text) {
-  std::size_t b = 0, e = text.size();
+namespace {
+
+// The grammar of a number text over any indexable run of characters.
+template <class Chars>
+std::optional<double> parseChars(const Chars& text, std::size_t size) {
+  std::size_t b = 0, e = size;
   while (b < e && (text[b] == U' ' || text[b] == U'\t')) ++b;
   while (e > b && (text[e - 1] == U' ' || text[e - 1] == U'\t')) --e;
   if (b == e) return std::nullopt;
@@ -58,8 +63,8 @@ std::optional<double> parseNumber(std::u32string_view text) {
   if (res.ec == std::errc::result_out_of_range) {
     // Too large or too small for a double: saturate like strtod does.
     bool negative = ascii[0] == '-';
-    std::size_t e = ascii.find_first_of("eE");
-    bool tiny = e != std::string::npos && ascii.find('-', e) != std::string::npos;
+    std::size_t ex = ascii.find_first_of("eE");
+    bool tiny = ex != std::string::npos && ascii.find('-', ex) != std::string::npos;
     v = tiny ? 0.0 : HUGE_VAL;
     return negative ? -v : v;
   }
@@ -67,71 +72,140 @@ std::optional<double> parseNumber(std::u32string_view text) {
   return v;
 }
 
+// The UTF-8 sequence at p[i] (n bytes in all): its length and code point, or
+// 0 when the byte does not start a valid, shortest-form scalar value.
+std::size_t decodeOne(const unsigned char* p, std::size_t n, std::size_t i, char32_t& cp) {
+  unsigned char c = p[i];
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  std::size_t extra = 0;
+  char32_t min = 0;
+  if (c >= 0xC2 && c <= 0xDF) extra = 1, cp = c & 0x1F, min = 0x80;
+  else if (c >= 0xE0 && c <= 0xEF) extra = 2, cp = c & 0x0F, min = 0x800;
+  else if (c >= 0xF0 && c <= 0xF4) extra = 3, cp = c & 0x07, min = 0x10000;
+  else return 0;
+  for (std::size_t k = 1; k <= extra; ++k) {
+    if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[i + k] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return extra + 1;
+}
+
+// Decodes the n bytes at p, handing each character to `put`; returns the
+// number of bytes taken as characters of their own value.
+template <class Put>
+std::size_t decodeEach(const unsigned char* p, std::size_t n, Put put) {
+  std::size_t bad = 0;
+  for (std::size_t i = 0; i < n;) {
+    char32_t cp;
+    std::size_t len = decodeOne(p, n, i, cp);
+    if (len == 0) {
+      cp = p[i];  // the byte stands for the character of its own value
+      len = 1;
+      ++bad;
+    }
+    put(cp);
+    i += len;
+  }
+  return bad;
+}
+
+}  // namespace
+
+std::optional<double> parseNumber(std::u32string_view text) { return parseChars(text, text.size()); }
+std::optional<double> parseNumber(const Text& text) { return parseChars(text, text.size()); }
+
 std::u32string decodeUtf8(std::string_view bytes, std::size_t* invalidBytes) {
   std::u32string out;
   out.reserve(bytes.size());
-  std::size_t bad = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned char c = p[i];
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
-      continue;
-    }
-    int extra = 0;
-    char32_t cp = 0, min = 0;
-    if (c >= 0xC2 && c <= 0xDF) extra = 1, cp = c & 0x1F, min = 0x80;
-    else if (c >= 0xE0 && c <= 0xEF) extra = 2, cp = c & 0x0F, min = 0x800;
-    else if (c >= 0xF0 && c <= 0xF4) extra = 3, cp = c & 0x07, min = 0x10000;
-    bool ok = extra > 0;
-    if (ok) {
-      for (int k = 1; k <= extra; ++k) {
-        if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
-          ok = false;
-          break;
-        }
-        cp = (cp << 6) | (p[i + k] & 0x3F);
-      }
-    }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (ok) {
-      out.push_back(cp);
-      i += static_cast<std::size_t>(extra) + 1;
-    } else {
-      out.push_back(c);  // the byte stands for the character of its own value
-      ++bad;
-      ++i;
-    }
-  }
+  std::size_t bad = decodeEach(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                               [&](char32_t c) { out.push_back(c); });
   if (invalidBytes) *invalidBytes = bad;
   return out;
 }
 
+bool isAscii(const std::uint8_t* bytes, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes + i, 8);
+    if (w & 0x8080808080808080ull) return false;
+  }
+  for (; i < n; ++i)
+    if (bytes[i] & 0x80) return false;
+  return true;
+}
+
+Text decodeUtf8(Text bytes, std::size_t* invalidBytes) {
+  if (invalidBytes) *invalidBytes = 0;
+  if (bytes.wide() || isAscii(bytes.narrowData(), bytes.size())) return bytes;
+  const std::uint8_t* in = bytes.narrowData();
+  std::size_t n = bytes.size(), chars = 0;
+  char32_t bits = 0;
+  std::size_t bad = decodeEach(in, n, [&](char32_t c) {
+    bits |= c;
+    ++chars;
+  });
+  if (invalidBytes) *invalidBytes = bad;
+  if (bits <= 0xFF) {
+    // Never longer than the bytes, so the decoding can overwrite them.
+    std::uint8_t* out = bytes.narrowData();
+    std::size_t k = 0;
+    decodeEach(in, n, [&](char32_t c) { out[k++] = static_cast<std::uint8_t>(c); });
+    bytes.truncate(k);
+    return bytes;
+  }
+  Text wide;
+  char32_t* out = wide.prepareWide(chars);
+  std::size_t k = 0;
+  decodeEach(in, n, [&](char32_t c) { out[k++] = c; });
+  return wide;
+}
+
+namespace {
+
+void putUtf8(char32_t c, std::string& out) {
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+}  // namespace
+
 std::string encodeUtf8(std::u32string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char32_t c : text) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  for (char32_t c : text) putUtf8(c, out);
   return out;
+}
+
+void appendUtf8(const Text& text, std::size_t from, std::size_t count, std::string& out) {
+  if (text.wide()) {
+    for (std::size_t i = from; i < from + count; ++i) putUtf8(text.wideData()[i], out);
+    return;
+  }
+  const std::uint8_t* p = text.narrowData() + from;
+  if (isAscii(p, count)) {
+    out.append(reinterpret_cast<const char*>(p), count);
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i) putUtf8(p[i], out);
 }
 
 std::u32string fromLatin1(std::string_view bytes) {

@@ -9,12 +9,12 @@ double Value::asNumber() const { return numeric().value_or(0.0); }
 
 std::optional<double> Value::numeric() const {
   if (auto* d = std::get_if<double>(&data_)) return *d;
-  return parseNumber(std::get<std::u32string>(data_));
+  return parseNumber(std::get<Text>(data_));
 }
 
 std::u32string Value::asText() const {
   if (auto* d = std::get_if<double>(&data_)) return formatNumberU(*d);
-  return std::get<std::u32string>(data_);
+  return std::get<Text>(data_).str();
 }
 
 int List::columnIndex(std::u32string_view name) const {

@@ -8,12 +8,15 @@
 // host through a request function of its own so that requests made through a
 // stale handle can be told apart and counted.
 //
-// Texts are held as code points. A one-byte plug-in exchanges bytes 0..255;
-// giving such a host a text with a code point above 0xFF (a variable, list
-// cell or column name, method, instance name or call argument) throws
-// std::invalid_argument.
+// Texts are held as Text, one byte a character while every character is at
+// most U+00FF, so a field read is a copy into the plug-in's buffer. Names the
+// plug-in sends are looked up by hash straight from its units. A one-byte
+// plug-in exchanges bytes 0..255; giving such a host a text with a code point
+// above 0xFF (a variable, list cell or column name, method, instance name or
+// call argument) throws std::invalid_argument.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "moravel/calc.h"
+#include "moravel/interface.h"
 #include "moravel/value.h"
 
 namespace moravel {
@@ -41,35 +45,14 @@ class HostError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Message numbers of the entry point.
-enum Message : int { kLoad = 0, kCall = 1, kUnload = 2, kDesignInfo = 3, kSetupInfo = 4 };
-
-// Package ids of the plug-in's functions.
-enum Function : int {
-  kVersion = 1,
-  kGetTagList = 2,
-  kDoSubstitutions = 3,
-  kMapKeywordsToFields = 4,
-  kSetFilesDirectory = 5,
-  kSetTags = 6
-};
-
-// Result codes of the plug-in's functions.
-enum ResultCode : int {
-  kOk = 0,
-  kNoMemoryOrNotReady = 2,
-  kBadParameters = 3,
-  kCannotOpenFile = 4,
-  kCannotReadFile = 5
-};
-
 // A parameter of a function call: a value, a list, or a reference to a host
 // variable (what the plug-in writes to it reaches the variable).
 class Arg {
  public:
   Arg(Value v) : datum_(std::move(v)) {}  // NOLINT: implicit on purpose
   Arg(List l) : datum_(std::move(l)) {}   // NOLINT
-  static Arg text(std::u32string t) { return Arg(Value::text(std::move(t))); }
+  static Arg text(std::u32string_view t) { return Arg(Value::text(t)); }
+  static Arg text(Text t) { return Arg(Value::text(std::move(t))); }
   static Arg number(double n) { return Arg(Value::number(n)); }
   static Arg reference(std::u32string variable) {
     Arg a{Value()};
@@ -106,9 +89,34 @@ struct DesignAnswer {
   std::u32string label;  // the counted label text afterwards
 };
 
+// Requests counted by code.
+class RequestCounts {
+ public:
+  void note(int code) {
+    ++total_;
+    if (code >= 0 && code < kTable) ++table_[static_cast<std::size_t>(code)];
+    else ++others_[code];
+  }
+  long count(int code) const {
+    if (code >= 0 && code < kTable) return table_[static_cast<std::size_t>(code)];
+    auto it = others_.find(code);
+    return it == others_.end() ? 0 : it->second;
+  }
+  long total() const { return total_; }
+  bool empty() const { return total_ == 0; }
+
+ private:
+  static constexpr int kTable = 64;
+  std::array<long, kTable> table_{};
+  std::map<int, long> others_;
+  long total_ = 0;
+};
+
 // What the host saw. Request codes are those of the plug-in's interface.
+// The texts of requests (names, calculations, messages) are kept unless
+// Host::keepRequestTexts(false) turned that off.
 struct HostLog {
-  std::map<int, long> requests;               // count by request code
+  RequestCounts requests;                      // count by request code
   long staleHandles = 0;                       // requests through a handle not the innermost call's
   std::vector<std::u32string> fieldRefNames;   // GetFldRef names asked for
   std::vector<std::u32string> calcTexts;       // EvalCalcString texts as received
@@ -121,10 +129,7 @@ struct HostLog {
   std::vector<std::string> problems;           // requests the host could not honour
   int maxDepth = 0;                            // deepest nesting of messages seen
 
-  long count(int requestCode) const {
-    auto it = requests.find(requestCode);
-    return it == requests.end() ? 0 : it->second;
-  }
+  long count(int requestCode) const { return requests.count(requestCode); }
   long outstanding() const {
     long n = 0;
     for (const auto& [ref, c] : outstandingRefs) n += c;
@@ -169,7 +174,8 @@ class Host {
   // --- Variables ----------------------------------------------------------
   // "#S1" (empty text) and "#LN" (0) always exist.
   void set(std::u32string_view name, Value value);
-  void setText(std::u32string_view name, std::u32string text) { set(name, Value::text(std::move(text))); }
+  void setText(std::u32string_view name, std::u32string_view text) { set(name, Value::text(text)); }
+  void setText(std::u32string_view name, Text text) { set(name, Value::text(std::move(text))); }
   void setNumber(std::u32string_view name, double n) { set(name, Value::number(n)); }
   void setList(std::u32string_view name, List list);
   bool has(std::u32string_view name) const;
@@ -177,6 +183,9 @@ class Host {
   std::optional<Value> value(std::u32string_view name) const;  // nullopt: none, or a list
   std::optional<List> list(std::u32string_view name) const;    // nullopt: none, or not a list
   std::u32string text(std::u32string_view name) const;          // value as text; "" if none
+  // The text a variable holds, in place: null when there is no such
+  // variable or it holds a number or a list. Valid until the variable changes.
+  const Text* storedText(std::u32string_view name) const;
   int refOf(std::u32string_view name) const;                    // 0 if none
 
   // --- Methods and instance -----------------------------------------------
@@ -214,6 +223,9 @@ class Host {
 
   // --- Bookkeeping --------------------------------------------------------
   const HostLog& log() const;
+  // Whether the log keeps the texts of requests (on at first); counts,
+  // references and problems are always kept.
+  void keepRequestTexts(bool keep);
   void clearLog();  // outstanding references are kept
   int depth() const;  // messages in progress
   // Requests that arrived while no host was sending a message.

@@ -1,9 +1,12 @@
 // text.h: code-point text helpers shared by the host and the command-line tool.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "moravel/stored_text.h"
 
 namespace moravel {
 
@@ -16,6 +19,7 @@ std::u32string formatNumberU(double value);
 // fraction, an optional exponent. Leading and trailing blanks (space, tab)
 // are allowed; anything else makes the text non-numeric.
 std::optional<double> parseNumber(std::u32string_view text);
+std::optional<double> parseNumber(const Text& text);
 
 // UTF-8 decoding that loses nothing: every byte that does not start a valid,
 // shortest-form sequence of a scalar value is taken as the code point of its
@@ -23,9 +27,19 @@ std::optional<double> parseNumber(std::u32string_view text);
 // `invalidBytes`, when given, receives the number of bytes taken that way.
 std::u32string decodeUtf8(std::string_view bytes, std::size_t* invalidBytes = nullptr);
 
+// The same decoding of bytes held in a narrow text, done in the text's own
+// storage when every character fits one byte (a text of ASCII bytes is
+// already its own decoding); otherwise the text becomes wide.
+Text decodeUtf8(Text bytes, std::size_t* invalidBytes = nullptr);
+
+// Whether every byte is below 0x80.
+bool isAscii(const std::uint8_t* bytes, std::size_t n);
+
 // UTF-8 encoding of code points. A value that is not a scalar value (a
 // surrogate, or above 0x10FFFF) is written as U+FFFD.
 std::string encodeUtf8(std::u32string_view text);
+// Appends the UTF-8 encoding of `count` characters of `text` from `from`.
+void appendUtf8(const Text& text, std::size_t from, std::size_t count, std::string& out);
 
 // One byte a character, both ways. `toLatin1` throws std::range_error when a
 // code point is above 0xFF.

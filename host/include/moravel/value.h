@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "moravel/stored_text.h"
+
 namespace moravel {
 
 // A number or a text. A number read as text gives its shortest decimal text;
@@ -16,7 +18,8 @@ class Value {
  public:
   Value() = default;  // the empty text
   static Value number(double n) { Value v; v.data_ = n; return v; }
-  static Value text(std::u32string t) { Value v; v.data_ = std::move(t); return v; }
+  static Value text(std::u32string_view t) { Value v; v.data_ = Text(t); return v; }
+  static Value text(Text t) { Value v; v.data_ = std::move(t); return v; }
 
   bool isNumber() const { return std::holds_alternative<double>(data_); }
   bool isText() const { return !isNumber(); }
@@ -25,15 +28,15 @@ class Value {
   std::u32string asText() const;
   // The text as stored, without a copy; null for a number. The mutable form
   // lets a text be refilled in place, keeping its storage.
-  const std::u32string* storedText() const { return std::get_if<std::u32string>(&data_); }
-  std::u32string* storedText() { return std::get_if<std::u32string>(&data_); }
+  const Text* storedText() const { return std::get_if<Text>(&data_); }
+  Text* storedText() { return std::get_if<Text>(&data_); }
   // The number this value stands for, if it is a number or a numeric text.
   std::optional<double> numeric() const;
 
   friend bool operator==(const Value& a, const Value& b) { return a.data_ == b.data_; }
 
  private:
-  std::variant<std::u32string, double> data_;
+  std::variant<Text, double> data_;
 };
 
 // A list: named columns and rows of cells. A row shorter than the column

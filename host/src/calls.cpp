@@ -1,0 +1,105 @@
+// calls.cpp: sending messages, making function calls, and running what calculations and methods ask for.
+#include <algorithm>
+
+#include "doors.h"
+#include "impl.h"
+#include "mac_door.h"
+#include "moravel/text.h"
+
+namespace moravel {
+
+using namespace detail;
+
+Host::Impl::Impl(std::string p, Width w) : path(std::move(p)), width(w) {
+  design.assign(design::recordSize(w == Width::Byte ? 1 : 4), 0);
+  store.define(U"#S1", Value());
+  store.define(U"#LN", Value::number(0));
+}
+
+Frame Host::Impl::sendFrame(int md, Frame frame) {
+  if (frames.size() >= static_cast<std::size_t>(kMaxDepth))
+    throw HostError("plug-in calls nested more than " + std::to_string(kMaxDepth) + " deep");
+  int depth = static_cast<int>(frames.size());
+  frames.push_back(std::move(frame));
+  log.maxDepth = std::max(log.maxDepth, depth + 1);
+  Impl* previous = activate(this);
+  if (form == Form::Mac)
+    macEntry(static_cast<short>(md), &slot, macParamBlock(depth));
+  else
+    entry(static_cast<short>(md), &slot, nullptr, nullptr, nullptr, requestFunction(depth));
+  activate(previous);
+  Frame done = std::move(frames.back());
+  frames.pop_back();
+  return done;
+}
+
+CallResult Host::Impl::callFunction(int packageId, std::vector<Arg> args, int paramCount) {
+  Frame f;
+  f.message = kCall;
+  f.isCall = true;
+  f.packageId = packageId;
+  f.paramCount = paramCount < 0 ? static_cast<int>(args.size()) : paramCount;
+  f.params.reserve(std::max(args.size(), static_cast<std::size_t>(std::max(f.paramCount, 0))));
+  for (auto& a : args) {
+    Param p;
+    if (a.isReference()) {
+      if (!store.find(a.variable()))
+        throw HostError("no variable " + encodeUtf8(a.variable()) + " to pass by reference");
+      p.reference = a.variable();
+    } else {
+      p.own = a.release();
+    }
+    f.params.push_back(std::move(p));
+  }
+  args.clear();  // what was moved out is released before the call
+  while (f.params.size() < static_cast<std::size_t>(f.paramCount)) f.params.emplace_back();
+  Frame done = sendFrame(kCall, std::move(f));
+  CallResult r;
+  if (auto* v = std::get_if<Value>(&done.ret)) r.returnValue = std::move(*v);
+  r.returnWrites = done.returnWrites;
+  // A variable passed by reference is read where it is, not copied here.
+  r.parameters.reserve(done.params.size());
+  for (auto& p : done.params) r.parameters.push_back(p.reference ? Datum(Value()) : std::move(p.own));
+  return r;
+}
+
+void Host::Impl::runMethod(const std::u32string& name, int ref) {
+  auto it = methods.find(name);
+  if (it == methods.end()) {
+    log.calcFailures.push_back("no method " + encodeUtf8(name));
+    return;
+  }
+  std::vector<std::u32string> body = it->second;  // the method may be redefined meanwhile
+  std::optional<Value> last;
+  for (const auto& line : body) {
+    calc::Outcome o = calc::run(line, *this);
+    if (!o.ok) {
+      log.calcFailures.push_back("method " + encodeUtf8(name) + ": " + encodeUtf8(line) + ": " + o.error);
+      return;
+    }
+    last = std::move(o.value);
+  }
+  if (last) writeField(ref, std::move(*last));
+}
+
+std::optional<Value> Host::Impl::variable(std::u32string_view name) {
+  Var* v = store.find(name);
+  if (!v) return std::nullopt;
+  if (auto* val = std::get_if<Value>(&v->data)) return *val;
+  return std::nullopt;
+}
+
+bool Host::Impl::hasVariable(std::u32string_view name) { return store.find(name) != nullptr; }
+
+std::optional<Value> Host::Impl::callPlugin(int packageId, std::vector<calc::PluginArg> args) {
+  std::vector<Arg> a;
+  for (auto& p : args) a.push_back(p.byReference ? Arg::reference(p.variable) : Arg(p.value));
+  try {
+    return callFunction(packageId, std::move(a), -1).returnValue;
+  } catch (const HostError& e) {
+    log.calcFailures.push_back(e.what());
+    return std::nullopt;
+  }
+}
+
+}  // namespace moravel

@@ -1,0 +1,48 @@
+// doors.cpp: the request functions, one per nesting depth, and the active host they lead to.
+#include "doors.h"
+
+#include <array>
+#include <utility>
+
+#include "impl.h"
+
+namespace moravel::detail {
+
+namespace {
+
+Host::Impl* gActive = nullptr;
+long gOrphans = 0;
+
+template <int I>
+short trampoline(int code, ...) {
+  va_list ap;
+  va_start(ap, code);
+  short r = forwardRequest(I, code, ap);
+  va_end(ap);
+  return r;
+}
+
+template <std::size_t... I>
+constexpr std::array<Callback, sizeof...(I)> makeTrampolines(std::index_sequence<I...>) {
+  return {&trampoline<static_cast<int>(I)>...};
+}
+
+constexpr auto kHandles = makeTrampolines(std::make_index_sequence<Host::kMaxDepth>{});
+
+}  // namespace
+
+Callback requestFunction(int depth) { return kHandles[static_cast<std::size_t>(depth)]; }
+
+Host::Impl* activate(Host::Impl* host) { return std::exchange(gActive, host); }
+
+long orphans() { return gOrphans; }
+
+short forwardRequest(int handle, int code, va_list ap) {
+  if (!gActive) {
+    ++gOrphans;
+    return 0;
+  }
+  return gActive->dispatch(handle, code, ap);
+}
+
+}  // namespace moravel::detail

@@ -1,0 +1,26 @@
+// doors.h: the ways into the host: one request function per nesting depth, and the Mac parameter blocks.
+#pragma once
+
+#include <cstdarg>
+
+#include "moravel/host.h"
+
+namespace moravel::detail {
+
+using Callback = short (*)(int code, ...);
+
+// The request function a message at nesting depth `depth` (from 0) receives.
+Callback requestFunction(int depth);
+
+// Makes `host` the one whose message is in progress; returns the one before.
+// The request functions carry no context, so this is process-wide.
+Host::Impl* activate(Host::Impl* host);
+
+// Requests that arrived while no host was sending a message.
+long orphans();
+
+// Answers one request in the request-function form: `handle` is the nesting
+// depth the request came through (-1: not one of the host's).
+short forwardRequest(int handle, int code, va_list ap);
+
+}  // namespace moravel::detail

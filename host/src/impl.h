@@ -1,0 +1,104 @@
+// impl.h: the host's state behind the façade: library, store, frames of messages in progress, log.
+#pragma once
+
+#include <cstdarg>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "moravel/host.h"
+#include "store.h"
+
+namespace moravel {
+
+namespace detail {
+
+using EntryFn = void (*)(short md, void** ref, void*, void*, void*, short (*callback)(int, ...));
+using MacEntryFn = void (*)(short md, void** ref, void* paramBlock);
+using SetAllocFailureFn = void (*)(long, int);
+using CounterFn = long (*)(void);
+
+// A parameter of a call: its own value, or a reference to a variable.
+struct Param {
+  Datum own;
+  std::optional<std::u32string> reference;  // the variable passed by reference
+};
+
+// A message in progress.
+struct Frame {
+  int message = 0;
+  int packageId = 0;
+  bool isCall = false;
+  int paramCount = 0;
+  std::vector<Param> params;
+  Datum ret = Value();
+  int returnWrites = 0;
+};
+
+// Column index that stands for the line count ("#LN").
+constexpr int kLineCountColumn = -2;
+
+}  // namespace detail
+
+struct Host::Impl final : calc::Context {
+  std::string path;
+  Width width;
+  Form form = Form::Windows;
+  void* lib = nullptr;
+  detail::EntryFn entry = nullptr;
+  detail::MacEntryFn macEntry = nullptr;
+  detail::SetAllocFailureFn setAllocFailure = nullptr;
+  detail::CounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr;
+
+  void* slot = nullptr;
+  bool loaded = false;
+  detail::Store store;
+  std::map<std::u32string, std::vector<std::u32string>, std::less<>> methods;
+  Value instanceName;  // what "$cinst().$name" gives
+  std::map<std::u32string, std::uintptr_t, std::less<>> atoms;
+  bool refuseStores = false;
+  std::optional<std::int32_t> reportedLength;
+  std::vector<unsigned char> design;
+  std::deque<detail::Frame> frames;
+  HostLog log;
+  bool keepTexts = true;
+  Value paramCountValue;  // field 210 as last read
+
+  Impl(std::string p, Width w);
+
+  void problem(std::string what) { log.problems.push_back(std::move(what)); }
+  void noteText(std::vector<std::u32string>& list, detail::NameView text) {
+    if (keepTexts) list.push_back(text.str());
+  }
+
+  // ---- fields (fields.cpp) ----
+  detail::Frame* callFrame();
+  // The storage behind a field reference, or null.
+  Datum* resolve(int ref);
+  // The value a field holds, in place, or null (a problem noted).
+  const Value* readField(int ref);
+  bool writeField(int ref, Value v);
+  void countReturnWrite(int ref);
+  List* resolveList(int ref);
+  int columnOf(const List& list, int fldref);
+  bool isKnownColumn(std::u32string_view name) const;
+  // The name a field reference stands for (see fields.cpp), nullopt if unknown.
+  std::optional<std::u32string> fieldName(int ref);
+
+  // ---- messages and calls (calls.cpp) ----
+  detail::Frame sendFrame(int md, detail::Frame frame);
+  CallResult callFunction(int packageId, std::vector<Arg> args, int paramCount);
+  void runMethod(const std::u32string& name, int ref);
+  std::optional<Value> variable(std::u32string_view name) override;
+  bool hasVariable(std::u32string_view name) override;
+  std::optional<Value> callPlugin(int packageId, std::vector<calc::PluginArg> args) override;
+
+  // ---- requests (requests.cpp) ----
+  // Answers one request that came through the request function of nesting
+  // depth `handle` (-1: not one of the host's).
+  short dispatch(int handle, int code, va_list ap);
+};
+
+}  // namespace moravel

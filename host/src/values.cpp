@@ -1,0 +1,181 @@
+// values.cpp: field and named-value requests, and values moved between the host and the plug-in's units.
+#include <algorithm>
+
+#include "moravel/text.h"
+#include "requests.h"
+#include "units.h"
+
+namespace moravel::detail {
+
+namespace {
+
+constexpr std::u32string_view kCinstName = U"$cinst().$name";
+
+const Value kNone;
+
+template <class U>
+void putText(Impl& h, U* dst, const Text& t, long maxlen) {
+  if (!dst) {
+    h.problem("text written to a null buffer");
+    return;
+  }
+  std::size_t n = std::min<std::size_t>(t.size(), maxlen < 0 ? 0 : static_cast<std::size_t>(maxlen));
+  for (std::size_t lost = copyUnits(t, n, dst); lost > 0; --lost)
+    h.problem("character above 0xFF sent to a one-byte plug-in");
+  dst[n] = 0;
+}
+
+}  // namespace
+
+template <class U>
+void deliver(Impl& h, const Value& v, int fmt, long maxlen, void* val, const char* what) {
+  if (!val) {
+    h.problem(std::string(what) + ": null value pointer");
+    return;
+  }
+  const Text* t = v.storedText();
+  switch (fmt) {
+    case request::kFmtNumber:
+      *static_cast<double*>(val) = v.asNumber();
+      break;
+    case request::kFmtText:
+      if (t) putText(h, static_cast<U*>(val), *t, maxlen);
+      else putText(h, static_cast<U*>(val), Text(v.asText()), maxlen);
+      break;
+    case request::kFmtLength: {
+      std::size_t n = t ? t->size() : v.asText().size();
+      *static_cast<std::int32_t*>(val) = h.reportedLength.value_or(static_cast<std::int32_t>(n));
+      break;
+    }
+    default:
+      h.problem(std::string(what) + ": unknown format " + std::to_string(fmt));
+  }
+}
+
+template <class U>
+std::optional<Value> receive(Impl& h, int fmt, const void* val, const char* what) {
+  if (!val) {
+    h.problem(std::string(what) + ": null value pointer");
+    return std::nullopt;
+  }
+  if (fmt == request::kFmtNumber) return Value::number(*static_cast<const double*>(val));
+  if (fmt == request::kFmtText) {
+    const U* src = static_cast<const U*>(val);
+    Text t;
+    assignUnits(t, src, unitLength(src));
+    return Value::text(std::move(t));
+  }
+  h.problem(std::string(what) + ": unknown format " + std::to_string(fmt));
+  return std::nullopt;
+}
+
+template <class U>
+NameView sentName(Impl& h, const Str255<U>* s) {
+  if (s) return counted(*s);
+  h.problem("null counted string");
+  return NameView();
+}
+
+template <class U>
+void putName(Impl& h, Str255<U>& d, const std::u32string& name) {
+  for (std::size_t lost = putCounted(d, name); lost > 0; --lost)
+    h.problem("character above 0xFF sent to a one-byte plug-in");
+}
+
+template <class U>
+short onGetFldRef(Impl& h, const Str255<U>* nameStr) {
+  NameView name = sentName(h, nameStr);
+  h.noteText(h.log.fieldRefNames, name);
+  int ref = 0;
+  if (Var* v = h.store.find(name)) {
+    ref = v->ref;
+  } else if (name.size > 0) {
+    std::u32string n = name.str();
+    if (h.isKnownColumn(n)) ref = h.store.columnRef(n);
+  }
+  if (ref) h.log.outstandingRefs[ref]++;
+  return static_cast<short>(ref);
+}
+
+template <class U>
+short onGetFldVal(Impl& h, int ref, int fmt, int maxlen, void* val) {
+  const Value* v = h.readField(ref);
+  deliver<U>(h, v ? *v : kNone, fmt, maxlen, val, "GetFldVal");
+  return 0;
+}
+
+// A text written to a field that holds a text is converted straight into the
+// field's storage; anything else goes through receive and writeField, with
+// the same outcome.
+template <class U>
+short onSetFldVal(Impl& h, int ref, int fmt, const void* val) {
+  if (val && fmt == request::kFmtText) {
+    Datum* d = h.resolve(ref);
+    Value* target = d ? std::get_if<Value>(d) : nullptr;
+    if (Text* t = target ? target->storedText() : nullptr) {
+      const U* src = static_cast<const U*>(val);
+      assignUnits(*t, src, unitLength(src));
+      h.countReturnWrite(ref);
+      return 0;
+    }
+  }
+  if (auto v = receive<U>(h, fmt, val, "SetFldVal")) h.writeField(ref, std::move(*v));
+  return 0;
+}
+
+// The value a name stands for: the instance's name, a variable's value, or
+// the empty text for a name the host does not know (or a list).
+template <class U>
+short onGetNamedVal(Impl& h, int fmt, int maxlen, XFldValue<U>* xv) {
+  if (!xv) {
+    h.problem("GetNamedVal without a value record");
+    return 0;
+  }
+  NameView name = sentName(h, xv->name);
+  h.noteText(h.log.namedValueNames, name);
+  const Value* found = &kNone;
+  if (name == NameView(kCinstName)) {
+    found = &h.instanceName;
+  } else if (Var* var = h.store.find(name)) {
+    if (const Value* v = std::get_if<Value>(&var->data)) found = v;
+  }
+  deliver<U>(h, *found, fmt, maxlen, xv->val, "GetNamedVal");
+  return 0;
+}
+
+short onGetFldInt(Impl& h, int ref, double* out) {
+  const Value* v = h.readField(ref);
+  if (out) *out = v ? v->asNumber() : 0.0;
+  return 0;
+}
+
+short onSetFldInt(Impl& h, int ref, const double* val) {
+  if (auto v = receive<std::uint8_t>(h, request::kFmtNumber, val, "SetFldInt")) h.writeField(ref, std::move(*v));
+  return 0;
+}
+
+short onPurgeFldRef(Impl& h, int ref) {
+  h.log.purgedRefs.push_back(ref);
+  auto it = h.log.outstandingRefs.find(ref);
+  if (it == h.log.outstandingRefs.end() || it->second == 0) {
+    h.problem("PurgeFldRef of reference " + std::to_string(ref) + " that is not handed out");
+  } else if (--it->second == 0) {
+    h.log.outstandingRefs.erase(it);
+  }
+  return 0;
+}
+
+#define MORAVEL_VALUES_FOR(U)                                                                          \
+  template void deliver<U>(Impl&, const Value&, int, long, void*, const char*);                       \
+  template std::optional<Value> receive<U>(Impl&, int, const void*, const char*);                     \
+  template NameView sentName<U>(Impl&, const Str255<U>*);                                             \
+  template void putName<U>(Impl&, Str255<U>&, const std::u32string&);                                 \
+  template short onGetFldRef<U>(Impl&, const Str255<U>*);                                             \
+  template short onGetFldVal<U>(Impl&, int, int, int, void*);                                         \
+  template short onSetFldVal<U>(Impl&, int, int, const void*);                                        \
+  template short onGetNamedVal<U>(Impl&, int, int, XFldValue<U>*);
+MORAVEL_VALUES_FOR(std::uint8_t)
+MORAVEL_VALUES_FOR(std::uint32_t)
+#undef MORAVEL_VALUES_FOR
+
+}  // namespace moravel::detail
