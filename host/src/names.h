@@ -1,10 +1,12 @@
-// names.h: names as the plug-in sends them, hashed and compared without building a string.
+// names.h: names as the plug-in sends them, hashed and compared without building a string, and an index of them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace moravel::detail {
 
@@ -22,36 +24,64 @@ struct NameView {
   NameView(const std::uint8_t* p, std::size_t n) : chars(p), size(n), wide(false) {}
   NameView(const std::uint32_t* p, std::size_t n) : chars(p), size(n), wide(true) {}
 
-  char32_t operator[](std::size_t i) const {
-    return wide ? static_cast<const char32_t*>(chars)[i] : static_cast<const std::uint8_t*>(chars)[i];
-  }
+  const std::uint8_t* bytes() const { return static_cast<const std::uint8_t*>(chars); }
+  const char32_t* units() const { return static_cast<const char32_t*>(chars); }
+  char32_t operator[](std::size_t i) const { return wide ? units()[i] : bytes()[i]; }
   std::u32string str() const {
     std::u32string s(size, U'\0');
     for (std::size_t i = 0; i < size; ++i) s[i] = (*this)[i];
     return s;
   }
-  friend bool operator==(const NameView& a, const NameView& b) {
-    if (a.size != b.size) return false;
-    for (std::size_t i = 0; i < a.size; ++i)
-      if (a[i] != b[i]) return false;
+  // Whether the name is `s`, character for character.
+  bool is(std::u32string_view s) const {
+    if (s.size() != size) return false;
+    if (wide) return size == 0 || std::memcmp(chars, s.data(), size * sizeof(char32_t)) == 0;
+    for (std::size_t i = 0; i < size; ++i)
+      if (bytes()[i] != s[i]) return false;
     return true;
   }
-};
+  // FNV-1a over the code points, the same for every unit width.
+  std::uint32_t hash() const { return wide ? hashOf(units()) : hashOf(bytes()); }
 
-// FNV-1a over the code points, the same for every unit width.
-struct NameHash {
-  using is_transparent = void;
-  std::size_t operator()(NameView n) const {
+ private:
+  template <class C>
+  std::uint32_t hashOf(const C* p) const {
     std::uint32_t h = 2166136261u;
-    for (std::size_t i = 0; i < n.size; ++i) h = (h ^ static_cast<std::uint32_t>(n[i])) * 16777619u;
+    for (std::size_t i = 0; i < size; ++i) h = (h ^ static_cast<std::uint32_t>(p[i])) * 16777619u;
     return h;
   }
-  std::size_t operator()(const std::u32string& s) const { return (*this)(NameView(s)); }
 };
 
-struct NameEq {
-  using is_transparent = void;
-  bool operator()(NameView a, NameView b) const { return a == b; }
+// References by name, in open addressing. The names themselves are kept by
+// the owner, which `nameOf` asks for the name of a reference.
+class NameIndex {
+ public:
+  template <class NameOf>
+  int find(NameView name, NameOf nameOf) const {
+    if (slots_.empty()) return 0;
+    std::uint32_t h = name.hash();
+    for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
+      const Slot& s = slots_[i];
+      if (s.ref == kEmpty) return 0;
+      if (s.ref != kGone && s.hash == h && name.is(nameOf(s.ref))) return s.ref;
+    }
+  }
+  // Adds a name that is not in the index.
+  void insert(NameView name, int ref);
+  // Removes the entry of `ref`, which is under `name`.
+  void erase(NameView name, int ref);
+
+ private:
+  static constexpr int kEmpty = 0, kGone = -1;
+  struct Slot {
+    std::uint32_t hash = 0;
+    int ref = kEmpty;
+  };
+  std::size_t mask() const { return slots_.size() - 1; }
+  void rebuild(std::size_t size);
+
+  std::vector<Slot> slots_;  // a power of two, at most half used
+  std::size_t used_ = 0;     // entries and removed entries
 };
 
 }  // namespace moravel::detail

@@ -13,13 +13,13 @@ Var& Store::define(std::u32string_view name, Datum data) {
   int ref = kFirstVariableRef + static_cast<int>(vars_.size());
   if (ref >= kFirstColumnRef) throw HostError("too many variables");
   vars_.push_back(Var{ref, std::u32string(name), std::move(data)});
-  byName_.emplace(vars_.back().name, ref);
+  byName_.insert(name, ref);
   return vars_.back();
 }
 
 Var* Store::find(NameView name) {
-  auto it = byName_.find(name);
-  return it == byName_.end() ? nullptr : &vars_[static_cast<std::size_t>(it->second - kFirstVariableRef)];
+  int ref = byName_.find(name, [this](int r) -> const std::u32string& { return varName(r); });
+  return ref ? &vars_[static_cast<std::size_t>(ref - kFirstVariableRef)] : nullptr;
 }
 
 Var* Store::byRef(int ref) {
@@ -29,19 +29,18 @@ Var* Store::byRef(int ref) {
 }
 
 void Store::remove(std::u32string_view name) {
-  auto it = byName_.find(NameView(name));
-  if (it == byName_.end()) return;
-  Var& v = vars_[static_cast<std::size_t>(it->second - kFirstVariableRef)];
-  byName_.erase(it);
-  v = Var();
+  Var* v = find(name);
+  if (!v) return;
+  byName_.erase(name, v->ref);
+  *v = Var();
 }
 
 int Store::columnRef(std::u32string_view name) {
-  if (auto it = columnRefs_.find(NameView(name)); it != columnRefs_.end()) return it->second;
+  if (int ref = columnRefs_.find(name, [this](int r) -> const std::u32string& { return column(r); })) return ref;
   int ref = kFirstColumnRef + static_cast<int>(columns_.size());
   if (ref > kLastRef) return 0;
   columns_.emplace_back(name);
-  columnRefs_.emplace(columns_.back(), ref);
+  columnRefs_.insert(name, ref);
   return ref;
 }
 
@@ -49,6 +48,41 @@ const std::u32string* Store::columnName(int ref) const {
   std::size_t i = static_cast<std::size_t>(ref - kFirstColumnRef);
   if (ref < kFirstColumnRef || i >= columns_.size()) return nullptr;
   return &columns_[i];
+}
+
+}  // namespace moravel::detail
+
+namespace moravel::detail {
+
+void NameIndex::insert(NameView name, int ref) {
+  if ((used_ + 1) * 2 > slots_.size()) rebuild(slots_.empty() ? 64 : slots_.size() * 2);
+  std::uint32_t h = name.hash();
+  std::size_t i = h & mask();
+  while (slots_[i].ref != kEmpty) i = (i + 1) & mask();
+  slots_[i] = Slot{h, ref};
+  ++used_;
+}
+
+void NameIndex::erase(NameView name, int ref) {
+  for (std::size_t i = name.hash() & mask(); slots_[i].ref != kEmpty; i = (i + 1) & mask())
+    if (slots_[i].ref == ref) {
+      slots_[i].ref = kGone;
+      return;
+    }
+}
+
+// Rehashes the live entries into `size` slots; removed entries are dropped.
+void NameIndex::rebuild(std::size_t size) {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(size, Slot{});
+  used_ = 0;
+  for (const Slot& s : old) {
+    if (s.ref == kEmpty || s.ref == kGone) continue;
+    std::size_t i = s.hash & mask();
+    while (slots_[i].ref != kEmpty) i = (i + 1) & mask();
+    slots_[i] = s;
+    ++used_;
+  }
 }
 
 }  // namespace moravel::detail

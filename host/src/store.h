@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 #include <deque>
-#include <unordered_map>
 #include <vector>
 
 #include "moravel/value.h"
@@ -46,10 +45,13 @@ class Store {
   const std::u32string* columnName(int ref) const;
 
  private:
+  const std::u32string& varName(int ref) const { return vars_[static_cast<std::size_t>(ref - kFirstVariableRef)].name; }
+  const std::u32string& column(int ref) const { return columns_[static_cast<std::size_t>(ref - kFirstColumnRef)]; }
+
   std::deque<Var> vars_;  // by reference - kFirstVariableRef, ref 0 once removed; never moved
-  std::unordered_map<std::u32string, int, NameHash, NameEq> byName_;
+  NameIndex byName_;
   std::vector<std::u32string> columns_;  // by reference - kFirstColumnRef
-  std::unordered_map<std::u32string, int, NameHash, NameEq> columnRefs_;
+  NameIndex columnRefs_;
 };
 
 }  // namespace moravel::detail

@@ -134,7 +134,7 @@ short onGetNamedVal(Impl& h, int fmt, int maxlen, XFldValue<U>* xv) {
   NameView name = sentName(h, xv->name);
   h.noteText(h.log.namedValueNames, name);
   const Value* found = &kNone;
-  if (name == NameView(kCinstName)) {
+  if (name.is(kCinstName)) {
     found = &h.instanceName;
   } else if (Var* var = h.store.find(name)) {
     if (const Value* v = std::get_if<Value>(&var->data)) found = v;
