@@ -15,18 +15,16 @@
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "data_file.h"
 #include "moravel/host.h"
 #include "moravel/text.h"
+#include "text_io.h"
 
 #ifndef MORAVEL_BUILD_PLUGIN_U
 #define MORAVEL_BUILD_PLUGIN_U ""
@@ -107,21 +105,33 @@ void check(const CallResult& r, const std::string& function) {
     throw Failure{code, function + " failed with result " + std::to_string(code) + ": " + meaningOf(code)};
 }
 
-std::string readAll(std::istream& in) {
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+void warnNotUtf8(const std::string& what, std::size_t bad) {
+  if (bad)
+    std::cerr << "moravel: warning: " << what << ": " << bad << (bad == 1 ? " byte is" : " bytes are")
+              << " not UTF-8; each was taken as the character of its own value\n";
 }
 
-std::string readTemplate(const std::string& name) {
-  if (name == "-") {
-    std::string s = readAll(std::cin);
-    if (std::cin.bad()) throw Failure{kExitUsage, "cannot read the template from standard input"};
-    return s;
+// The template as the chosen build's text, read straight into the host's
+// storage: UTF-8 for the Unicode build (a byte that is not part of valid
+// UTF-8 is taken as the character of its own value, and a warning says so),
+// one byte a character for the 8-bit build. A NUL character is refused.
+Text readTemplate(const std::string& name, bool unicode) {
+  std::string what = name == "-" ? "standard input" : name;
+  Text t;
+  try {
+    t = tool::readFileText(name);
+  } catch (const std::runtime_error& e) {
+    throw Failure{kExitUsage, e.what()};
   }
-  std::ifstream in(name, std::ios::binary);
-  if (!in) throw Failure{kExitUsage, name + ": cannot read the template"};
-  std::string s = readAll(in);
-  if (in.bad()) throw Failure{kExitUsage, name + ": cannot read the template"};
-  return s;
+  if (unicode) {
+    std::size_t bad = 0;
+    t = decodeUtf8(std::move(t), &bad);
+    warnNotUtf8(what, bad);
+  }
+  if (long long p = tool::firstZero(t); p >= 0)
+    throw Failure{kExitUsage, what + ": the template contains a NUL character (character " + std::to_string(p + 1) +
+                                  "), which would end it early"};
+  return t;
 }
 
 // Bytes as the chosen build's text: UTF-8 for the Unicode build (a byte that
@@ -131,15 +141,8 @@ std::u32string toText(const std::string& bytes, bool unicode, const std::string&
   if (!unicode) return fromLatin1(bytes);
   std::size_t bad = 0;
   std::u32string t = decodeUtf8(bytes, &bad);
-  if (bad)
-    std::cerr << "moravel: warning: " << what << ": " << bad
-              << (bad == 1 ? " byte is" : " bytes are")
-              << " not UTF-8; each was taken as the character of its own value\n";
+  warnNotUtf8(what, bad);
   return t;
-}
-
-std::string fromText(std::u32string_view t, bool unicode) {
-  return unicode ? encodeUtf8(t) : toLatin1(t);
 }
 
 struct Common {
@@ -152,6 +155,7 @@ struct Session {
   bool unicode;
   Session(const Common& c)
       : host(openPath(c), c.build == "8bit" ? Width::Byte : Width::Unicode), unicode(c.build != "8bit") {
+    host.keepRequestTexts(false);
     host.load();
   }
   static std::string openPath(const Common& c) {
@@ -174,10 +178,10 @@ void setTags(Session& s, const std::vector<std::string>& tags) {
         "SetTags");
 }
 
-void applyData(Session& s, const tool::DataSet& d) {
-  for (const auto& [name, v] : d.variables) s.host.set(name, v);
-  for (const auto& [name, l] : d.lists) s.host.setList(name, l);
-  for (const auto& [name, body] : d.methods) s.host.defineMethod(name, body);
+void applyData(Session& s, tool::DataSet& d) {
+  for (auto& [name, v] : d.variables) s.host.set(name, std::move(v));
+  for (auto& [name, l] : d.lists) s.host.setList(name, std::move(l));
+  for (auto& [name, body] : d.methods) s.host.defineMethod(name, std::move(body));
   if (d.instance) s.host.setInstanceName(*d.instance);
   if (d.keywordMap) {
     List map;
@@ -187,18 +191,6 @@ void applyData(Session& s, const tool::DataSet& d) {
     check(s.host.call(kMapKeywordsToFields, {Arg::reference(std::u32string(kKeywordMapVar))}),
           "MapKeywordsToFields");
   }
-}
-
-void writeOutput(const std::string& bytes, const std::string& file) {
-  if (file.empty() || file == "-") {
-    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    std::cout.flush();
-    return;
-  }
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (out) out.close();
-  if (!out) throw Failure{kExitCantCreate, file + ": cannot write the output"};
 }
 
 struct ExpandOptions {
@@ -212,12 +204,6 @@ struct ExpandOptions {
   std::string output;
 };
 
-void checkNoZero(const std::u32string& t, const std::string& name) {
-  if (auto p = t.find(U'\0'); p != std::u32string::npos)
-    throw Failure{kExitUsage, name + ": the template contains a NUL character (character " +
-                                  std::to_string(p + 1) + "), which would end it early"};
-}
-
 int runExpand(const ExpandOptions& o) {
   bool unicode = o.common.build != "8bit";
   std::optional<tool::DataSet> data;
@@ -228,8 +214,7 @@ int runExpand(const ExpandOptions& o) {
       throw Failure{kExitUsage, e.what()};
     }
   }
-  std::u32string templ = toText(readTemplate(o.templ), unicode, o.templ == "-" ? "standard input" : o.templ);
-  checkNoZero(templ, o.templ == "-" ? "standard input" : o.templ);
+  Text templ = readTemplate(o.templ, unicode);
   if (data && data->keywordMap) {
     for (const auto& [name, v] : data->variables)
       if (name == kKeywordMapVar) throw Failure{kExitUsage, o.data + ": variables." + encodeUtf8(name) + ": the name is reserved"};
@@ -242,27 +227,34 @@ int runExpand(const ExpandOptions& o) {
     check(s->host.call(kSetFilesDirectory, {Arg::text(toText(*o.filesDir, unicode, "files directory"))}),
           "SetFilesDirectory");
   if (data) applyData(*s, *data);
+  data.reset();  // released before the call, like all the tool no longer needs
+  // The template moves into the call's first parameter; the expanded text is
+  // written out from the second.
   CallResult r = s->host.call(kDoSubstitutions,
-                              {Arg::text(templ), Arg::text(U""), Arg::number(o.utf),
+                              {Arg::text(std::move(templ)), Arg::text(U""), Arg::number(o.utf),
                                Arg::number(o.forceEval ? 1 : 0), Arg::number(o.stripLinebreaks ? 1 : 0),
                                Arg::number(o.senseBrackets ? 1 : 0)});
+  r.parameters.at(0) = Value();
   check(r, "DoSubstitutions");
+  static const Text kEmpty;
   const auto* out = std::get_if<Value>(&r.parameters.at(1));
-  std::u32string expanded = out ? out->asText() : std::u32string();
-  writeOutput(fromText(expanded, unicode), o.output);
+  const Text* expanded = out ? out->storedText() : nullptr;
+  try {
+    tool::writeText(expanded ? *expanded : kEmpty, unicode, o.output);
+  } catch (const std::runtime_error& e) {
+    throw Failure{kExitCantCreate, e.what()};
+  }
   return 0;
 }
 
 int runTags(const Common& common, const std::string& templName, const std::vector<std::string>& tags) {
   bool unicode = common.build != "8bit";
-  std::u32string templ =
-      toText(readTemplate(templName), unicode, templName == "-" ? "standard input" : templName);
-  checkNoZero(templ, templName == "-" ? "standard input" : templName);
+  Text templ = readTemplate(templName, unicode);
   auto s = openSession(common);
   setTags(*s, tags);
   List list;
   list.columns = {U"tag"};
-  CallResult r = s->host.call(kGetTagList, {Arg::text(templ), Arg(list), Arg::number(1)});
+  CallResult r = s->host.call(kGetTagList, {Arg::text(std::move(templ)), Arg(list), Arg::number(1)});
   check(r, "GetTagList");
   nlohmann::json arr = nlohmann::json::array();
   if (const auto* l = std::get_if<List>(&r.parameters.at(1)))

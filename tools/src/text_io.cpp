@@ -1,0 +1,113 @@
+// text_io.cpp: reading templates and writing expanded texts without copies of the whole text.
+#include "text_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "moravel/text.h"
+
+namespace moravel::tool {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd, bool own) : fd_(fd), own_(own) {}
+  ~Fd() {
+    if (own_ && fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  // Closes now, so that a failure to close is seen; false on failure.
+  bool close() {
+    int fd = fd_;
+    fd_ = -1;
+    return !own_ || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+  bool own_;
+};
+
+std::string reason() { return std::strerror(errno); }
+
+constexpr std::size_t kFirstRead = 1 << 16;
+
+}  // namespace
+
+Text readFileText(const std::string& name) {
+  bool std_in = name == "-";
+  Fd fd(std_in ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC), !std_in);
+  std::string what = std_in ? "standard input" : name;
+  if (fd.get() < 0) throw std::runtime_error(what + ": cannot read the template: " + reason());
+  struct stat st {};
+  std::size_t room = kFirstRead;
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) room = static_cast<std::size_t>(st.st_size) + 1;
+  Text text;
+  std::uint8_t* buf = text.growNarrow(room);
+  std::size_t got = 0;
+  for (;;) {
+    if (got == room) buf = text.growNarrow(room *= 2);
+    ssize_t n = ::read(fd.get(), buf + got, room - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error(what + ": cannot read the template: " + reason());
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  text.truncate(got);
+  return text;
+}
+
+namespace {
+
+void writeAll(int fd, const char* p, std::size_t n, const std::string& what) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) throw std::runtime_error(what + ": cannot write the output: " + reason());
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+constexpr std::size_t kPiece = 1 << 20;  // characters encoded at a time
+
+}  // namespace
+
+void writeText(const Text& text, bool utf8, const std::string& name) {
+  bool toStdout = name.empty() || name == "-";
+  std::string what = toStdout ? "standard output" : name;
+  Fd fd(toStdout ? STDOUT_FILENO : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666), !toStdout);
+  if (fd.get() < 0) throw std::runtime_error(what + ": cannot write the output: " + reason());
+  if (!text.wide() && (!utf8 || isAscii(text.narrowData(), text.size()))) {
+    writeAll(fd.get(), reinterpret_cast<const char*>(text.narrowData()), text.size(), what);
+  } else {
+    std::string piece;
+    for (std::size_t at = 0; at < text.size(); at += kPiece) {
+      piece.clear();
+      appendUtf8(text, at, std::min(kPiece, text.size() - at), piece);
+      writeAll(fd.get(), piece.data(), piece.size(), what);
+    }
+  }
+  if (!fd.close()) throw std::runtime_error(what + ": cannot write the output: " + reason());
+}
+
+long long firstZero(const Text& text) {
+  if (!text.wide()) {
+    const void* hit = std::memchr(text.narrowData(), 0, text.size());
+    return hit ? static_cast<const std::uint8_t*>(hit) - text.narrowData() : -1;
+  }
+  const char32_t* p = text.wideData();
+  const char32_t* hit = std::find(p, p + text.size(), U'\0');
+  return hit == p + text.size() ? -1 : hit - p;
+}
+
+}  // namespace moravel::tool
