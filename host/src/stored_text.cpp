@@ -31,8 +31,9 @@ Text::Text(std::u32string_view chars) {
 Text::Text(const Text& other) { *this = other; }
 
 Text::Text(Text&& other) noexcept
-    : data_(other.data_), size_(other.size_), capacity_(other.capacity_), wide_(other.wide_) {
+    : data_(other.data_), release_(other.release_), size_(other.size_), capacity_(other.capacity_), wide_(other.wide_) {
   other.data_ = nullptr;
+  other.release_ = nullptr;
   other.size_ = other.capacity_ = 0;
   other.wide_ = false;
 }
@@ -47,22 +48,40 @@ Text& Text::operator=(const Text& other) {
 
 Text& Text::operator=(Text&& other) noexcept {
   if (this == &other) return *this;
-  std::free(data_);
+  drop();
   data_ = other.data_;
+  release_ = other.release_;
   size_ = other.size_;
   capacity_ = other.capacity_;
   wide_ = other.wide_;
   other.data_ = nullptr;
+  other.release_ = nullptr;
   other.size_ = other.capacity_ = 0;
   other.wide_ = false;
   return *this;
 }
 
-Text::~Text() { std::free(data_); }
+Text::~Text() { drop(); }
+
+void Text::drop() noexcept {
+  if (release_) release_(data_, capacity_);
+  else std::free(data_);
+  data_ = nullptr;
+  release_ = nullptr;
+  size_ = capacity_ = 0;
+}
 
 Text Text::fromBytes(std::string_view bytes) {
   Text t;
   if (!bytes.empty()) std::memcpy(t.prepareNarrow(bytes.size()), bytes.data(), bytes.size());
+  return t;
+}
+
+Text Text::adoptNarrow(void* bytes, std::size_t n, Release release) {
+  Text t;
+  t.data_ = bytes;
+  t.release_ = release;
+  t.size_ = t.capacity_ = n;
   return t;
 }
 
@@ -75,10 +94,8 @@ std::u32string Text::str() const {
 }
 
 void* Text::take(std::size_t bytes, bool wide) {
-  if (bytes > capacity_ || !data_) {
-    std::free(data_);
-    data_ = nullptr;
-    size_ = capacity_ = 0;
+  if (bytes > capacity_ || !data_ || release_) {
+    drop();
     // One byte more than asked, so that an empty text has storage too.
     data_ = std::malloc(bytes + 1);
     if (!data_) throw std::bad_alloc();
@@ -103,7 +120,11 @@ char32_t* Text::prepareWide(std::size_t n) {
 
 std::uint8_t* Text::growNarrow(std::size_t n) {
   if (wide_) throw std::logic_error("growNarrow of a wide text");
-  if (n + 1 > capacity_) {
+  if (release_) {
+    Text own;
+    std::memcpy(own.prepareNarrow(n), data_, std::min(n, size_));
+    *this = std::move(own);
+  } else if (n + 1 > capacity_) {
     void* bigger = std::realloc(data_, n + 1);
     if (!bigger) throw std::bad_alloc();
     data_ = bigger;
@@ -118,9 +139,7 @@ void Text::truncate(std::size_t n) noexcept {
 }
 
 void Text::reset() noexcept {
-  std::free(data_);
-  data_ = nullptr;
-  size_ = capacity_ = 0;
+  drop();
   wide_ = false;
 }
 

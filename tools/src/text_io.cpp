@@ -2,6 +2,7 @@
 #include "text_io.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,11 @@ class Fd {
 std::string reason() { return std::strerror(errno); }
 
 constexpr std::size_t kFirstRead = 1 << 16;
+// From this size a regular file is mapped rather than read: its text is then
+// the page cache's copy, with no block to fill and no copy to make.
+constexpr std::size_t kMapFrom = 1 << 20;
+
+void unmap(void* bytes, std::size_t n) { ::munmap(bytes, n); }
 
 }  // namespace
 
@@ -50,7 +56,14 @@ Text readFileText(const std::string& name) {
   if (fd.get() < 0) throw std::runtime_error(what + ": cannot read the template: " + reason());
   struct stat st {};
   std::size_t room = kFirstRead;
-  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) room = static_cast<std::size_t>(st.st_size) + 1;
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+    room = static_cast<std::size_t>(st.st_size) + 1;
+    if (room > kMapFrom) {
+      // Private and writable, so that decoding in place never reaches the file.
+      void* p = ::mmap(nullptr, room - 1, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd.get(), 0);
+      if (p != MAP_FAILED) return Text::adoptNarrow(p, room - 1, unmap);
+    }
+  }
   Text text;
   std::uint8_t* buf = text.growNarrow(room);
   std::size_t got = 0;

@@ -27,6 +27,11 @@ class Text {
 
   // One character per byte, U+0000..U+00FF.
   static Text fromBytes(std::string_view bytes);
+  // A narrow text over n writable bytes held elsewhere (a mapped file, say),
+  // which `release` gives back when the text no longer needs them; refilled,
+  // the text takes storage of its own.
+  using Release = void (*)(void* bytes, std::size_t n);
+  static Text adoptNarrow(void* bytes, std::size_t n, Release release);
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
@@ -53,8 +58,10 @@ class Text {
 
  private:
   void* take(std::size_t bytes, bool wide);
+  void drop() noexcept;
 
   void* data_ = nullptr;
+  Release release_ = nullptr;  // set for storage held elsewhere
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;  // bytes
   bool wide_ = false;
