@@ -2,11 +2,14 @@
 #include "omstring.h"
 
 #include <string.h>
+#include <wchar.h>
 
 qlong OMstrlen(const qchar *pString)
 {
   if (!pString) return 0;
-#if MORAVEL_UNICODE
+#if MORAVEL_UNICODE && WCHAR_MAX > 0xFFFF
+  return (qlong)wcslen((const wchar_t *)pString); /* a qchar is a wchar_t here: the C library's scan */
+#elif MORAVEL_UNICODE
   const qchar *p = pString;
   while (*p) p++;
   return (qlong)(p - pString);

@@ -1,5 +1,6 @@
 /* scanner.cpp: one pass over the tagged text, copying plain text and expanding tags. */
 #include <string.h>
+#include <wchar.h>
 
 #include "../glue/kxpqutil.h"
 #include "../glue/omstring.h"
@@ -16,7 +17,11 @@ qbool TagMatches(const qchar *text, const qchar *tag, qshort tagSize)
 /* First unit at or after p that is c or the terminator. */
 static const qchar *FindUnit(const qchar *p, qchar c)
 {
-#if MORAVEL_UNICODE
+#if MORAVEL_UNICODE && WCHAR_MAX > 0xFFFF
+  /* A qchar is a wchar_t here: the C library's scans, many units a step. */
+  const wchar_t *hit = c ? wcschr((const wchar_t *)p, (wchar_t)c) : 0;
+  return hit ? (const qchar *)hit : p + wcslen((const wchar_t *)p);
+#elif MORAVEL_UNICODE
   for (;;) {
     if (p[0] == c || p[0] == 0) return p;
     if (p[1] == c || p[1] == 0) return p + 1;
