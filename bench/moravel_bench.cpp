@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@
 
 #include "moravel/host.h"
 #include "moravel/text.h"
+#include "workloads.h"
 
 using moravel::Arg;
 using moravel::Host;
@@ -55,21 +57,21 @@ constexpr int kFieldCount = 1000;  // distinct field names in W2 and W4
 
 // ---- generated text -------------------------------------------------------
 
-// A small deterministic generator, so every run measures the same texts.
-struct Lcg {
-  std::uint64_t s;
-  explicit Lcg(std::uint64_t seed) : s(seed) {}
-  std::uint32_t next() {
-    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(s >> 33);
-  }
-  std::uint32_t below(std::uint32_t n) { return next() % n; }
-};
+using moravel::bench::appendPlain;
+using moravel::bench::Lcg;
 
-// Prose-like plain text: letters, spaces, punctuation; never '<', '{' or '}'.
-void appendPlain(std::string& out, Lcg& r, std::size_t n) {
-  static const char kChars[] = "etaoinshrdlucmfwypvbgkjqxz etaoinshr ETAOIN .,;:!?-'()0123456789\n";
-  for (std::size_t i = 0; i < n; ++i) out.push_back(kChars[r.below(sizeof kChars - 1)]);
+// The seed of the run's names and values: MORAVEL_BENCH_SEED, else random.
+std::uint64_t seed() {
+  static const std::uint64_t s = []() -> std::uint64_t {
+    if (const char* e = std::getenv("MORAVEL_BENCH_SEED"); e && *e) return std::strtoull(e, nullptr, 10);
+    return static_cast<std::uint64_t>(std::random_device{}()) % 1000000;
+  }();
+  return s;
+}
+
+const moravel::bench::Fields& fields() {
+  static const moravel::bench::Fields f = moravel::bench::makeFields(seed(), kFieldCount);
+  return f;
 }
 
 // Built by appending: GCC 12 warns falsely about "literal" + std::string&&.
@@ -79,19 +81,9 @@ std::string prefixed(const char* prefix, int i) {
   return s;
 }
 
-std::string fieldName(int i) { return prefixed("f", i); }
-
-std::string fieldValue(int i) {
-  Lcg r(1000 + i);
-  std::string v;
-  appendPlain(v, r, 10 + static_cast<std::size_t>(i * 7) % 41);  // 10 to 50 characters
-  std::replace(v.begin(), v.end(), '\n', ' ');
-  return v;
-}
-
 // W1: plain text without tags, 1 MiB a scale step.
 std::string makePlain(int scale) {
-  Lcg r(1);
+  Lcg r(seed() + 1);
   std::string s;
   appendPlain(s, r, static_cast<std::size_t>(scale) << 20);
   return s;
@@ -99,25 +91,17 @@ std::string makePlain(int scale) {
 
 // W2: a page with a field every ~100 characters, 6,250 fields a scale step.
 // The marker builds the same page for each engine.
-std::string makePage(int scale, const std::function<std::string(const std::string&)>& marker) {
-  Lcg r(2);
-  std::string s;
-  int tags = 6250 * scale;
-  for (int t = 0; t < tags; ++t) {
-    appendPlain(s, r, 60 + r.below(81));
-    s += marker(fieldName(static_cast<int>(r.below(kFieldCount))));
-  }
-  appendPlain(s, r, 50);
-  return s;
+std::string makePage(int scale, const moravel::bench::Marker& marker) {
+  return moravel::bench::makePage(fields(), seed() + 2, static_cast<std::size_t>(6250 * scale), marker);
 }
 
-std::string moravelMarker(const std::string& name) { return "<FIELD>" + name + "</FIELD>"; }
+using moravel::bench::moravelMarker;
 std::string ctemplateMarker(const std::string& name) { return "{{" + name + "}}"; }
 std::string mustacheMarker(const std::string& name) { return "{{{" + name + "}}}"; }
 
 // W3: 1 MiB a scale step, 30% of the characters 160 to 255.
 std::string makeLatin1(int scale) {
-  Lcg r(3);
+  Lcg r(seed() + 3);
   std::string s;
   std::size_t n = static_cast<std::size_t>(scale) << 20;
   s.reserve(n);
@@ -133,7 +117,7 @@ std::string makeLatin1(int scale) {
 // W4: 625 TAGGEDFIELD= splices a scale step; each spliced value holds a
 // further field tag.
 std::string makeTagged(int scale) {
-  Lcg r(4);
+  Lcg r(seed() + 4);
   std::string s;
   int splices = 625 * scale;
   for (int t = 0; t < splices; ++t) {
@@ -145,12 +129,12 @@ std::string makeTagged(int scale) {
   return s;
 }
 
-std::string taggedValue(int i) { return "Dear <FIELD>" + fieldName(i * 7 % kFieldCount) + "</FIELD>, "; }
+std::string taggedValue(int i) { return "Dear <FIELD>" + fields().names[static_cast<std::size_t>(i * 7 % kFieldCount)] + "</FIELD>, "; }
 
 // W6: a 1 MiB file included 2 times a scale step, between runs of text.
 constexpr std::size_t kFileBytes = 1 << 20;
 std::string makeIncludes(int scale) {
-  Lcg r(6);
+  Lcg r(seed() + 6);
   std::string s;
   for (int t = 0; t < 2 * scale; ++t) {
     appendPlain(s, r, 100);
@@ -175,16 +159,19 @@ Rig& rig(Width w) {
   Rig& g = rigs[w];
   g.width = w;
   g.host = std::make_unique<Host>(w == Width::Byte ? MORAVEL_LIB_BYTE : MORAVEL_LIB_UNICODE, w);
+  g.host->keepRequestTexts(false);
   g.host->load();
   g.host->setText(U"out", U"");
   g.host->setText(U"tpl", U"");
-  for (int i = 0; i < kFieldCount; ++i) g.host->setText(moravel::fromLatin1(fieldName(i)), moravel::fromLatin1(fieldValue(i)));
+  for (int i = 0; i < kFieldCount; ++i)
+    g.host->setText(moravel::fromLatin1(fields().names[static_cast<std::size_t>(i)]),
+                    moravel::Text::fromBytes(fields().values[static_cast<std::size_t>(i)]));
   for (int i = 0; i < 100; ++i)
     g.host->setText(moravel::fromLatin1(prefixed("t", i)), moravel::fromLatin1(taggedValue(i)));
   g.dir = std::filesystem::temp_directory_path() / prefixed("moravel_bench_", static_cast<int>(::getpid()));
   std::filesystem::create_directories(g.dir);
   {
-    Lcg r(60);
+    Lcg r(seed() + 60);
     std::string file;
     appendPlain(file, r, kFileBytes);
     std::ofstream(g.dir / "include.txt", std::ios::binary) << file;
@@ -220,7 +207,6 @@ std::string key(const std::string& w, Width width, int scale) {
 // The requests one DoSubstitutions call of a text without tags makes, made by
 // a probe plug-in that expands nothing: the text is read and written back.
 // What this costs is the host's share of a call, the floor for any plug-in.
-enum { kReqSetFldVal = 30, kReqSetFldInt = 31, kReqGetFldInt = 29, kReqGetFldVal = 38 };
 typedef short (*HostCallback)(int code, ...);
 typedef void (*ProbeAction)(short md, void** ref, HostCallback callback, void* context);
 typedef void (*ProbeSetActionFn)(ProbeAction action, void* context);
@@ -229,16 +215,18 @@ template <class U>
 void echoCall(short md, void**, HostCallback cb, void*) {
   if (md != moravel::kCall) return;
   double count = 0;
-  cb(kReqGetFldInt, 210, &count);
+  using namespace moravel::request;
+  namespace field = moravel::field;
+  cb(kGetFldInt, field::kParamCount, &count);
   std::int32_t len = 0;
-  cb(kReqGetFldVal, 211, 4, 4, &len);
+  cb(kGetFldVal, field::kParam1, kFmtLength, 4, &len);
   U* text = static_cast<U*>(std::calloc(static_cast<std::size_t>(len) + 2, sizeof(U)));
-  cb(kReqGetFldVal, 211, 2, len, text);
+  cb(kGetFldVal, field::kParam1, kFmtText, len, text);
   U empty[1] = {0};
-  cb(kReqSetFldVal, 212, 2, empty);
-  cb(kReqSetFldVal, 212, 2, text);
+  cb(kSetFldVal, field::kParam1 + 1, kFmtText, empty);
+  cb(kSetFldVal, field::kParam1 + 1, kFmtText, text);
   double result = 0;
-  cb(kReqSetFldInt, 200, &result);
+  cb(kSetFldInt, field::kReturn, &result);
   std::free(text);
 }
 
@@ -246,6 +234,7 @@ void registerHostFloor(Width w, int scale) {
   std::string k = key("host", w, scale);
   benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
     Host host(MORAVEL_BENCH_PROBE, w);
+    host.keepRequestTexts(false);
     void* lib = dlopen(MORAVEL_BENCH_PROBE, RTLD_NOW | RTLD_NOLOAD);
     auto set = lib ? reinterpret_cast<ProbeSetActionFn>(dlsym(lib, "ProbeSetAction")) : nullptr;
     if (!set) {
@@ -315,7 +304,7 @@ void registerExpand(const std::string& name, Width w, int scale, std::function<s
   bool tuned = gKeepHeap;
   benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
     Rig& g = rig(w);
-    std::u32string text = moravel::fromLatin1(make(scale));
+    moravel::Text text = moravel::Text::fromBytes(make(scale));
     std::size_t units = text.size() + extraUnits;
     g.host->setText(U"tpl", std::move(text));
     g.host->setText(U"out", U"");
@@ -342,7 +331,7 @@ void registerTagList(Width w, int scale) {
   bool tuned = gKeepHeap;
   benchmark::RegisterBenchmark(k.c_str(), [=](benchmark::State& state) {
     Rig& g = rig(w);
-    std::u32string text = moravel::fromLatin1(makePage(scale, moravelMarker));
+    moravel::Text text = moravel::Text::fromBytes(makePage(scale, moravelMarker));
     std::size_t units = text.size();
     g.host->setText(U"tpl", std::move(text));
     gTextUnits[k] = units;
@@ -385,7 +374,7 @@ void registerMemcpy(Width w, int scale) {
 const ctemplate::TemplateDictionary& ctemplateDict() {
   static ctemplate::TemplateDictionary* d = [] {
     auto* dict = new ctemplate::TemplateDictionary("bench");
-    for (int i = 0; i < kFieldCount; ++i) dict->SetValue(fieldName(i), fieldValue(i));
+    for (int i = 0; i < kFieldCount; ++i) dict->SetValue(fields().names[static_cast<std::size_t>(i)], fields().values[static_cast<std::size_t>(i)]);
     return dict;
   }();
   return *d;
@@ -394,7 +383,7 @@ const ctemplate::TemplateDictionary& ctemplateDict() {
 const kainjow::mustache::data& mustacheData() {
   static kainjow::mustache::data* d = [] {
     auto* data = new kainjow::mustache::data;
-    for (int i = 0; i < kFieldCount; ++i) data->set(fieldName(i), fieldValue(i));
+    for (int i = 0; i < kFieldCount; ++i) data->set(fields().names[static_cast<std::size_t>(i)], fields().values[static_cast<std::size_t>(i)]);
     return data;
   }();
   return *d;
@@ -575,8 +564,9 @@ int main(int argc, char** argv) {
   }
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
-  std::printf(gKeepHeap ? "\nHeap kept: the benchmark process keeps its large blocks (mmap off, no trimming)\n"
-                        : "\nHeap as it comes: the C library's allocator with its defaults\n");
+  std::printf(gKeepHeap ? "\nHeap kept: the benchmark process keeps its large blocks (mmap off, no trimming)"
+                        : "\nHeap as it comes: the C library's allocator with its defaults");
+  std::printf("; names and values from seed %llu\n", static_cast<unsigned long long>(seed()));
   printTable();
   cleanupRigs();
   benchmark::Shutdown();
