@@ -125,10 +125,11 @@ std::uint8_t* Text::growNarrow(std::size_t n) {
     std::memcpy(own.prepareNarrow(n), data_, std::min(n, size_));
     *this = std::move(own);
   } else if (n + 1 > capacity_) {
-    void* bigger = std::realloc(data_, n + 1);
+    std::size_t room = std::max(n + 1, capacity_ + capacity_ / 2);
+    void* bigger = std::realloc(data_, room);
     if (!bigger) throw std::bad_alloc();
     data_ = bigger;
-    capacity_ = n + 1;
+    capacity_ = room;
   }
   size_ = n;
   return narrowData();

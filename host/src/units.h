@@ -61,16 +61,37 @@ std::size_t unitLength(const U* src) {
   }
 }
 
-// Fills `text` with the n units at `src`, narrow when every unit fits a byte.
+// Where the first zero unit is among the n units at p, or n; it looks no
+// further than the zero.
 template <class U>
-void assignUnits(Text& text, const U* src, std::size_t n) {
-  if constexpr (sizeof(U) == 1) {
-    std::uint8_t* out = text.prepareNarrow(n);
-    if (n) std::memcpy(out, src, n);
-  } else {
-    std::uint8_t* narrow = text.prepareNarrow(n);
-    if (narrowUnits(narrow, reinterpret_cast<const std::uint32_t*>(src), n) == n) return;
-    std::memcpy(text.prepareWide(n), src, n * sizeof(U));
+std::size_t zeroWithin(const U* p, std::size_t n) {
+  const void* z;
+  if constexpr (sizeof(U) == 1) z = std::memchr(p, 0, n);
+  else if constexpr (sizeof(U) == sizeof(wchar_t)) z = std::wmemchr(reinterpret_cast<const wchar_t*>(p), 0, n);
+  else return std::min(n, unitLength(p));
+  return z ? static_cast<std::size_t>(static_cast<const U*>(z) - p) : n;
+}
+
+// Fills `text` with the zero-terminated units at `src`. Piece by piece, each
+// piece searched for the zero and then converted while it is in the cache,
+// so a long text is read from memory once.
+template <class U>
+void assignTerminated(Text& text, const U* src) {
+  constexpr std::size_t kPiece = 16384;
+  text.prepareNarrow(0);
+  std::size_t n = 0;
+  for (;;) {
+    std::size_t k = zeroWithin(src + n, kPiece);
+    std::uint8_t* out = text.growNarrow(n + k) + n;
+    if constexpr (sizeof(U) == 1) {
+      std::memcpy(out, src + n, k);
+    } else if (narrowUnits(out, reinterpret_cast<const std::uint32_t*>(src + n), k) < k) {
+      std::size_t all = n + unitLength(src + n);  // a character beyond one byte: the text is wide
+      std::memcpy(text.prepareWide(all), src, all * sizeof(U));
+      return;
+    }
+    n += k;
+    if (k < kPiece) return;
   }
 }
 

@@ -60,9 +60,8 @@ std::optional<Value> receive(Impl& h, int fmt, const void* val, const char* what
   }
   if (fmt == request::kFmtNumber) return Value::number(*static_cast<const double*>(val));
   if (fmt == request::kFmtText) {
-    const U* src = static_cast<const U*>(val);
     Text t;
-    assignUnits(t, src, unitLength(src));
+    assignTerminated(t, static_cast<const U*>(val));
     return Value::text(std::move(t));
   }
   h.problem(std::string(what) + ": unknown format " + std::to_string(fmt));
@@ -113,8 +112,7 @@ short onSetFldVal(Impl& h, int ref, int fmt, const void* val) {
     Datum* d = h.resolve(ref);
     Value* target = d ? std::get_if<Value>(d) : nullptr;
     if (Text* t = target ? target->storedText() : nullptr) {
-      const U* src = static_cast<const U*>(val);
-      assignUnits(*t, src, unitLength(src));
+      assignTerminated(*t, static_cast<const U*>(val));
       h.countReturnWrite(ref);
       return 0;
     }

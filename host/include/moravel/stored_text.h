@@ -47,7 +47,8 @@ class Text {
   // character above U+00FF.
   std::uint8_t* prepareNarrow(std::size_t n);
   char32_t* prepareWide(std::size_t n);
-  // A narrow text enlarged to n characters, keeping those it has.
+  // A narrow text enlarged to n characters, keeping those it has; the
+  // storage grows by half at least, so growing step by step stays linear.
   std::uint8_t* growNarrow(std::size_t n);
   // Keeps the first n characters of a narrow text; a wide one is left as it is.
   void truncate(std::size_t n) noexcept;
