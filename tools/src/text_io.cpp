@@ -100,15 +100,19 @@ void writeText(const Text& text, bool utf8, const std::string& name) {
   std::string what = toStdout ? "standard output" : name;
   Fd fd(toStdout ? STDOUT_FILENO : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666), !toStdout);
   if (fd.get() < 0) throw std::runtime_error(what + ": cannot write the output: " + reason());
-  if (!text.wide() && (!utf8 || isAscii(text.narrowData(), text.size()))) {
-    writeAll(fd.get(), reinterpret_cast<const char*>(text.narrowData()), text.size(), what);
-  } else {
-    std::string piece;
-    for (std::size_t at = 0; at < text.size(); at += kPiece) {
-      piece.clear();
-      appendUtf8(text, at, std::min(kPiece, text.size() - at), piece);
-      writeAll(fd.get(), piece.data(), piece.size(), what);
+  // Piece by piece: bytes as they are, or UTF-8 (a piece of ASCII bytes is
+  // its own encoding and goes out straight from the text).
+  std::string piece;
+  for (std::size_t at = 0; at < text.size(); at += kPiece) {
+    std::size_t n = std::min(kPiece, text.size() - at);
+    const char* bytes = text.wide() ? nullptr : reinterpret_cast<const char*>(text.narrowData()) + at;
+    if (bytes && (!utf8 || isAscii(text.narrowData() + at, n))) {
+      writeAll(fd.get(), bytes, n, what);
+      continue;
     }
+    piece.clear();
+    appendUtf8(text, at, n, piece);
+    writeAll(fd.get(), piece.data(), piece.size(), what);
   }
   if (!fd.close()) throw std::runtime_error(what + ": cannot write the output: " + reason());
 }
