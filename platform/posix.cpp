@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <malloc.h>
+#include <stdint.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,9 +16,43 @@
 const qchar kPlatDelim = '/';
 const char kPlatDelimOrder[3] = {'/', '\\', ':'};
 
-void *PlatAlloc(qlong size) { return calloc(1, (size_t)size); }
+/* The pages of a very large block (one the C library maps afresh for each
+   request) are made present in one request rather than one fault at a time,
+   since the caller writes them all: a new block is filled or cleared next,
+   and the part a resize adds is cleared. */
+enum { kPopulateFrom = 32 << 20 };
+
+#ifdef MADV_POPULATE_WRITE
+static size_t UsableSize(void *block) { return malloc_usable_size(block); }
+
+static void Populate(uint8_t *block, size_t from, size_t to)
+{
+  uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+  uintptr_t start = ((uintptr_t)(block + from) + page - 1) & ~(page - 1);
+  uintptr_t end = (uintptr_t)(block + to) & ~(page - 1);
+  if (to >= kPopulateFrom && end > start) madvise((void *)start, end - start, MADV_POPULATE_WRITE);
+}
+#else
+static size_t UsableSize(void *) { return 0; }
+static void Populate(uint8_t *, size_t, size_t) {}
+#endif
+
+void *PlatAlloc(qlong size)
+{
+  uint8_t *block = (uint8_t *)calloc(1, (size_t)size);
+  if (block) Populate(block, 0, (size_t)size);
+  return block;
+}
+
 void PlatFree(void *block) { free(block); }
-void *PlatResize(void *block, qlong size) { return realloc(block, (size_t)size); }
+
+void *PlatResize(void *block, qlong size)
+{
+  size_t old = UsableSize(block);
+  uint8_t *resized = (uint8_t *)realloc(block, (size_t)size);
+  if (resized && (size_t)size > old) Populate(resized, old, (size_t)size);
+  return resized;
+}
 
 /* There is no console bell worth sounding inside someone else's process. */
 void PlatBeep(void) { TestNoteBeep(); }
