@@ -52,36 +52,47 @@ struct NameView {
   }
 };
 
-// References by name, in open addressing. The names themselves are kept by
-// the owner, which `nameOf` asks for the name of a reference.
+// References by name, in open addressing. The index keeps the names' code
+// points side by side, so a lookup reads the slot and the name and nothing
+// else.
 class NameIndex {
  public:
-  template <class NameOf>
-  int find(NameView name, NameOf nameOf) const {
+  // The reference under `name`, or 0.
+  int find(NameView name) const {
     if (slots_.empty()) return 0;
     std::uint32_t h = name.hash();
     for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
       const Slot& s = slots_[i];
       if (s.ref == kEmpty) return 0;
-      if (s.ref != kGone && s.hash == h && name.is(nameOf(s.ref))) return s.ref;
+      if (s.ref != kGone && s.hash == h && holds(s, name)) return s.ref;
     }
   }
   // Adds a name that is not in the index.
   void insert(NameView name, int ref);
-  // Removes the entry of `ref`, which is under `name`.
-  void erase(NameView name, int ref);
+  // Removes the name, if it is there.
+  void erase(NameView name);
 
  private:
   static constexpr int kEmpty = 0, kGone = -1;
   struct Slot {
     std::uint32_t hash = 0;
     int ref = kEmpty;
+    std::uint32_t at = 0, size = 0;  // the name in chars_
   };
   std::size_t mask() const { return slots_.size() - 1; }
+  bool holds(const Slot& s, NameView name) const {
+    if (s.size != name.size) return false;
+    const char32_t* c = chars_.data() + s.at;
+    if (name.wide) return std::memcmp(c, name.units(), name.size * sizeof(char32_t)) == 0;
+    for (std::size_t i = 0; i < name.size; ++i)
+      if (c[i] != name.bytes()[i]) return false;
+    return true;
+  }
   void rebuild(std::size_t size);
 
   std::vector<Slot> slots_;  // a power of two, at most half used
   std::size_t used_ = 0;     // entries and removed entries
+  std::vector<char32_t> chars_;
 };
 
 }  // namespace moravel::detail

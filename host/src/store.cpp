@@ -18,7 +18,7 @@ Var& Store::define(std::u32string_view name, Datum data) {
 }
 
 Var* Store::find(NameView name) {
-  int ref = byName_.find(name, [this](int r) -> const std::u32string& { return varName(r); });
+  int ref = byName_.find(name);
   return ref ? &vars_[static_cast<std::size_t>(ref - kFirstVariableRef)] : nullptr;
 }
 
@@ -31,12 +31,12 @@ Var* Store::byRef(int ref) {
 void Store::remove(std::u32string_view name) {
   Var* v = find(name);
   if (!v) return;
-  byName_.erase(name, v->ref);
+  byName_.erase(name);
   *v = Var();
 }
 
 int Store::columnRef(std::u32string_view name) {
-  if (int ref = columnRefs_.find(name, [this](int r) -> const std::u32string& { return column(r); })) return ref;
+  if (int ref = columnRefs_.find(name)) return ref;
   int ref = kFirstColumnRef + static_cast<int>(columns_.size());
   if (ref > kLastRef) return 0;
   columns_.emplace_back(name);
@@ -59,13 +59,16 @@ void NameIndex::insert(NameView name, int ref) {
   std::uint32_t h = name.hash();
   std::size_t i = h & mask();
   while (slots_[i].ref != kEmpty) i = (i + 1) & mask();
-  slots_[i] = Slot{h, ref};
+  slots_[i] = Slot{h, ref, static_cast<std::uint32_t>(chars_.size()), static_cast<std::uint32_t>(name.size)};
+  for (std::size_t k = 0; k < name.size; ++k) chars_.push_back(name[k]);
   ++used_;
 }
 
-void NameIndex::erase(NameView name, int ref) {
-  for (std::size_t i = name.hash() & mask(); slots_[i].ref != kEmpty; i = (i + 1) & mask())
-    if (slots_[i].ref == ref) {
+void NameIndex::erase(NameView name) {
+  if (slots_.empty()) return;
+  std::uint32_t h = name.hash();
+  for (std::size_t i = h & mask(); slots_[i].ref != kEmpty; i = (i + 1) & mask())
+    if (slots_[i].ref != kGone && slots_[i].hash == h && holds(slots_[i], name)) {
       slots_[i].ref = kGone;
       return;
     }

@@ -45,9 +45,6 @@ class Store {
   const std::u32string* columnName(int ref) const;
 
  private:
-  const std::u32string& varName(int ref) const { return vars_[static_cast<std::size_t>(ref - kFirstVariableRef)].name; }
-  const std::u32string& column(int ref) const { return columns_[static_cast<std::size_t>(ref - kFirstColumnRef)]; }
-
   std::deque<Var> vars_;  // by reference - kFirstVariableRef, ref 0 once removed; never moved
   NameIndex byName_;
   std::vector<std::u32string> columns_;  // by reference - kFirstColumnRef
