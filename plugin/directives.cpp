@@ -7,6 +7,8 @@
 
 qbool verbMatch(const qchar *buf, const qchar *verb)
 {
+  /* Most tag texts differ from a keyword in their first unit. */
+  if (verb[0] && FoldAZ(buf[0]) != verb[0]) return 0;
   qshort len = (qshort)OMstrlen(verb);
   for (qshort i = 0; i < len; i++)
     if (FoldAZ(buf[i]) != verb[i]) return 0;
