@@ -469,6 +469,15 @@ std::string fmt(const char* f, double v) {
 
 std::string cell(double v, const char* f) { return v > 0 ? fmt(f, v) : "-"; }
 
+// A row of times at the three scales, with the growth from 1x; `name` gives
+// the benchmark of each scale.
+void printScales(const char* label, const std::function<std::string(int)>& name, const char* f) {
+  double t1 = secondsOf(name(1)), t4 = secondsOf(name(4)), t16 = secondsOf(name(16));
+  std::printf("%-26s %9s %9s %9s %6s %6s\n", label, cell(t1 * 1e3, f).c_str(), cell(t4 * 1e3, f).c_str(),
+              cell(t16 * 1e3, f).c_str(), cell(t1 > 0 ? t4 / t1 : 0, "%.2f").c_str(),
+              cell(t1 > 0 ? t16 / t1 : 0, "%.2f").c_str());
+}
+
 void printTable() {
   struct Row {
     std::string workload, label;
@@ -509,23 +518,14 @@ void printTable() {
   }
   std::printf("\n%-26s %9s %9s %9s %6s %6s\n", "peer rendering W2 (8-bit)", "1x ms", "4x ms", "16x ms", "4x/1x",
               "16x/1x");
-  for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"}) {
-    double t1 = secondsOf(std::string(p) + "/1x"), t4 = secondsOf(std::string(p) + "/4x"),
-           t16 = secondsOf(std::string(p) + "/16x");
-    std::printf("%-26s %9s %9s %9s %6s %6s\n", p, cell(t1 * 1e3, "%.2f").c_str(), cell(t4 * 1e3, "%.2f").c_str(),
-                cell(t16 * 1e3, "%.2f").c_str(), cell(t1 > 0 ? t4 / t1 : 0, "%.2f").c_str(),
-                cell(t1 > 0 ? t16 / t1 : 0, "%.2f").c_str());
-  }
+  for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"})
+    printScales(p, [p](int s) { return std::string(p) + "/" + std::to_string(s) + "x"; }, "%.2f");
   for (Width w : {Width::Byte, Width::Unicode})
-    std::printf("%-26s %9s %9s %9s\n", w == Width::Byte ? "host alone, W1 text, 8" : "host alone, W1 text, U",
-                cell(secondsOf(key("host", w, 1)) * 1e3, "%.2f").c_str(), cell(secondsOf(key("host", w, 4)) * 1e3, "%.2f").c_str(),
-                cell(secondsOf(key("host", w, 16)) * 1e3, "%.2f").c_str());
-  std::printf("%-26s %9s %9s %9s\n", "memcpy 8-bit bytes", cell(secondsOf(key("memcpy", Width::Byte, 1)) * 1e3, "%.3f").c_str(),
-              cell(secondsOf(key("memcpy", Width::Byte, 4)) * 1e3, "%.3f").c_str(),
-              cell(secondsOf(key("memcpy", Width::Byte, 16)) * 1e3, "%.3f").c_str());
-  std::printf("%-26s %9s %9s %9s\n", "memcpy Unicode bytes", cell(secondsOf(key("memcpy", Width::Unicode, 1)) * 1e3, "%.3f").c_str(),
-              cell(secondsOf(key("memcpy", Width::Unicode, 4)) * 1e3, "%.3f").c_str(),
-              cell(secondsOf(key("memcpy", Width::Unicode, 16)) * 1e3, "%.3f").c_str());
+    printScales(w == Width::Byte ? "host alone, W1 text, 8" : "host alone, W1 text, U",
+                [w](int s) { return key("host", w, s); }, "%.2f");
+  for (Width w : {Width::Byte, Width::Unicode})
+    printScales(w == Width::Byte ? "memcpy 8-bit bytes" : "memcpy Unicode bytes",
+                [w](int s) { return key("memcpy", w, s); }, "%.3f");
   std::printf(
       "\nTimes are per call (wall clock). MB/s counts the template in the plug-in's units (1 or 4 bytes a "
       "character);\nfor W6 it counts the included bytes with the template.\nPeer ratios are the peer's time over the plug-in's (above 1: the plug-in is faster); cold = "
