@@ -76,7 +76,7 @@ std::vector<std::string_view> Sections(std::string_view in)
 
 // Host text from input bytes: code points from UTF-8 in the Unicode build,
 // bytes in the 8-bit build; a zero would end the text early in the plug-in.
-std::u32string Text(std::string_view bytes)
+std::u32string HostText(std::string_view bytes)
 {
   std::u32string t = FUZZ_UNICODE ? decodeUtf8(bytes) : fromLatin1(bytes);
   for (char32_t& c : t)
@@ -169,8 +169,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   std::u32string open = U"<FIELD>", close = U"</FIELD>";
   bool tagsUsable = true;
   if (s.size() > 2 && (!s[1].empty() || !s[2].empty())) {
-    open = Text(s[1]);
-    close = Text(s[2]);
+    open = HostText(s[1]);
+    close = HostText(s[2]);
     int code = host.call(kSetTags, {Arg::text(open), Arg::text(close)}).code();
     tagsUsable = !open.empty() && !close.empty();
     if (code != (tagsUsable ? 0 : 3)) Fail("SetTags answered " + std::to_string(code));
@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
   if (s.size() > 3 && !s[3].empty()) {
     List map{{U"keyword", U"field"}, {}};
-    std::u32string rows = Text(s[3]);
+    std::u32string rows = HostText(s[3]);
     size_t start = 0;
     while (start <= rows.size() && map.rows.size() < 40) {
       size_t end = rows.find(U'\n', start);
@@ -196,9 +196,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (code != 0 && code != 3) Fail("MapKeywordsToFields answered " + std::to_string(code));
   }
 
-  host.setText(U"v0", Text(section(4, "zero")));
-  host.setText(U"v1", Text(section(5, "<FIELD>v0</FIELD>")));
-  host.setText(U"v2", Text(section(6, "[1+2]")));
+  host.setText(U"v0", HostText(section(4, "zero")));
+  host.setText(U"v1", HostText(section(5, "<FIELD>v0</FIELD>")));
+  host.setText(U"v2", HostText(section(6, "[1+2]")));
   host.setText(U"innerOut", U"");
   host.defineMethod(U"$m", U"con(v0, '|', v1)");
   host.defineMethod(U"$inner", U"Moravel.DoSubstitutions(v1, innerOut)");
@@ -210,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   if (host.call(kSetFilesDirectory, {Arg::text(u32(env.dir.string() + "/"))}).code() != 0)
     Fail("SetFilesDirectory failed");
 
-  const std::u32string text = Text(section(8, ""));
+  const std::u32string text = HostText(section(8, ""));
   host.setText(U"#S1", U"scratch");
   host.setText(U"out", U"before");
   host.setList(U"tags", List{{U"tag"}, {}});
