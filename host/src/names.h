@@ -83,9 +83,8 @@ class NameIndex {
   bool holds(const Slot& s, NameView name) const {
     if (s.size != name.size) return false;
     const char32_t* c = chars_.data() + s.at;
-    if (name.wide) return std::memcmp(c, name.units(), name.size * sizeof(char32_t)) == 0;
     for (std::size_t i = 0; i < name.size; ++i)
-      if (c[i] != name.bytes()[i]) return false;
+      if (c[i] != name[i]) return false;
     return true;
   }
   void rebuild(std::size_t size);

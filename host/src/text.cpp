@@ -127,16 +127,19 @@ std::u32string decodeUtf8(std::string_view bytes, std::size_t* invalidBytes) {
   return out;
 }
 
+// The bytes or'ed together in fixed blocks, which the compiler turns into
+// vector code.
 bool isAscii(const std::uint8_t* bytes, std::size_t n) {
+  constexpr std::size_t kBlock = 64;
   std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, bytes + i, 8);
-    if (w & 0x8080808080808080ull) return false;
+  for (; i + kBlock <= n; i += kBlock) {
+    std::uint8_t bits = 0;
+    for (std::size_t k = 0; k < kBlock; ++k) bits |= bytes[i + k];
+    if (bits & 0x80) return false;
   }
-  for (; i < n; ++i)
-    if (bytes[i] & 0x80) return false;
-  return true;
+  std::uint8_t bits = 0;
+  for (; i < n; ++i) bits |= bytes[i];
+  return (bits & 0x80) == 0;
 }
 
 Text decodeUtf8(Text bytes, std::size_t* invalidBytes) {
