@@ -12,9 +12,10 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${MORAVEL_BENCH_BUILD_DIR:-$root/build-release}"
 
-# On a fresh machine: the build's own packages, then the peer engines and Python.
+# On a fresh machine: the build's own packages, then the peer engines, Python
+# and GNU time (the peak memory of the end-to-end runs).
 bash "$root/scripts/setup.sh"
-bench_packages=(libctemplate-dev libkainjow-mustache-dev pkg-config python3)
+bench_packages=(libctemplate-dev libkainjow-mustache-dev pkg-config python3 time)
 missing=()
 for p in "${bench_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
