@@ -67,6 +67,7 @@ void Host::Impl::runMethod(const std::u32string& name, int ref) {
   auto it = methods.find(name);
   if (it == methods.end()) {
     log.calcFailures.push_back("no method " + encodeUtf8(name));
+    unanswered(Unanswered::Kind::Method, name, "no such method");
     return;
   }
   std::vector<std::u32string> body = it->second;  // the method may be redefined meanwhile
@@ -75,6 +76,7 @@ void Host::Impl::runMethod(const std::u32string& name, int ref) {
     calc::Outcome o = calc::run(line, *this);
     if (!o.ok) {
       log.calcFailures.push_back("method " + encodeUtf8(name) + ": " + encodeUtf8(line) + ": " + o.error);
+      unanswered(Unanswered::Kind::Method, name, encodeUtf8(line) + ": " + o.error);
       return;
     }
     last = std::move(o.value);

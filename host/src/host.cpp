@@ -226,6 +226,10 @@ std::size_t Host::atomCount() const { return impl_->atoms.size(); }
 const HostLog& Host::log() const { return impl_->log; }
 void Host::keepRequestTexts(bool keep) { impl_->keepTexts = keep; }
 
+void Host::onUnanswered(std::function<void(const Unanswered&)> listener) {
+  impl_->unansweredListener = std::move(listener);
+}
+
 void Host::clearLog() {
   auto outstanding = std::move(impl_->log.outstandingRefs);
   impl_->log = HostLog();

@@ -64,11 +64,18 @@ struct Host::Impl final : calc::Context {
   std::deque<detail::Frame> frames;
   HostLog log;
   bool keepTexts = true;
+  std::function<void(const Unanswered&)> unansweredListener;
   Value paramCountValue;  // field 210 as last read
 
   Impl(std::string p, Width w);
 
   void problem(std::string what) { log.problems.push_back(std::move(what)); }
+  void unanswered(Unanswered::Kind kind, detail::NameView text, const char* reason) {
+    if (unansweredListener) unansweredListener(Unanswered{kind, text.str(), reason});
+  }
+  void unanswered(Unanswered::Kind kind, detail::NameView text, const std::string& reason) {
+    unanswered(kind, text, reason.c_str());
+  }
   void noteText(std::vector<std::u32string>& list, detail::NameView text) {
     if (keepTexts) list.push_back(text.str());
   }

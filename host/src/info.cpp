@@ -11,6 +11,7 @@ short onEvalCalcString(Impl& h, const Str255<U>* calcText, int ref) {
   calc::Outcome o = calc::run(text, h);
   if (!o.ok) {
     h.log.calcFailures.push_back(encodeUtf8(text) + ": " + o.error);
+    h.unanswered(Unanswered::Kind::Calculation, text, o.error);
     return 0;
   }
   h.writeField(ref, std::move(o.value));

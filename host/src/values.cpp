@@ -136,6 +136,9 @@ short onGetNamedVal(Impl& h, int fmt, int maxlen, XFldValue<U>* xv) {
     found = &h.instanceName;
   } else if (Var* var = h.store.find(name)) {
     if (const Value* v = std::get_if<Value>(&var->data)) found = v;
+    else h.unanswered(Unanswered::Kind::Name, name, "it holds a list, not a value");
+  } else {
+    h.unanswered(Unanswered::Kind::Name, name, "no such variable");
   }
   deliver<U>(h, *found, fmt, maxlen, xv->val, "GetNamedVal");
   return 0;

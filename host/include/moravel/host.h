@@ -19,6 +19,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -137,6 +138,17 @@ struct HostLog {
   }
 };
 
+// A request the host could not answer as asked: a name it holds no value
+// for (none, or a list), a calculation that failed, or a method it does not
+// have or whose calculation failed. The plug-in gets the empty text or
+// nothing, as it expects; a caller that wants to know listens for these.
+struct Unanswered {
+  enum class Kind { Name, Calculation, Method };
+  Kind kind;
+  std::u32string text;  // the name, calculation or method as it reached the host
+  std::string reason;   // what went wrong
+};
+
 class Host {
  public:
   // The most deeply nested messages the host can send (one request function each).
@@ -227,6 +239,9 @@ class Host {
   // references and problems are always kept.
   void keepRequestTexts(bool keep);
   void clearLog();  // outstanding references are kept
+  // Called for every unanswered request as it happens (nested calls
+  // included); an empty function stops it.
+  void onUnanswered(std::function<void(const Unanswered&)> listener);
   int depth() const;  // messages in progress
   // Requests that arrived while no host was sending a message.
   static long orphanRequests();
