@@ -1,7 +1,9 @@
 // The moravel tool end to end: it runs as its own process with the shipped
 // plug-in builds, and is judged by its exit status, standard output and
 // standard error.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,11 +62,17 @@ class Tool : public ::testing::Test {
   }
 
   Outcome run(const std::vector<std::string>& args, const std::string& input = "", const std::string& env = "") {
-    fs::path in = write("stdin.txt", input);
-    std::string cmd = env + (env.empty() ? "" : " ") + quote(MORAVEL_TOOL);
+    std::string cmd = env + (env.empty() ? "" : " ") + "\"$MORAVEL\"";
     for (const auto& a : args) cmd += " " + quote(a);
-    cmd += " <" + quote(in.string()) + " >" + quote((dir / "stdout.txt").string()) + " 2>" +
-           quote((dir / "stderr.txt").string());
+    return shell(cmd, input);
+  }
+
+  // A bash script run with $MORAVEL naming the tool, `input` on its standard
+  // input; its own redirections override those that catch its output.
+  Outcome shell(const std::string& script, const std::string& input = "") {
+    fs::path in = write("stdin.txt", input);
+    std::string cmd = "MORAVEL=" + quote(MORAVEL_TOOL) + " bash -c " + quote(script) + " <" + quote(in.string()) +
+                      " >" + quote((dir / "stdout.txt").string()) + " 2>" + quote((dir / "stderr.txt").string());
     int rc = std::system(cmd.c_str());
     Outcome r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -76,13 +84,24 @@ class Tool : public ::testing::Test {
   fs::path dir;
 };
 
-TEST_F(Tool, VersionOfBothBuilds) {
+TEST_F(Tool, VersionOfBothBuildsAndHelp) {
   Outcome u = run({"version"});
   EXPECT_EQ(u.status, 0) << u.err;
   EXPECT_EQ(u.out, "1.5\n");
   Outcome b = run({"version", "--build", "8bit"});
   EXPECT_EQ(b.status, 0) << b.err;
   EXPECT_EQ(b.out, "1.5\n");
+  Outcome both = run({"--version"});
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_EQ(both.out.rfind("moravel 1.5\nplug-in 1.5 (Unicode build, ", 0), 0u) << both.out;
+  EXPECT_NE(both.out.find("\nplug-in 1.5 (8-bit build, "), std::string::npos) << both.out;
+  for (const char* sub : {"expand", "tags", "version"}) {
+    Outcome h = run({sub, "--help"});
+    EXPECT_EQ(h.status, 0) << sub;
+    EXPECT_NE(h.out.find("Example"), std::string::npos) << sub;
+    EXPECT_NE(h.out.find("\n  65  --strict"), std::string::npos) << sub;
+  }
+  EXPECT_NE(run({"expand", "--help"}).out.find("\"keywordMap\": [[\"NAME\", \"lName\"]]"), std::string::npos);
 }
 
 TEST_F(Tool, ExpandsWithVariablesMethodsAndKeywordMap) {
@@ -152,6 +171,64 @@ TEST_F(Tool, OutputFile) {
   EXPECT_EQ(slurp(out), "plain 6");
   Outcome bad = run({"expand", "-", "-o", (dir / "no/such/dir/out.txt").string()}, "x");
   EXPECT_EQ(bad.status, 73);
+  EXPECT_NE(bad.err.find("no/such/dir/out.txt: cannot write the output"), std::string::npos) << bad.err;
+  // Through a link, the file it leads to is replaced and the link stays.
+  fs::create_symlink(out, dir / "link.txt");
+  EXPECT_EQ(run({"expand", "-", "-o", (dir / "link.txt").string()}, "via link").status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(slurp(out), "via link");
+}
+
+TEST_F(Tool, AnOutputThatFailsIsReportedAndLeavesTheOldFile) {
+  auto t = write("t.txt", std::string(3000, 'x'));
+  Outcome full = shell("\"$MORAVEL\" expand " + quote(t.string()) + " >/dev/full");
+  EXPECT_EQ(full.status, 73);
+  EXPECT_EQ(full.err, "moravel: standard output: cannot write the output: No space left on device\n");
+  Outcome closed = shell("\"$MORAVEL\" expand " + quote(t.string()) + " >&-");
+  EXPECT_EQ(closed.status, 73);
+  EXPECT_EQ(closed.err, "moravel: standard output: cannot write the output: Bad file descriptor\n");
+  // A reader that goes away ends the tool quietly, as a shell tool ends,
+  // also when SIGPIPE was left ignored.
+  auto big = write("big.txt", std::string(1 << 20, 'y'));
+  for (std::string pipe : {"", "trap '' PIPE; "}) {
+    Outcome p = shell(pipe + "\"$MORAVEL\" expand " + quote(big.string()) + " | head -c 3; exit ${PIPESTATUS[0]}");
+    EXPECT_EQ(p.status, 128 + SIGPIPE) << pipe;
+    EXPECT_EQ(p.out, "yyy");
+    EXPECT_EQ(p.err, "") << pipe;
+  }
+  // A disk that fills (here the file-size limit): the old file stays, and
+  // nothing else is left beside it.
+  write("sub/out.txt", "old");
+  fs::permissions(dir / "sub/out.txt", fs::perms(0640));
+  Outcome limit = shell("ulimit -f 1; \"$MORAVEL\" expand " + quote(t.string()) + " -o " +
+                        quote((dir / "sub/out.txt").string()));
+  EXPECT_EQ(limit.status, 73);
+  EXPECT_NE(limit.err.find("sub/out.txt: cannot write the output: File too large"), std::string::npos) << limit.err;
+  EXPECT_EQ(slurp(dir / "sub/out.txt"), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 1);
+  // Replaced when complete, the file keeps its permissions.
+  EXPECT_EQ(run({"expand", t.string(), "-o", (dir / "sub/out.txt").string()}).status, 0);
+  EXPECT_EQ(slurp(dir / "sub/out.txt"), std::string(3000, 'x'));
+  EXPECT_EQ(fs::status(dir / "sub/out.txt").permissions(), fs::perms(0640));
+}
+
+TEST_F(Tool, OutOfMemoryInTheToolIsStatus2) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+#endif
+  // A template far larger than the address space allowed: neither mapped
+  // nor read (a sparse file, so no disk is used).
+  auto t = dir / "huge.txt";
+  std::ofstream(t).close();
+  fs::resize_file(t, std::uintmax_t{1} << 30);
+  Outcome r = shell("ulimit -v 262144; \"$MORAVEL\" expand " + quote(t.string()));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "moravel: out of memory\n");
 }
 
 TEST_F(Tool, Encodings) {
@@ -208,27 +285,33 @@ TEST_F(Tool, TagsAsJson) {
   EXPECT_EQ(none.out, "[]\n");
 }
 
-TEST_F(Tool, UsageErrorsExit64) {
+TEST_F(Tool, UsageErrorsExit64AndNameWhatFailed) {
   auto t = write("t.txt", "x");
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {},
-           {"frobnicate"},
-           {"expand"},
-           {"expand", t.string(), "--utf", "4"},
-           {"expand", t.string(), "--utf", "x"},
-           {"expand", t.string(), "--build", "16bit"},
-           {"expand", t.string(), "--tags", "only-one"},
-           {"expand", t.string(), "--no-such-option"},
-           {"expand", (dir / "missing.txt").string()},
-           {"expand", t.string(), "--data", (dir / "missing.json").string()},
-           {"tags"},
+  fs::create_directories(dir / "adir");
+  std::string adir = (dir / "adir").string();
+  for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{}, "a subcommand is required"},
+           {{"frobnicate"}, "unknown subcommand 'frobnicate'"},
+           {{"expand"}, "TEMPLATE"},
+           {{"expand", t.string(), "--utf", "4"}, "--utf"},
+           {{"expand", t.string(), "--utf", "x"}, "--utf"},
+           {{"expand", t.string(), "--build", "16bit"}, "--build"},
+           {{"expand", t.string(), "--tags", "only-one"}, "--tags"},
+           {{"expand", t.string(), "--no-such-option"}, "--no-such-option"},
+           {{"expand", (dir / "missing.txt").string()}, "missing.txt: cannot read the template: No such file"},
+           {{"expand", adir}, "adir: cannot read the template: it is a directory"},
+           {{"expand", t.string(), "--data", (dir / "missing.json").string()}, "missing.json: cannot read the data"},
+           {{"expand", t.string(), "--data", adir}, "adir: cannot read the data file: it is a directory"},
+           {{"expand", "-", "--data", "-"}, "cannot both come from standard input"},
+           {{"expand", t.string(), "-D", "novalue"}, "-D novalue: expected name=value"},
+           {{"tags"}, "TEMPLATE"},
        }) {
     Outcome r = run(args);
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     EXPECT_EQ(r.status, 64) << joined << r.err;
     EXPECT_EQ(r.out, "") << joined;
-    EXPECT_FALSE(r.err.empty()) << joined;
+    EXPECT_NE(r.err.find(says), std::string::npos) << joined << r.err;
   }
 }
 
@@ -238,7 +321,7 @@ TEST_F(Tool, BadDataFilesExit64AndSayWhere) {
   Outcome r = run({"expand", t.string(), "--data", bad.string()});
   EXPECT_EQ(r.status, 64);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("bad.json: variables.lName: expected text or number"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("bad.json: variables.lName: expected text, a number, true, false or null"), std::string::npos) << r.err;
   auto broken = write("broken.json", "{\"variables\": ");
   Outcome b = run({"expand", t.string(), "--data", broken.string()});
   EXPECT_EQ(b.status, 64);
@@ -247,12 +330,111 @@ TEST_F(Tool, BadDataFilesExit64AndSayWhere) {
   Outcome w = run({"expand", t.string(), "--data", wide.string(), "--build", "8bit"});
   EXPECT_EQ(w.status, 64);
   EXPECT_NE(w.err.find("variables.e"), std::string::npos) << w.err;
+  auto huge = write("huge.json", R"j({"variables": {"d": 1e400}})j");
+  Outcome h = run({"expand", t.string(), "--data", huge.string()});
+  EXPECT_EQ(h.status, 64);
+  EXPECT_EQ(h.err, "moravel: " + huge.string() + ": variables.d: number out of range: 1e400\n");
+  auto nul = write("nul.json", R"j({"lists": {"l": {"columns": ["a"], "rows": [["x\u0000y"]]}}})j");
+  Outcome n = run({"expand", t.string(), "--data", nul.string()});
+  EXPECT_EQ(n.status, 64);
+  EXPECT_NE(n.err.find("nul.json: lists.l.rows[0][0]: text holds a NUL character"), std::string::npos) << n.err;
+}
+
+TEST_F(Tool, DataValuesTakeTheHostsForms) {
+  auto d = write("data.json", R"j({"variables": {"yes": true, "no": false, "none": null,
+    "big": 12345678901234567890, "neg": -98765432109876543210, "exact": 9007199254740992, "half": 0.5}})j");
+  Outcome r = run({"expand", "-", "--data", d.string()},
+                  "<FIELD>yes</FIELD>|<FIELD>no</FIELD>|<FIELD>none</FIELD>|<FIELD>big</FIELD>|"
+                  "<FIELD>neg</FIELD>|<FIELD>exact</FIELD>|<FIELD>half</FIELD>|<FIELD>EVAL=yes+1</FIELD>");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1|0||12345678901234567890|-98765432109876543210|9007199254740992|0.5|2");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Tool, DataFilesMergeInOrderAndDefinesOverrideThem) {
+  auto first = write("first.json", R"j({"variables": {"a": "A1", "b": "B1", "l": "was text"},
+    "methods": {"$m": "'M1'"}, "keywordMap": [["K", "a"]], "instance": "w1"})j");
+  auto second = write("second.json", R"j({"variables": {"b": "B2"}, "lists": {"l": {"columns": ["c"]}},
+    "methods": {"$m": "'M2'"}})j");
+  std::string templ = "<FIELD>a</FIELD> <FIELD>b</FIELD> <FIELD>K</FIELD> [<FIELD>l</FIELD>] "
+                      "<FIELD>METHOD=$m</FIELD> <FIELD>c</FIELD>";
+  Outcome r = run({"expand", "-", "--data", first.string(), "-D", "c=C=D", "--data", second.string(), "-D",
+                   "a=over"}, templ);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "over B2 over [] M2 C=D");
+  // The data from standard input, merged in its place.
+  Outcome in = run({"expand", write("t.txt", templ).string(), "--data", second.string(), "--data", "-"},
+                   R"j({"variables": {"a": "in", "b": "B3"}})j");
+  EXPECT_EQ(in.status, 0) << in.err;
+  EXPECT_EQ(in.out, "in B3  [] M2 ");
+}
+
+TEST_F(Tool, StrictReportsWhatTheHostCouldNotAnswerOnce) {
+  auto d = write("data.json", R"j({"variables": {"q": 2}, "lists": {"l": {"columns": ["c"]}},
+    "methods": {"$bad": "upp(nothing)"}})j");
+  std::string templ = "<FIELD>q</FIELD><FIELD>who</FIELD><FIELD>EVAL=q*x</FIELD><FIELD>who</FIELD>"
+                      "<FIELD>METHOD=$none</FIELD><FIELD>METHOD=$bad</FIELD><FIELD>l</FIELD><FIELD>EVAL=q*x</FIELD>";
+  Outcome lax = run({"expand", "-", "--data", d.string()}, templ);
+  EXPECT_EQ(lax.status, 0) << lax.err;
+  EXPECT_EQ(lax.out, "2");
+  auto out = write("out.txt", "old");
+  Outcome r = run({"expand", "-", "--data", d.string(), "--strict", "-o", out.string()}, templ);
+  EXPECT_EQ(r.status, 65);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(slurp(out), "old");
+  EXPECT_EQ(r.err,
+            "moravel: standard input: no value for 'who': no such variable\n"
+            "moravel: standard input: calculation 'q*x' failed: unknown variable x\n"
+            "moravel: standard input: method '$none' failed: no such method\n"
+            "moravel: standard input: method '$bad' failed: upp(nothing): unknown variable nothing\n"
+            "moravel: standard input: no value for 'l': it holds a list, not a value\n"
+            "moravel: standard input: --strict: the host could not answer what is listed above; nothing written\n");
+  Outcome clean = run({"expand", "-", "--data", d.string(), "--strict"}, "<FIELD>q</FIELD><FIELD>EVAL=q*3</FIELD>");
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_EQ(clean.out, "26");
 }
 
 TEST_F(Tool, ATemplateWithANulCharacterIsRefused) {
   Outcome r = run({"expand", "-"}, std::string("a\0b", 3));
   EXPECT_EQ(r.status, 64);
   EXPECT_EQ(r.out, "");
+}
+
+// A large template is mapped; shortened while the tool holds it, it ends
+// the tool with a message rather than a crash. The tool maps the template,
+// then waits for its data on standard input while the file is cut.
+TEST_F(Tool, ATemplateShortenedWhileMappedEndsWithAMessage) {
+  auto t = write("large.txt", std::string(4 << 20, 'z') + "<FIELD>v</FIELD>");
+  int toTool[2];
+  ASSERT_EQ(pipe(toTool), 0);
+  std::string err = (dir / "err.txt").string();
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(toTool[0], STDIN_FILENO);
+    close(toTool[1]);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(e, STDERR_FILENO);
+    dup2(null, STDOUT_FILENO);
+    execl(MORAVEL_TOOL, "moravel", "expand", t.c_str(), "--data", "-", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(toTool[0]);
+  bool mapped = false;
+  for (int i = 0; i < 1000 && !mapped; ++i) {
+    mapped = slurp("/proc/" + std::to_string(pid) + "/maps").find(t.string()) != std::string::npos;
+    if (!mapped) usleep(10000);
+  }
+  EXPECT_TRUE(mapped);
+  fs::resize_file(t, 0);
+  EXPECT_EQ(::write(toTool[1], "{}", 2), 2);
+  close(toTool[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 64);
+  EXPECT_EQ(slurp(err), "moravel: " + t.string() + ": cannot read the template: the file was shortened while it was read\n");
 }
 
 TEST_F(Tool, PluginLocation) {

@@ -58,8 +58,13 @@ TEST(DataFile, AllKeys) {
 }
 
 TEST(DataFile, ErrorsNameThePlace) {
-  EXPECT_EQ(errorOf(R"j({"variables": {"lName": true}})j"), "data.json: variables.lName: expected text or number");
-  EXPECT_EQ(errorOf(R"j({"variables": {"lName": null}})j"), "data.json: variables.lName: expected text or number");
+  EXPECT_EQ(errorOf(R"j({"variables": {"lName": [1]}})j"),
+            "data.json: variables.lName: expected text, a number, true, false or null");
+  EXPECT_EQ(errorOf(R"j({"variables": {"a": 1, "d": 1e400}})j"), "data.json: variables.d: number out of range: 1e400");
+  EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a"], "rows": [[1], [-1e999]]}}})j"),
+            "data.json: lists.l.rows[1][0]: number out of range: -1e999");
+  EXPECT_EQ(errorOf(R"j({"variables": {"a": "x\u0000y"}})j"),
+            "data.json: variables.a: text holds a NUL character, which would end it early");
   EXPECT_EQ(errorOf(R"j({"variables": []})j"), "data.json: variables: expected an object");
   EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a"], "rows": [["x", "y"]]}}})j"),
             "data.json: lists.l.rows[0]: more cells than columns");
@@ -67,7 +72,7 @@ TEST(DataFile, ErrorsNameThePlace) {
   EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a,b"]}}})j"),
             "data.json: lists.l.columns[0]: a column name cannot contain ','");
   EXPECT_EQ(errorOf(R"j({"lists": {"l": {"columns": ["a"], "rows": [[{}]]}}})j"),
-            "data.json: lists.l.rows[0][0]: expected text or number");
+            "data.json: lists.l.rows[0][0]: expected text, a number, true, false or null");
   EXPECT_EQ(errorOf(R"j({"lists": {"l": {"cols": []}}})j"),
             "data.json: lists.l: unknown key 'cols' (expected columns or rows)");
   EXPECT_EQ(errorOf(R"j({"keywordMap": [["A", "b"], ["C"]]})j"), "data.json: keywordMap[1]: expected [keyword, fieldName]");
@@ -102,7 +107,7 @@ TEST(DataFile, UnreadableFile) {
     tool::loadDataSet("/nonexistent/data.json", false);
     FAIL() << "accepted";
   } catch (const DataError& e) {
-    EXPECT_EQ(std::string(e.what()), "/nonexistent/data.json: cannot be read");
+    EXPECT_EQ(std::string(e.what()), "/nonexistent/data.json: cannot read the data file: No such file or directory");
   }
 }
 

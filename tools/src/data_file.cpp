@@ -1,11 +1,14 @@
-// data_file.cpp: reading and checking the tool's data file.
+// data_file.cpp: reading and checking the tool's data files, and merging them.
 #include "data_file.h"
 
-#include <fstream>
+#include <cmath>
+#include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <set>
 
+#include "exit_status.h"
 #include "moravel/text.h"
+#include "text_io.h"
 
 namespace moravel::tool {
 
@@ -13,9 +16,106 @@ namespace {
 
 using nlohmann::json;
 
+// A place in a data file as messages name it: variables.lName, lists.l.rows[0][1].
+std::string member(const std::string& where, const std::string& key) {
+  return where.empty() ? key : where + "." + key;
+}
+std::string element(const std::string& where, std::size_t i) { return where + "[" + std::to_string(i) + "]"; }
+
+bool isIntegerSyntax(const std::string& s) {
+  std::size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+  if (i == s.size()) return false;
+  for (; i < s.size(); ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+// Builds the document from the parser's events. It knows the place of every
+// value, so that an error the parser meets (a number out of range) names it,
+// and it keeps the digits of each integer too long for a 64-bit integer.
+class Builder : public nlohmann::json_sax<json> {
+ public:
+  explicit Builder(std::string source) : source_(std::move(source)) {}
+
+  json root;
+  std::map<std::string, std::string> longIntegers;  // place -> digits as written
+
+  bool null() override { return add(json(nullptr)); }
+  bool boolean(bool v) override { return add(json(v)); }
+  bool number_integer(number_integer_t v) override { return add(json(v)); }
+  bool number_unsigned(number_unsigned_t v) override { return add(json(v)); }
+  bool number_float(number_float_t v, const string_t& s) override {
+    if (isIntegerSyntax(s)) longIntegers[place()] = s;
+    return add(json(v));
+  }
+  bool string(string_t& v) override { return add(json(std::move(v))); }
+  bool binary(binary_t&) override { return false; }  // not in JSON text
+  bool start_object(std::size_t) override { return open(json::object()); }
+  bool start_array(std::size_t) override { return open(json::array()); }
+  bool key(string_t& k) override {
+    open_.back().key = k;
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string& token, const nlohmann::detail::exception& e) override {
+    std::string at = place();
+    if (e.id == 406) throw DataError(source_ + ": " + at + (at.empty() ? "" : ": ") + "number out of range: " + token);
+    // e.what() reads "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
+    std::string what = e.what();
+    auto p = what.find("] ");
+    throw DataError(source_ + ": not valid JSON: " + (p == std::string::npos ? what : what.substr(p + 2)) +
+                    (at.empty() ? "" : " (in " + at + ")"));
+  }
+
+ private:
+  struct Open {
+    json* value;
+    std::string where;
+    std::string key;
+    std::size_t count = 0;
+  };
+
+  std::string place() const {
+    if (open_.empty()) return "";
+    const Open& o = open_.back();
+    return o.value->is_array() ? element(o.where, o.count) : member(o.where, o.key);
+  }
+
+  json* add(json v) {
+    if (open_.empty()) {
+      root = std::move(v);
+      return &root;
+    }
+    Open& o = open_.back();
+    json* slot;
+    if (o.value->is_array()) {
+      o.value->push_back(std::move(v));
+      slot = &o.value->back();
+    } else {
+      slot = &((*o.value)[o.key] = std::move(v));
+    }
+    ++o.count;
+    return slot;
+  }
+  bool open(json container) {
+    std::string where = place();
+    open_.push_back(Open{add(std::move(container)), std::move(where), {}, 0});
+    return true;
+  }
+  bool close() {
+    open_.pop_back();
+    return true;
+  }
+
+  std::string source_;
+  std::vector<Open> open_;
+};
+
 class Reader {
  public:
-  Reader(std::string source, bool oneByte) : source_(std::move(source)), oneByte_(oneByte) {}
+  Reader(std::string source, bool oneByte, const std::map<std::string, std::string>& longIntegers)
+      : source_(std::move(source)), oneByte_(oneByte), longIntegers_(longIntegers) {}
 
   [[noreturn]] void fail(const std::string& where, const std::string& what) const {
     throw DataError(source_ + ": " + (where.empty() ? "" : where + ": ") + what);
@@ -30,6 +130,7 @@ class Reader {
     std::size_t bad = 0;
     std::u32string t = decodeUtf8(utf8, &bad);
     if (bad) fail(where, "text is not valid UTF-8");
+    if (t.find(U'\0') != std::u32string::npos) fail(where, "text holds a NUL character, which would end it early");
     if (oneByte_)
       for (char32_t c : t)
         if (c > 0xFF) fail(where, "character above U+00FF cannot reach the 8-bit build");
@@ -38,8 +139,29 @@ class Reader {
 
   Value scalar(const json& j, const std::string& where) const {
     if (j.is_string()) return Value::text(checked(j.get<std::string>(), where));
-    if (j.is_number()) return Value::number(j.get<double>());
-    fail(where, "expected text or number");
+    if (j.is_boolean()) return Value::number(j.get<bool>() ? 1 : 0);
+    if (j.is_null()) return Value();
+    if (j.is_number_unsigned()) return integer(j.get<std::uint64_t>(), false);
+    if (j.is_number_integer()) {
+      std::int64_t n = j.get<std::int64_t>();
+      return n < 0 ? integer(0 - static_cast<std::uint64_t>(n), true) : integer(static_cast<std::uint64_t>(n), false);
+    }
+    if (j.is_number()) {
+      auto it = longIntegers_.find(where);
+      if (it != longIntegers_.end()) return Value::text(fromLatin1(it->second));
+      return Value::number(j.get<double>());
+    }
+    fail(where, "expected text, a number, true, false or null");
+  }
+
+  // An integer as a number when a double holds it exactly, else as its digits.
+  static Value integer(std::uint64_t magnitude, bool negative) {
+    double d = static_cast<double>(magnitude);
+    bool exact = d < 18446744073709551616.0 && static_cast<std::uint64_t>(d) == magnitude;
+    if (exact) return Value::number(negative ? -d : d);
+    std::string digits = std::to_string(magnitude);
+    if (negative) digits.insert(digits.begin(), '-');
+    return Value::text(fromLatin1(digits));
   }
 
   DataSet read(const json& root) const {
@@ -49,38 +171,19 @@ class Reader {
       if (key == "variables") {
         if (!val.is_object()) fail("variables", "expected an object");
         for (const auto& [name, v] : val.items()) {
-          std::string where = "variables." + name;
+          std::string where = member("variables", name);
           d.variables.emplace_back(checked(name, where), scalar(v, where));
         }
       } else if (key == "lists") {
         if (!val.is_object()) fail("lists", "expected an object");
         for (const auto& [name, v] : val.items())
-          d.lists.emplace_back(checked(name, "lists." + name), list(v, "lists." + name));
+          d.lists.emplace_back(checked(name, member("lists", name)), list(v, member("lists", name)));
       } else if (key == "keywordMap") {
-        if (!val.is_array()) fail("keywordMap", "expected an array of [keyword, fieldName] pairs");
-        std::vector<std::pair<std::u32string, std::u32string>> rows;
-        for (std::size_t i = 0; i < val.size(); ++i) {
-          std::string where = "keywordMap[" + std::to_string(i) + "]";
-          const json& row = val[i];
-          if (!row.is_array() || row.size() != 2) fail(where, "expected [keyword, fieldName]");
-          rows.emplace_back(text(row[0], where + "[0]"), text(row[1], where + "[1]"));
-        }
-        d.keywordMap = std::move(rows);
+        d.keywordMap = keywordMap(val);
       } else if (key == "methods") {
         if (!val.is_object()) fail("methods", "expected an object");
-        for (const auto& [name, v] : val.items()) {
-          std::string where = "methods." + name;
-          std::vector<std::u32string> body;
-          if (v.is_string()) {
-            body.push_back(checked(v.get<std::string>(), where));
-          } else if (v.is_array()) {
-            for (std::size_t i = 0; i < v.size(); ++i)
-              body.push_back(text(v[i], where + "[" + std::to_string(i) + "]"));
-          } else {
-            fail(where, "expected a calculation or an array of calculations");
-          }
-          d.methods.emplace_back(checked(name, where), std::move(body));
-        }
+        for (const auto& [name, v] : val.items()) d.methods.emplace_back(checked(name, member("methods", name)),
+                                                                          method(v, member("methods", name)));
       } else if (key == "instance") {
         d.instance = text(val, "instance");
       } else {
@@ -90,27 +193,51 @@ class Reader {
     return d;
   }
 
+  std::vector<std::pair<std::u32string, std::u32string>> keywordMap(const json& val) const {
+    if (!val.is_array()) fail("keywordMap", "expected an array of [keyword, fieldName] pairs");
+    std::vector<std::pair<std::u32string, std::u32string>> rows;
+    for (std::size_t i = 0; i < val.size(); ++i) {
+      std::string where = element("keywordMap", i);
+      const json& row = val[i];
+      if (!row.is_array() || row.size() != 2) fail(where, "expected [keyword, fieldName]");
+      rows.emplace_back(text(row[0], element(where, 0)), text(row[1], element(where, 1)));
+    }
+    return rows;
+  }
+
+  std::vector<std::u32string> method(const json& v, const std::string& where) const {
+    std::vector<std::u32string> body;
+    if (v.is_string()) {
+      body.push_back(checked(v.get<std::string>(), where));
+    } else if (v.is_array()) {
+      for (std::size_t i = 0; i < v.size(); ++i) body.push_back(text(v[i], element(where, i)));
+    } else {
+      fail(where, "expected a calculation or an array of calculations");
+    }
+    return body;
+  }
+
   List list(const json& j, const std::string& where) const {
     if (!j.is_object()) fail(where, "expected an object with columns and rows");
     List l;
     for (const auto& [key, val] : j.items()) {
+      std::string at = member(where, key);
       if (key == "columns") {
-        if (!val.is_array()) fail(where + ".columns", "expected an array of column names");
+        if (!val.is_array()) fail(at, "expected an array of column names");
         for (std::size_t i = 0; i < val.size(); ++i) {
-          std::string w = where + ".columns[" + std::to_string(i) + "]";
+          std::string w = element(at, i);
           std::u32string name = text(val[i], w);
           if (name.empty()) fail(w, "empty column name");
           if (name.find(U',') != std::u32string::npos) fail(w, "a column name cannot contain ','");
           l.columns.push_back(std::move(name));
         }
       } else if (key == "rows") {
-        if (!val.is_array()) fail(where + ".rows", "expected an array of rows");
+        if (!val.is_array()) fail(at, "expected an array of rows");
         for (std::size_t i = 0; i < val.size(); ++i) {
-          std::string w = where + ".rows[" + std::to_string(i) + "]";
+          std::string w = element(at, i);
           if (!val[i].is_array()) fail(w, "expected an array of cells");
           std::vector<Value> row;
-          for (std::size_t k = 0; k < val[i].size(); ++k)
-            row.push_back(scalar(val[i][k], w + "[" + std::to_string(k) + "]"));
+          for (std::size_t k = 0; k < val[i].size(); ++k) row.push_back(scalar(val[i][k], element(w, k)));
           l.rows.push_back(std::move(row));
         }
       } else {
@@ -118,38 +245,55 @@ class Reader {
       }
     }
     for (std::size_t i = 0; i < l.rows.size(); ++i)
-      if (l.rows[i].size() > l.columns.size())
-        fail(where + ".rows[" + std::to_string(i) + "]", "more cells than columns");
+      if (l.rows[i].size() > l.columns.size()) fail(element(member(where, "rows"), i), "more cells than columns");
     return l;
   }
 
  private:
   std::string source_;
   bool oneByte_;
+  const std::map<std::string, std::string>& longIntegers_;
 };
+
+// Removes the entries whose names are in `names`.
+template <class Entries>
+void dropNamed(Entries& entries, const std::set<std::u32string>& names) {
+  std::erase_if(entries, [&](const auto& e) { return names.count(e.first) > 0; });
+}
 
 }  // namespace
 
-DataSet parseDataSet(const std::string& text, const std::string& source, bool oneByte) {
-  json root;
-  try {
-    root = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // e.what() reads "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
-    std::string what = e.what();
-    auto p = what.find("] ");
-    throw DataError(source + ": not valid JSON: " + (p == std::string::npos ? what : what.substr(p + 2)));
-  }
-  return Reader(source, oneByte).read(root);
+DataSet parseDataSet(std::string_view text, const std::string& source, bool oneByte) {
+  Builder b(source);
+  json::sax_parse(text, &b);
+  return Reader(source, oneByte, b.longIntegers).read(b.root);
 }
 
 DataSet loadDataSet(const std::string& path, bool oneByte) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw DataError(path + ": cannot be read");
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) throw DataError(path + ": cannot be read");
-  return parseDataSet(ss.str(), path, oneByte);
+  std::string what = path == "-" ? "standard input" : path;
+  Text bytes;
+  try {
+    bytes = readFileText(path, "the data file", kExitUsage);
+  } catch (const std::runtime_error& e) {
+    throw DataError(e.what());
+  }
+  std::string_view view(reinterpret_cast<const char*>(bytes.narrowData()), bytes.size());
+  return parseDataSet(view, what, oneByte);
+}
+
+void merge(DataSet& into, DataSet later) {
+  std::set<std::u32string> names, methods;
+  for (const auto& v : later.variables) names.insert(v.first);
+  for (const auto& l : later.lists) names.insert(l.first);
+  for (const auto& m : later.methods) methods.insert(m.first);
+  dropNamed(into.variables, names);
+  dropNamed(into.lists, names);
+  dropNamed(into.methods, methods);
+  for (auto& v : later.variables) into.variables.push_back(std::move(v));
+  for (auto& l : later.lists) into.lists.push_back(std::move(l));
+  for (auto& m : later.methods) into.methods.push_back(std::move(m));
+  if (later.keywordMap) into.keywordMap = std::move(later.keywordMap);
+  if (later.instance) into.instance = std::move(later.instance);
 }
 
 }  // namespace moravel::tool

@@ -1,7 +1,7 @@
-// data_file.h: the JSON data file of the moravel tool.
+// data_file.h: the JSON data files of the moravel tool, and how several of them merge.
 //
 //   {
-//     "variables":  { "name": "text" or number, ... },
+//     "variables":  { "name": "text", number, true, false or null, ... },
 //     "lists":      { "name": { "columns": ["a", ...], "rows": [["x", 1], ...] }, ... },
 //     "keywordMap": [ ["KEYWORD", "fieldName"], ... ],
 //     "methods":    { "name": "calculation" or ["calculation", ...], ... },
@@ -9,8 +9,11 @@
 //   }
 //
 // Every key is optional; any other key, or a value of another shape, is an
-// error that names the place ("data.json: variables.lName: expected text or
-// number").
+// error that names the place ("data.json: variables.lName: expected text, a
+// number, true, false or null"). Values take the host's own forms: true and
+// false are the numbers 1 and 0, null is the empty text, and an integer that
+// a double cannot hold exactly is kept as its text, every digit as written.
+// No text may hold a NUL character: the plug-in would see it end there.
 #pragma once
 
 #include <optional>
@@ -39,9 +42,15 @@ struct DataSet {
 // Parses `json`; `source` names the file in messages. Texts are UTF-8 in the
 // file; with `oneByte` every character must be at most U+00FF (the one-byte
 // plug-in's range). Throws DataError.
-DataSet parseDataSet(const std::string& json, const std::string& source, bool oneByte);
+DataSet parseDataSet(std::string_view json, const std::string& source, bool oneByte);
 
-// Reads and parses a file. Throws DataError (also when it cannot be read).
+// Reads ("-": standard input) and parses a file. Throws DataError (also when
+// it cannot be read).
 DataSet loadDataSet(const std::string& path, bool oneByte);
+
+// Adds `later` to `into`: a name that `later` defines (as a variable or a
+// list) and a method it defines replace those of `into`; its keywordMap and
+// instance, when it has them, replace the earlier ones.
+void merge(DataSet& into, DataSet later);
 
 }  // namespace moravel::tool

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "moravel/text.h"
+#include "process.h"
 
 namespace moravel::tool {
 
@@ -26,12 +27,6 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  // Closes now, so that a failure to close is seen; false on failure.
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return !own_ || ::close(fd) == 0;
-  }
 
  private:
   int fd_;
@@ -45,23 +40,31 @@ constexpr std::size_t kFirstRead = 1 << 16;
 // the page cache's copy, with no block to fill and no copy to make.
 constexpr std::size_t kMapFrom = 1 << 20;
 
-void unmap(void* bytes, std::size_t n) { ::munmap(bytes, n); }
+void unmap(void* bytes, std::size_t n) {
+  unguardMapping(bytes);
+  ::munmap(bytes, n);
+}
 
 }  // namespace
 
-Text readFileText(const std::string& name) {
+Text readFileText(const std::string& name, const std::string& role, int faultStatus) {
   bool std_in = name == "-";
   Fd fd(std_in ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC), !std_in);
   std::string what = std_in ? "standard input" : name;
-  if (fd.get() < 0) throw std::runtime_error(what + ": cannot read the template: " + reason());
+  std::string failure = what + ": cannot read " + role + ": ";
+  if (fd.get() < 0) throw std::runtime_error(failure + reason());
   struct stat st {};
   std::size_t room = kFirstRead;
-  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+  if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) throw std::runtime_error(failure + "it is a directory");
+  if (S_ISREG(st.st_mode)) {
     room = static_cast<std::size_t>(st.st_size) + 1;
     if (room > kMapFrom) {
       // Private and writable, so that decoding in place never reaches the file.
       void* p = ::mmap(nullptr, room - 1, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd.get(), 0);
-      if (p != MAP_FAILED) return Text::adoptNarrow(p, room - 1, unmap);
+      if (p != MAP_FAILED) {
+        guardMapping(p, room - 1, "moravel: " + failure + "the file was shortened while it was read\n", faultStatus);
+        return Text::adoptNarrow(p, room - 1, unmap);
+      }
     }
   }
   Text text;
@@ -71,7 +74,7 @@ Text readFileText(const std::string& name) {
     if (got == room) buf = text.growNarrow(room *= 2);
     ssize_t n = ::read(fd.get(), buf + got, room - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error(what + ": cannot read the template: " + reason());
+    if (n < 0) throw std::runtime_error(failure + reason());
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
@@ -81,25 +84,11 @@ Text readFileText(const std::string& name) {
 
 namespace {
 
-void writeAll(int fd, const char* p, std::size_t n, const std::string& what) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0) throw std::runtime_error(what + ": cannot write the output: " + reason());
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-}
-
 constexpr std::size_t kPiece = 1 << 20;  // characters encoded at a time
 
 }  // namespace
 
-void writeText(const Text& text, bool utf8, const std::string& name) {
-  bool toStdout = name.empty() || name == "-";
-  std::string what = toStdout ? "standard output" : name;
-  Fd fd(toStdout ? STDOUT_FILENO : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666), !toStdout);
-  if (fd.get() < 0) throw std::runtime_error(what + ": cannot write the output: " + reason());
+void writeText(const Text& text, bool utf8, Output& out) {
   // Piece by piece: bytes as they are, or UTF-8 (a piece of ASCII bytes is
   // its own encoding and goes out straight from the text).
   std::string piece;
@@ -107,14 +96,13 @@ void writeText(const Text& text, bool utf8, const std::string& name) {
     std::size_t n = std::min(kPiece, text.size() - at);
     const char* bytes = text.wide() ? nullptr : reinterpret_cast<const char*>(text.narrowData()) + at;
     if (bytes && (!utf8 || isAscii(text.narrowData() + at, n))) {
-      writeAll(fd.get(), bytes, n, what);
+      out.write(bytes, n);
       continue;
     }
     piece.clear();
     appendUtf8(text, at, n, piece);
-    writeAll(fd.get(), piece.data(), piece.size(), what);
+    out.write(piece.data(), piece.size());
   }
-  if (!fd.close()) throw std::runtime_error(what + ": cannot write the output: " + reason());
 }
 
 long long firstZero(const Text& text) {

@@ -1,20 +1,23 @@
-// text_io.h: templates read from a file straight into the host's text, expanded texts written out from it.
+// text_io.h: templates and data files read straight into the host's text, expanded texts written out from it.
 #pragma once
 
 #include <string>
 
 #include "moravel/stored_text.h"
+#include "output.h"
 
 namespace moravel::tool {
 
 // The bytes of a file ("-": standard input), read into a narrow text's own
-// storage. Throws std::runtime_error naming the file when it cannot be read.
-Text readFileText(const std::string& name);
+// storage, or mapped when the file is large; `role` says what the file is
+// ("the template"). Throws std::runtime_error naming the file when it cannot
+// be read. A mapped file shortened while it is in use ends the process with
+// a message and `faultStatus`.
+Text readFileText(const std::string& name, const std::string& role, int faultStatus);
 
-// Writes `text` to a file ("" or "-": standard output): the bytes as they
-// are (one-byte build), or UTF-8 in pieces of bounded size (Unicode build).
-// Throws std::runtime_error naming the file when it cannot be written whole.
-void writeText(const Text& text, bool utf8, const std::string& name);
+// Writes `text` to `out`: the bytes as they are (one-byte build), or UTF-8
+// in pieces of bounded size (Unicode build). Throws what Output::write throws.
+void writeText(const Text& text, bool utf8, Output& out);
 
 // The position (from 0) of the first zero character, or -1.
 long long firstZero(const Text& text);

@@ -1,0 +1,78 @@
+// help.cpp: the examples, exit statuses and data-file shape that --help shows (tools/moravel.1 says the same).
+#include "help.h"
+
+namespace moravel::tool::help {
+
+namespace {
+
+const char* const kExitStatus = R"txt(
+Exit status:
+  0   success
+  2   out of memory (the plug-in or the tool), the plug-in not ready, or a
+      TAGGED value that leads back to itself (more than 256 nested levels)
+  3   the plug-in rejected the parameters (an empty tag, an unusable keyword map)
+  4   a file named in a tag could not be opened
+  5   a file named in a tag could not be read, or its text holds a zero character
+  64  usage error: bad arguments, a template or data file that cannot be read,
+      bad data
+  65  --strict: a name, calculation or method the host could not answer
+  69  the plug-in library cannot be found or loaded
+  70  an internal error of the tool
+  73  the output cannot be written
+On any status but 0 nothing is written to the output and standard error says why.
+)txt";
+
+const char* const kDataFile = R"txt(
+Data file (--data; JSON, every key optional):
+  {"variables":  {"lName": "Ann", "qty": 3, "vip": true, "note": null},
+   "lists":      {"lItems": {"columns": ["name", "price"], "rows": [["pen", 2.5]]}},
+   "keywordMap": [["NAME", "lName"]],
+   "methods":    {"$closing": "upp(lName)", "$two": ["con('a', 'b')", "len('abc')"]},
+   "instance":   "wOrder"}
+  true and false are the numbers 1 and 0, null is the empty text, and an integer
+  that a double cannot hold exactly is kept as its digits. Several --data files
+  merge in order, later names winning; -D name=value sets a text variable over
+  them. Calculations: numbers, 'texts', variables, + - * /, comparisons, and
+  con upp low len mid.
+)txt";
+
+const char* const kExpandExamples = R"txt(
+Examples:
+  moravel expand letter.html --data order.json -o letter.out.html
+  printf 'Hi {{who}}\n' | moravel expand - --tags '{{' '}}' -D who=Ann
+  moravel expand page.html --data site.json --data - --strict < page.json
+)txt";
+
+}  // namespace
+
+std::string general() {
+  return std::string(R"txt(
+Run 'moravel SUBCOMMAND --help' for the options of each.
+Examples:
+  moravel expand letter.html --data order.json -o letter.out.html
+  moravel tags letter.html
+  moravel --version
+)txt") + kExitStatus + kDataFile;
+}
+
+std::string expand() { return std::string(kExpandExamples) + kExitStatus + kDataFile; }
+
+std::string tags() {
+  return std::string(R"txt(
+Prints the tags of the template as one JSON array of strings, in text order.
+Example:
+  $ printf 'Dear <FIELD>NAME</FIELD>, <FIELD>EVAL=qty*2</FIELD>' | moravel tags -
+  ["NAME","EVAL=qty*2"]
+)txt") + kExitStatus + "\nThe data file is described by 'moravel expand --help'.\n";
+}
+
+std::string version() {
+  return std::string(R"txt(
+Prints the version of the plug-in build; 'moravel --version' also names the tool's.
+Example:
+  $ moravel version --build 8bit
+  1.5
+)txt") + kExitStatus + "\nThe data file is described by 'moravel expand --help'.\n";
+}
+
+}  // namespace moravel::tool::help

@@ -1,0 +1,140 @@
+// output.cpp: the expanded text written to standard output, or to a new file that replaces the old one when complete.
+#include "output.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "process.h"
+
+namespace moravel::tool {
+
+namespace {
+
+// The file a chain of symbolic links ends at (the name itself when it is no
+// link, or a link to nothing yet).
+std::string followLinks(const std::string& name) {
+  std::string at = name;
+  for (int hops = 0; hops < 40; ++hops) {
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(at.c_str(), target, sizeof target - 1);
+    if (n < 0) return at;
+    std::string next(target, static_cast<std::size_t>(n));
+    if (next[0] != '/') {
+      auto slash = at.rfind('/');
+      if (slash != std::string::npos) next = at.substr(0, slash + 1) + next;
+    }
+    at = next;
+  }
+  return at;
+}
+
+mode_t currentUmask() {
+  mode_t m = ::umask(0);
+  ::umask(m);
+  return m;
+}
+
+}  // namespace
+
+Output::Output(const std::string& name) {
+  if (name.empty() || name == "-") {
+    what_ = "standard output";
+    fd_ = STDOUT_FILENO;
+    return;
+  }
+  what_ = name;
+  target_ = followLinks(name);
+  struct stat st {};
+  bool exists = ::stat(target_.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    if (S_ISDIR(st.st_mode)) throw OutputError(what_ + ": cannot write the output: it is a directory");
+    target_.clear();
+    fd_ = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    ownFd_ = true;
+    if (fd_ < 0) fail("cannot write the output");
+    return;
+  }
+  openBeside(exists ? static_cast<int>(st.st_mode & 07777) : -1, exists);
+  if (exists) {
+    // Kept where the caller may (as root, for another user's file).
+    if (::fchown(fd_, st.st_uid, st.st_gid) != 0) errno = 0;
+  }
+}
+
+void Output::openBeside(int existingMode, bool exists) {
+  auto slash = target_.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+  std::string pattern = dir + "." + base + ".XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  fd_ = ::mkostemp(buf.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    int why = errno;
+    // A file the caller may write in a directory it may not add to: written
+    // in place, as the only way left.
+    if (exists && (why == EACCES || why == EPERM || why == EROFS)) {
+      fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      ownFd_ = true;
+      target_.clear();
+      if (fd_ >= 0) return;
+    }
+    errno = why;
+    fail("cannot write the output");
+  }
+  ownFd_ = true;
+  temp_ = buf.data();
+  removeOnAbort(temp_);
+  mode_t mode = existingMode >= 0 ? static_cast<mode_t>(existingMode) : (0666 & ~currentUmask());
+  if (::fchmod(fd_, mode) != 0) fail("cannot write the output");
+}
+
+Output::~Output() {
+  if (ownFd_ && fd_ >= 0) ::close(fd_);
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    removeOnAbort("");
+  }
+}
+
+void Output::fail(const std::string& doing) const {
+  throw OutputError(what_ + ": " + doing + ": " + std::strerror(errno));
+}
+
+void Output::write(const char* p, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd_, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno == EPIPE) {
+      // The reader has gone: end as a shell tool ends, also when the caller
+      // left SIGPIPE ignored.
+      ::signal(SIGPIPE, SIG_DFL);
+      ::raise(SIGPIPE);
+    }
+    if (w < 0) fail("cannot write the output");
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+void Output::commit() {
+  if (ownFd_) {
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) fail("cannot write the output");
+  }
+  if (temp_.empty()) return;
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) fail("cannot replace the output file");
+  temp_.clear();
+  removeOnAbort("");
+}
+
+}  // namespace moravel::tool

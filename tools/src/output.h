@@ -1,0 +1,46 @@
+// output.h: where the expanded text goes: standard output, or a file replaced only when the text is complete.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace moravel::tool {
+
+class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "" or "-": standard output. A file name: a new file is written beside it
+// (beside the file a symbolic link leads to) and renamed over it by commit(),
+// so an output that fails half-way leaves the old file as it was; it gets
+// the old file's permissions. What is not a regular file (a device, a named
+// pipe) is written directly. A write to a pipe whose reader has gone ends the
+// process by SIGPIPE, quietly, as shell tools end. Errors throw OutputError
+// naming the output.
+class Output {
+ public:
+  explicit Output(const std::string& name);
+  ~Output();  // removes the new file unless committed
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  void write(const char* bytes, std::size_t n);
+  // Closes the output and puts the new file in place of the old.
+  void commit();
+  // What the output is called in messages.
+  const std::string& what() const { return what_; }
+
+ private:
+  [[noreturn]] void fail(const std::string& doing) const;
+  void openBeside(int existingMode, bool exists);
+
+  std::string what_;
+  std::string target_;  // the file replaced on commit ("" when written directly)
+  std::string temp_;    // the new file beside it
+  int fd_ = -1;
+  bool ownFd_ = false;
+};
+
+}  // namespace moravel::tool

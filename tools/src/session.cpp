@@ -1,0 +1,133 @@
+// session.cpp: finding and loading the plug-in, checking its answers, reading the template.
+#include "session.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <vector>
+
+#include "moravel/text.h"
+#include "text_io.h"
+
+#ifndef MORAVEL_BUILD_PLUGIN_U
+#define MORAVEL_BUILD_PLUGIN_U ""
+#endif
+#ifndef MORAVEL_BUILD_PLUGIN_8
+#define MORAVEL_BUILD_PLUGIN_8 ""
+#endif
+#ifndef MORAVEL_PLUGIN_RELDIR
+#define MORAVEL_PLUGIN_RELDIR "../lib/moravel"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace moravel::tool {
+
+namespace {
+
+std::string executableDir() {
+  std::error_code ec;
+  fs::path p = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : p.parent_path().string();
+}
+
+std::string meaningOf(int code) {
+  switch (code) {
+    case kNoMemoryOrNotReady:
+      return "the plug-in could not obtain memory or is not ready, or a TAGGED value leads "
+             "back to itself (more than 256 nested levels)";
+    case kBadParameters:
+      return "the plug-in rejected the parameters";
+    case kCannotOpenFile:
+      return "a file named in a tag could not be opened";
+    case kCannotReadFile:
+      return "a file named in a tag could not be read, or its text holds a zero character";
+    default:
+      return "the plug-in answered an unknown result code";
+  }
+}
+
+void warnNotUtf8(const std::string& what, std::size_t bad) {
+  if (bad)
+    std::cerr << "moravel: warning: " << what << ": " << bad << (bad == 1 ? " byte is" : " bytes are")
+              << " not UTF-8; each was taken as the character of its own value\n";
+}
+
+}  // namespace
+
+std::string locatePlugin(bool unicode) {
+  const std::string file = unicode ? "libMoravelU.so" : "libMoravel.so";
+  std::vector<fs::path> places;
+  if (std::string dir = executableDir(); !dir.empty()) {
+    places.push_back(fs::path(dir) / file);
+    places.push_back((fs::path(dir) / MORAVEL_PLUGIN_RELDIR / file).lexically_normal());
+  }
+  if (const char* env = std::getenv("MORAVEL_PLUGIN_DIR"); env && *env) places.push_back(fs::path(env) / file);
+  std::string built = unicode ? MORAVEL_BUILD_PLUGIN_U : MORAVEL_BUILD_PLUGIN_8;
+  if (!built.empty()) places.emplace_back(built);
+  std::string msg = "cannot find " + file + "; looked for";
+  for (const auto& p : places) {
+    std::error_code ec;
+    if (fs::is_regular_file(p, ec)) return p.string();
+    msg += ' ';
+    msg += p.string();
+  }
+  throw Failure{kExitUnavailable, msg};
+}
+
+Session::Session(const Common& c)
+    : host(c.plugin.empty() ? locatePlugin(c.unicode()) : c.plugin, c.unicode() ? Width::Unicode : Width::Byte),
+      unicode(c.unicode()) {
+  host.keepRequestTexts(false);
+  host.load();
+}
+
+std::unique_ptr<Session> openSession(const Common& c) {
+  try {
+    return std::make_unique<Session>(c);
+  } catch (const HostError& e) {
+    throw Failure{kExitUnavailable, e.what()};
+  }
+}
+
+void check(const CallResult& r, const std::string& what) {
+  int code = r.code();
+  if (code != 0)
+    throw Failure{code, what + " failed with result " + std::to_string(code) + ": " + meaningOf(code)};
+}
+
+void setTags(Session& s, const std::vector<std::string>& tags) {
+  if (tags.empty()) return;
+  check(s.host.call(kSetTags, {Arg::text(toText(tags[0], s.unicode, "open tag")),
+                               Arg::text(toText(tags[1], s.unicode, "close tag"))}),
+        "--tags: SetTags");
+}
+
+std::u32string toText(const std::string& bytes, bool unicode, const std::string& what) {
+  if (!unicode) return fromLatin1(bytes);
+  std::size_t bad = 0;
+  std::u32string t = decodeUtf8(bytes, &bad);
+  warnNotUtf8(what, bad);
+  return t;
+}
+
+Text readTemplate(const std::string& name, bool unicode) {
+  std::string what = displayName(name);
+  Text t;
+  try {
+    t = readFileText(name, "the template", kExitUsage);
+  } catch (const std::runtime_error& e) {
+    throw Failure{kExitUsage, e.what()};
+  }
+  if (unicode) {
+    std::size_t bad = 0;
+    t = decodeUtf8(std::move(t), &bad);
+    warnNotUtf8(what, bad);
+  }
+  if (long long p = firstZero(t); p >= 0)
+    throw Failure{kExitUsage, what + ": the template contains a NUL character (character " + std::to_string(p + 1) +
+                                  "), which would end it early"};
+  return t;
+}
+
+}  // namespace moravel::tool

@@ -1,0 +1,52 @@
+// session.h: what every subcommand shares: the plug-in found and loaded in a host, texts in the build's form.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "exit_status.h"
+#include "moravel/host.h"
+
+namespace moravel::tool {
+
+struct Common {
+  std::string build = "unicode";
+  std::string plugin;  // explicit library file, overrides the search
+  bool unicode() const { return build != "8bit"; }
+};
+
+// The plug-in library file of a build: beside the executable, in the
+// installed library directory relative to it, in MORAVEL_PLUGIN_DIR, or
+// where the build put it. Throws Failure (69) naming the places tried.
+std::string locatePlugin(bool unicode);
+
+struct Session {
+  Host host;
+  bool unicode;
+  explicit Session(const Common& c);
+};
+
+// The plug-in loaded and ready; Failure (69) when it cannot be.
+std::unique_ptr<Session> openSession(const Common& c);
+
+// Throws Failure with the result code when a plug-in function did not
+// succeed; `what` names what the call was about ("page.html: DoSubstitutions").
+void check(const CallResult& r, const std::string& what);
+
+// SetTags with the open and close tag of --tags, when given.
+void setTags(Session& s, const std::vector<std::string>& tags);
+
+// Bytes as the chosen build's text: UTF-8 for the Unicode build (a byte that
+// is not part of valid UTF-8 is taken as the character of its own value, and
+// a warning names `what`), one byte a character for the 8-bit build.
+std::u32string toText(const std::string& bytes, bool unicode, const std::string& what);
+
+// The template as the chosen build's text, read straight into the host's
+// storage, decoded as toText says. A NUL character is refused (64).
+Text readTemplate(const std::string& name, bool unicode);
+
+// What a file name stands for in messages ("-": standard input).
+inline std::string displayName(const std::string& name) { return name == "-" ? "standard input" : name; }
+
+}  // namespace moravel::tool
