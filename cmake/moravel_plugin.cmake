@@ -67,7 +67,10 @@ function(moravel_add_plugin target)
   add_library(${target} SHARED ${sources})
   moravel_plugin_compile(${target} ${ARGN})
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  # Each source its own translation unit in every build, also where the host
+  # and the tool are built as one unit per target (CMAKE_UNITY_BUILD).
   set_target_properties(${target} PROPERTIES
+    UNITY_BUILD OFF
     PREFIX "lib"
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON

@@ -8,11 +8,7 @@
 
 namespace moravel::calc {
 
-namespace {
-
 enum class Builtin { Con, Upp, Low, Len, Mid, Plugin };
-
-}  // namespace
 
 struct Node {
   enum class Kind { Number, String, Variable, Negate, Binary, Call };

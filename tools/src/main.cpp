@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <new>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -28,6 +27,25 @@ namespace {
 
 const std::vector<std::string> kSubcommands = {"expand", "tags", "version"};
 
+// A UTF-8 text as a JSON string: quotes, backslashes and control characters escaped.
+void appendJsonString(std::string& out, const std::string& utf8) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+}
+
 int runTags(const Common& common, const std::string& templName, const std::vector<std::string>& tags) {
   Text templ = readTemplate(templName, common.unicode());
   auto s = openSession(common);
@@ -36,10 +54,13 @@ int runTags(const Common& common, const std::string& templName, const std::vecto
   list.columns = {U"tag"};
   CallResult r = s->host.call(kGetTagList, {Arg::text(std::move(templ)), Arg(list), Arg::number(1)});
   check(r, displayName(templName) + ": GetTagList");
-  nlohmann::json arr = nlohmann::json::array();
+  std::string json = "[";
   if (const auto* l = std::get_if<List>(&r.parameters.at(1)))
-    for (std::size_t i = 1; i <= l->rows.size(); ++i) arr.push_back(encodeUtf8(l->cell(i, 0).asText()));
-  std::cout << arr.dump() << "\n";
+    for (std::size_t i = 1; i <= l->rows.size(); ++i) {
+      if (i > 1) json += ',';
+      appendJsonString(json, encodeUtf8(l->cell(i, 0).asText()));
+    }
+  std::cout << json << "]\n";
   return 0;
 }
 
