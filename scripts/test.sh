@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test:
 #   1. every library and tool with warnings as errors, and the whole test suite;
+#      then the Debian package, installed into a scratch root and run from there;
 #   2. the Windows deliverables, cross-built, their suite and the shipped-DLL
 #      session under 32-bit wine, and structural checks of the DLL files;
 #   3. the whole suite built and run as 32-bit x86 Linux programs;
@@ -14,9 +15,13 @@ bash scripts/setup.sh
 jobs=$(nproc)
 
 echo "== build and test suite"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_WERROR=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_WERROR=ON -DMORAVEL_BUILD_TESTS=ON \
+  -DCMAKE_UNITY_BUILD=OFF
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== Debian package, installed into a scratch root"
+bash scripts/package.sh
 
 echo "== Windows"
 bash scripts/windows.sh
