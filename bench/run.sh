@@ -12,20 +12,9 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${MORAVEL_BENCH_BUILD_DIR:-$root/build-release}"
 
-# On a fresh machine: the build's own packages, then the peer engines, Python
-# and GNU time (the peak memory of the end-to-end runs).
-bash "$root/scripts/setup.sh"
-bench_packages=(libctemplate-dev libkainjow-mustache-dev pkg-config python3 time)
-missing=()
-for p in "${bench_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "bench: installing ${missing[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# On a fresh machine: the build's own packages, the peer engines, Python and
+# GNU time (the peak memory of the end-to-end runs).
+bash "$root/scripts/setup.sh" bench
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DMORAVEL_BUILD_BENCH=ON -DMORAVEL_BUILD_TESTS=OFF >/dev/null

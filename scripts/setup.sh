@@ -1,17 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the tools need.
+# setup.sh [PROFILE...]: installs the Debian packages that each profile
+# needs (default: test). The lists are here only.
+#   demo   the compiler, CMake, Ninja and the JSON and argument libraries:
+#          enough to build the plug-in and the tool (scripts/demo.sh)
+#   test   everything scripts/test.sh builds and runs: demo, plus clang and its
+#          runtimes, GoogleTest, Google Benchmark, the MinGW-w64 cross
+#          compilers, 32-bit wine (adding the i386 architecture) and
+#          g++-multilib
+#   bench  demo, plus Google Benchmark, the peer engines, pkg-config, Python
+#          and GNU time (bench/run.sh)
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386
-  g++-multilib
-)
+demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev)
+test=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 g++-multilib)
+bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time)
+
+packages=("${demo[@]}")
+for profile in "${@:-test}"; do
+  case $profile in
+    demo) ;;
+    test) packages+=("${test[@]}") ;;
+    bench) packages+=("${bench[@]}") ;;
+    *)
+      echo "setup: unknown profile '$profile' (expected demo, test or bench)" >&2
+      exit 64
+      ;;
+  esac
+done
 
 # The 32-bit wine comes from Debian's i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${packages[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "setup: adding the i386 architecture"
   dpkg --add-architecture i386
 fi
