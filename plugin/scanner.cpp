@@ -65,24 +65,45 @@ static qbool EnsureTagRoom(globals *myGlobsP, qlong tagpos)
   return GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)tagpos + 10, tagpos);
 }
 
+/* Appends the n units at src to the tag text at *tagpos, copying as many as
+   the buffer holds at a time; the buffer grows at the same units, to the
+   same sizes, as appending them one at a time would make it. */
+static qbool PutTagUnits(globals *myGlobsP, qlong *tagpos, const qchar *src, qlong n)
+{
+  while (n > 0) {
+    if (!EnsureTagRoom(myGlobsP, *tagpos)) return 0;
+    /* Units at indices below room pass the test in EnsureTagRoom. */
+    qlong room = (qlong)(((int64_t)myGlobsP->tagBufSize + QCHAR_SIZE - 1) / QCHAR_SIZE) - *tagpos;
+    qlong k = n < room ? n : room;
+    memcpy(myGlobsP->tagBufP + *tagpos, src, (size_t)k * sizeof(qchar));
+    *tagpos += k;
+    src += k;
+    n -= k;
+  }
+  return 1;
+}
+
 qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt)
 {
   const qchar *text = myGlobsP->bufferP;
+  const qchar close0 = myGlobsP->closeTag[0];
   qlong inpos = openPos + myGlobsP->openTagSize;
   qlong tagpos = 0;
   *closeAt = -1;
   for (;;) {
-    qchar c = text[inpos];
-    if (c == 0) return kErrNone;
+    /* The units up to the next one that may begin the close tag go in one run. */
+    const qchar *stop = FindUnit(text + inpos, close0);
+    qlong run = (qlong)(stop - (text + inpos));
+    if (!PutTagUnits(myGlobsP, &tagpos, text + inpos, run)) return kErrMemory;
+    inpos += run;
+    if (*stop == 0) return kErrNone;
     if (!EnsureTagRoom(myGlobsP, tagpos)) return kErrMemory;
-    if (c == myGlobsP->closeTag[0]) {
-      myGlobsP->tagBufP[tagpos] = 0;
-      if (TagMatches(text + inpos, myGlobsP->closeTag, myGlobsP->closeTagSize)) {
-        *closeAt = inpos;
-        return kErrNone;
-      }
+    myGlobsP->tagBufP[tagpos] = 0;
+    if (TagMatches(stop, myGlobsP->closeTag, myGlobsP->closeTagSize)) {
+      *closeAt = inpos;
+      return kErrNone;
     }
-    myGlobsP->tagBufP[tagpos++] = c;
+    myGlobsP->tagBufP[tagpos++] = close0;
     inpos++;
   }
 }
