@@ -109,8 +109,9 @@ static void UnloadRecord(void **ref, tCallback callback)
   *ref = 0;
 }
 
-/* Reads parameter 1 into bufferP, enlarging it first when the text needs more room. */
-static qshort ReadTaggedText(globals *myGlobsP, tCallback callback)
+/* Reads parameter 1 into bufferP, enlarging it first when the text needs more
+   room; *textLen is its length up to the terminator. */
+static qshort ReadTaggedText(globals *myGlobsP, tCallback callback, qlong *textLen)
 {
   qlong inputSize = 0;
   GetFldVal(ParamField(kParamTaggedText), fmtLength, fmtLengthSize, &inputSize, callback);
@@ -125,13 +126,18 @@ static qshort ReadTaggedText(globals *myGlobsP, tCallback callback)
   }
   GetFldVal(ParamField(kParamTaggedText), fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
   /* A zero unit with text after it would cut the template short. */
-  return IsWholeText(myGlobsP->bufferP, &inputSize) ? kErrNone : kErrParams;
+  if (!IsWholeText(myGlobsP->bufferP, &inputSize)) return kErrParams;
+  /* The first inputSize units hold no zero; a host that wrote more units than
+     it reported is measured on from there. */
+  *textLen = inputSize + OMstrlen(myGlobsP->bufferP + inputSize);
+  return kErrNone;
 }
 
 static qshort RunGetTagList(globals *myGlobsP, qshort paramCount, tCallback callback)
 {
   if (paramCount < kParamTagListColumn || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
-  qshort err = ReadTaggedText(myGlobsP, callback);
+  qlong textLen;
+  qshort err = ReadTaggedText(myGlobsP, callback, &textLen);
   if (err) return err;
   return ParseTaggedData(myGlobsP, callback);
 }
@@ -153,12 +159,13 @@ static qshort RunDoSubstitutions(globals *myGlobsP, qshort paramCount, tCallback
   myGlobsP->internStrip = FlagParam(paramCount, kParamStripAllLinebreaks, callback);
   myGlobsP->senseBrackets = FlagParam(paramCount, kParamSenseBrackets, callback);
 
-  qshort err = ReadTaggedText(myGlobsP, callback);
+  qlong textLen;
+  qshort err = ReadTaggedText(myGlobsP, callback, &textLen);
   if (err) return err;
   myGlobsP->bufOutP[0] = 0;
   qchar empty[1] = {0};
   SetFldVal(ParamField(kParamResult), fmtChar, empty, callback);
-  err = ParseBuffer(myGlobsP, utfType, callback);
+  err = ParseBuffer(myGlobsP, textLen, utfType, callback);
   if (err == kErrNone) SetFldVal(ParamField(kParamResult), fmtChar, myGlobsP->bufOutP, callback);
   return err;
 }

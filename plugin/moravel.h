@@ -114,7 +114,8 @@ void DoVersion(tCallback callback);
 void doDesignInfo(void *designinfo, qshort cmdNumber, qlong rootID);
 
 /* Engine. */
-qshort ParseBuffer(globals *myGlobsP, qshort utfType, tCallback callback);
+/* Expands the textLen units of bufferP into bufOutP. */
+qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback callback);
 qshort ParseTaggedData(globals *myGlobsP, tCallback callback);
 void TrimTagBuffer(globals *myGlobsP);
 qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP);

@@ -3,7 +3,6 @@
 #include <wchar.h>
 
 #include "../glue/kxpqutil.h"
-#include "../glue/omstring.h"
 #include "engine.h"
 
 qbool TagMatches(const qchar *text, const qchar *tag, qshort tagSize)
@@ -131,7 +130,7 @@ static void ScanTags(ScanState *st)
   }
 }
 
-qshort ParseBuffer(globals *myGlobsP, qshort utfType, tCallback callback)
+qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback callback)
 {
   qlong s1Size = S1Length(myGlobsP, callback);
   qlong holdBytes;
@@ -144,7 +143,7 @@ qshort ParseBuffer(globals *myGlobsP, qshort utfType, tCallback callback)
   ScanState st;
   memset(&st, 0, sizeof st);
   st.g = myGlobsP;
-  st.inLen = OMstrlen(myGlobsP->bufferP);
+  st.inLen = textLen;
   ScanTags(&st);
   qshort err = st.err;
   if (err == kErrNone && utfType > 0) err = UTFencode(myGlobsP, utfType);

@@ -232,7 +232,12 @@ TEST_P(Lifecycle, LengthsBeyondThirtyTwoBitByteSizesAnswerTwo)
   }
   host->misreportLengths(-7);
   EXPECT_EQ(expand(U"x"), 0) << "a negative length reads as empty";
+  // The text delivered is longer than reported: the scan ends at its
+  // terminator, and the rest after an unclosed tag is copied whole.
+  host->misreportLengths(2);
+  EXPECT_EQ(expand(U"ab<FIELD>unclosed"), 0);
   host->misreportLengths(std::nullopt);
+  EXPECT_EQ(out(), U"ab<FIELD>unclosed");
   EXPECT_EQ(expanded(U"<FIELD>v</FIELD>"), U"value");
 }
 
