@@ -117,7 +117,8 @@ void doDesignInfo(void *designinfo, qshort cmdNumber, qlong rootID);
 /* Expands the textLen units of bufferP into bufOutP. */
 qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback callback);
 qshort ParseTaggedData(globals *myGlobsP, tCallback callback);
-void TrimTagBuffer(globals *myGlobsP);
+/* Cleans the tag text of len units in the tag buffer. */
+void TrimTagBuffer(globals *myGlobsP, qlong len);
 qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP);
 qlong getCinstName(qchar *outstring, qlong maxOut, globals *myGlobsP);
 qbool verbMatch(const qchar *buf, const qchar *verb);

@@ -121,8 +121,10 @@ static void ScanTags(ScanState *st)
       break;
     }
     LeaveFinishedSplices(st);
+    /* Every unit between the tags went into the tag buffer. */
+    qlong tagLen = closeAt - st->pos - g->openTagSize;
     st->pos = closeAt + g->closeTagSize;
-    TrimTagBuffer(g);
+    TrimTagBuffer(g, tagLen);
     st->s1Result = 0;
     DispatchTag(st);
     if (st->s1Result && st->err == kErrNone) AppendS1(st);

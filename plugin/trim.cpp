@@ -26,10 +26,10 @@ qlong getCinstName(qchar *outstring, qlong maxOut, globals *myGlobsP)
   return doEval(notation, outstring, maxOut, myGlobsP);
 }
 
-/* Removes surrounding blanks in place; returns the new length. */
-static qlong TrimBlanks(qchar *text)
+/* Removes surrounding blanks in place from the len units of text; returns
+   the new length. */
+static qlong TrimBlanks(qchar *text, qlong len)
 {
-  qlong len = OMstrlen(text);
   qlong realStart = 0;
   while (realStart < len && IsBlank(text[realStart])) realStart++;
   while (len > realStart && IsBlank(text[len - 1])) text[--len] = 0;
@@ -97,14 +97,16 @@ static void ResolveCinst(globals *myGlobsP)
   memcpy(text + k, instName, (size_t)g * sizeof(qchar));
 }
 
-void TrimTagBuffer(globals *myGlobsP)
+void TrimTagBuffer(globals *myGlobsP, qlong len)
 {
   qchar *text = myGlobsP->tagBufP;
-  qlong len = TrimBlanks(text);
+  len = TrimBlanks(text, len);
   if (myGlobsP->internStrip) len = StripLinebreaks(text);
 
-  qbool isMethod = OMstrncmp(text, myGlobsP->methodTag, kMethodLen) == 0 ||
-                   OMstrncmp(text, myGlobsP->taggedMethodTag, kTaggedMethodLen) == 0;
+  /* Most tag texts differ from both keywords in their first unit. */
+  qbool isMethod = (text[0] == myGlobsP->methodTag[0] && OMstrncmp(text, myGlobsP->methodTag, kMethodLen) == 0) ||
+                   (text[0] == myGlobsP->taggedMethodTag[0] &&
+                    OMstrncmp(text, myGlobsP->taggedMethodTag, kTaggedMethodLen) == 0);
   if (!isMethod) {
     qchar value[kValueUnits];
     if (len > 0 && text[0] == '[' && text[len - 1] == ']' &&
