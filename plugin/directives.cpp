@@ -1,5 +1,6 @@
 /* directives.cpp: what a tag produces: fields, calculations, methods and files. */
 #include <string.h>
+#include <wchar.h>
 
 #include "../glue/kxpqutil.h"
 #include "../glue/omstring.h"
@@ -15,12 +16,22 @@ qbool verbMatch(const qchar *buf, const qchar *verb)
   return 1;
 }
 
-/* Length of the text at p, looking at no more than limit units. */
+/* Length of the text at p, looking at no more than limit units: the C
+   library's scan where a qchar is a unit it knows. */
 static qlong BoundedLength(const qchar *p, qlong limit)
 {
+  if (limit <= 0) return 0;
+#if MORAVEL_UNICODE && WCHAR_MAX > 0xFFFF
+  const wchar_t *hit = wmemchr((const wchar_t *)p, 0, (size_t)limit);
+  return hit ? (qlong)((const qchar *)hit - p) : limit;
+#elif MORAVEL_UNICODE
   qlong n = 0;
   while (n < limit && p[n]) n++;
   return n;
+#else
+  const void *hit = memchr(p, 0, (size_t)limit);
+  return hit ? (qlong)((const qchar *)hit - p) : limit;
+#endif
 }
 
 static void EvalToS1(ScanState *st, qchar *calc)
