@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -401,8 +403,8 @@ TEST_F(Tool, ATemplateWithANulCharacterIsRefused) {
 }
 
 // A large template is mapped; shortened while the tool holds it, it ends
-// the tool with a message rather than a crash. The tool maps the template,
-// then waits for its data on standard input while the file is cut.
+// the tool with a message rather than a crash. The file is cut once the
+// tool has mapped it, while it reads the template or waits for its data.
 TEST_F(Tool, ATemplateShortenedWhileMappedEndsWithAMessage) {
   auto t = write("large.txt", std::string(4 << 20, 'z') + "<FIELD>v</FIELD>");
   int toTool[2];
@@ -428,7 +430,13 @@ TEST_F(Tool, ATemplateShortenedWhileMappedEndsWithAMessage) {
   }
   EXPECT_TRUE(mapped);
   fs::resize_file(t, 0);
-  EXPECT_EQ(::write(toTool[1], "{}", 2), 2);
+  // The tool may meet the cut while it still reads the template, before it
+  // reads its data; it has then ended and the pipe has no reader.
+  auto previous = signal(SIGPIPE, SIG_IGN);
+  ssize_t wrote = ::write(toTool[1], "{}", 2);
+  int writeError = errno;
+  signal(SIGPIPE, previous);
+  EXPECT_TRUE(wrote == 2 || (wrote < 0 && writeError == EPIPE)) << "write: " << std::strerror(writeError);
   close(toTool[1]);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
