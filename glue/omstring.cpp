@@ -18,6 +18,30 @@ qlong OMstrlen(const qchar *pString)
 #endif
 }
 
+qlong OMstrnlen(const qchar *pString, qlong pLimit)
+{
+  if (!pString || pLimit <= 0) return 0;
+#if MORAVEL_UNICODE && WCHAR_MAX > 0xFFFF
+  const wchar_t *hit = wmemchr((const wchar_t *)pString, 0, (size_t)pLimit);
+  return hit ? (qlong)((const qchar *)hit - pString) : pLimit;
+#elif MORAVEL_UNICODE
+  /* Runs of fixed length, which the compiler turns into vector code; the
+     run holding the zero is then read unit by unit. */
+  enum { kRun = 64 };
+  qlong i = 0;
+  for (; i + kRun <= pLimit; i += kRun) {
+    qchar none = 1;
+    for (int k = 0; k < kRun; k++) none &= (qchar)(pString[i + k] != 0);
+    if (!none) break;
+  }
+  while (i < pLimit && pString[i]) i++;
+  return i;
+#else
+  const void *hit = memchr(pString, 0, (size_t)pLimit);
+  return hit ? (qlong)((const qchar *)hit - pString) : pLimit;
+#endif
+}
+
 /* The one copy loop behind OMstrcpy and OMstrcat. */
 static void sCopyString(qchar *pDest, const qchar *pSource)
 {

@@ -5,6 +5,8 @@
 #include "qtypes.h"
 
 qlong OMstrlen(const qchar *pString);
+/* Length of the text at pString, looking at no more than pLimit units. */
+qlong OMstrnlen(const qchar *pString, qlong pLimit);
 qchar *OMstrcpy(qchar *pDest, const qchar *pSource);
 qchar *OMstrcat(qchar *pDest, const qchar *pSource);
 qshort OMstrncmp(const qchar *pString1, const qchar *pString2, qlong pCount);

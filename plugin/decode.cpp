@@ -135,18 +135,6 @@ qbool IsWholeText(const qchar *text, qlong *count)
   qlong n = *count;
   while (n > 0 && text[n - 1] == 0) n--;
   *count = n;
-#if MORAVEL_UNICODE
-  qlong i = 0;
-  for (; i + kRun <= n; i += kRun) {
-    qchar none = 1;
-    for (int k = 0; k < kRun; k++) none &= (qchar)(text[i + k] != 0);
-    if (!none) return 0;
-  }
-  for (; i < n; i++)
-    if (text[i] == 0) return 0;
-  return 1;
-#else
-  return memchr(text, 0, (size_t)n) == 0;
-#endif
+  return OMstrnlen(text, n) == n;
 }
 

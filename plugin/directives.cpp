@@ -1,6 +1,5 @@
 /* directives.cpp: what a tag produces: fields, calculations, methods and files. */
 #include <string.h>
-#include <wchar.h>
 
 #include "../glue/kxpqutil.h"
 #include "../glue/omstring.h"
@@ -14,24 +13,6 @@ qbool verbMatch(const qchar *buf, const qchar *verb)
   for (qshort i = 0; i < len; i++)
     if (FoldAZ(buf[i]) != verb[i]) return 0;
   return 1;
-}
-
-/* Length of the text at p, looking at no more than limit units: the C
-   library's scan where a qchar is a unit it knows. */
-static qlong BoundedLength(const qchar *p, qlong limit)
-{
-  if (limit <= 0) return 0;
-#if MORAVEL_UNICODE && WCHAR_MAX > 0xFFFF
-  const wchar_t *hit = wmemchr((const wchar_t *)p, 0, (size_t)limit);
-  return hit ? (qlong)((const qchar *)hit - p) : limit;
-#elif MORAVEL_UNICODE
-  qlong n = 0;
-  while (n < limit && p[n]) n++;
-  return n;
-#else
-  const void *hit = memchr(p, 0, (size_t)limit);
-  return hit ? (qlong)((const qchar *)hit - p) : limit;
-#endif
 }
 
 static void EvalToS1(ScanState *st, qchar *calc)
@@ -51,7 +32,7 @@ static qlong S1ToValueBuffer(ScanState *st)
   }
   g->subBufP[0] = 0;
   GetFldVal(g->hashS1Ref, fmtChar, n, g->subBufP, g->callback);
-  return BoundedLength(g->subBufP, n);
+  return OMstrnlen(g->subBufP, n);
 }
 
 /* A bracketed value, [calculation], is replaced by the calculation's result
@@ -76,7 +57,7 @@ static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
   qlong maxlen = g->subBufSize / QCHAR_SIZE;
   g->subBufP[0] = 0;
   GetNamedVal(0, name, fmtChar, maxlen, g->subBufP, g->callback);
-  qlong n = BoundedLength(g->subBufP, maxlen);
+  qlong n = OMstrnlen(g->subBufP, maxlen);
   if (n < maxlen) return n;
   qlong whole = 0;
   GetNamedVal(0, name, fmtLength, fmtLengthSize, &whole, g->callback);
@@ -87,7 +68,7 @@ static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
   }
   g->subBufP[0] = 0;
   GetNamedVal(0, name, fmtChar, whole, g->subBufP, g->callback);
-  return BoundedLength(g->subBufP, whole);
+  return OMstrnlen(g->subBufP, whole);
 }
 
 static void DoField(ScanState *st, qchar *name)
@@ -160,7 +141,7 @@ static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
       GetFldVal(g->hashS1Ref, fmtChar, n + 1, at, g->callback);
     else
       GetNamedVal(0, arg, fmtChar, n + 1, at, g->callback);
-    SpliceEnd(st, BoundedLength(at, n + 1), restP, r);
+    SpliceEnd(st, OMstrnlen(at, n + 1), restP, r);
   }
   DisposeXPPointer(restP);
 }
