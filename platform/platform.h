@@ -26,8 +26,10 @@ typedef struct {
    bytes (8-bit builds), UTF-8 (Unicode POSIX build), UTF-16 (Unicode Windows
    build), or a length byte and the bytes (Mac). */
 qshort PlatOpenFile(const void *name, PlatFile *file);
-/* The size in bytes, never negative; anything but a file on disk, which
-   could stall the host in the read, cannot be read. */
+/* The size in bytes, or kPlatSizeUnknown for what must be read to its end
+   to be known (a pipe, a device, a file whose size reads 0). A platform may
+   instead refuse such files with kErrRead. */
+enum { kPlatSizeUnknown = -1 };
 qshort PlatFileSize(const PlatFile *file, int64_t *size);
 qshort PlatSeekFileStart(const PlatFile *file);
 /* Reads count bytes, or fewer when the file ends first; *got how many. */

@@ -57,20 +57,25 @@ void *PlatResize(void *block, qlong size)
 /* There is no console bell worth sounding inside someone else's process. */
 void PlatBeep(void) { TestNoteBeep(); }
 
-/* Non-blocking, so that naming a pipe or a device cannot stall the host in
-   the open; only regular files are read (PlatFileSize). */
+/* Opened without waiting, so that a named pipe without a writer cannot
+   stall the host in the open; read as a shell tool reads, waiting for data. */
 qshort PlatOpenFile(const void *name, PlatFile *file)
 {
   int fd = open((const char *)name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   file->ref = fd;
-  return fd < 0 ? (qshort)kErrOpen : (qshort)kErrNone;
+  if (fd < 0) return kErrOpen;
+  int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return kErrNone;
 }
 
+/* Only a regular file with a size knows its length: a pipe, a device or a
+   file of the kernel's (whose size reads 0) is read to its end. */
 qshort PlatFileSize(const PlatFile *file, int64_t *size)
 {
   struct stat st;
-  if (fstat((int)file->ref, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return kErrRead;
-  *size = (int64_t)st.st_size;
+  if (fstat((int)file->ref, &st) != 0 || st.st_size < 0) return kErrRead;
+  *size = S_ISREG(st.st_mode) && st.st_size > 0 ? (int64_t)st.st_size : (int64_t)kPlatSizeUnknown;
   return kErrNone;
 }
 

@@ -82,6 +82,43 @@ static qbool NativeFileName(qchar *path)
   return 1;
 }
 
+enum {
+  kMaxFileBytes = INT32_MAX - 2, /* a block's size is a qlong, with two zero bytes after the text */
+  /* A stream longer than this could not be held once decoded, at one qchar a byte at most. */
+  kMaxStreamBytes = INT32_MAX / (qlong)sizeof(qchar) - 2,
+  kFirstStreamRoom = 64 * 1024
+};
+
+/* A file whose size is not known beforehand, read from where it stands to
+   its end into a block that doubles as it fills; two bytes of room stay
+   after the text. Reading on past what a block can hold is a memory
+   failure, so an endless device ends the call. */
+static uint8_t *ReadToEnd(const PlatFile *file, qshort *status, qlong *got)
+{
+  qlong room = kFirstStreamRoom;
+  uint8_t *block = (uint8_t *)NewXPPointer(room + 2);
+  *got = 0;
+  while (block) {
+    qlong n = 0;
+    if (PlatReadFile(file, block + *got, room - *got, &n) != kErrNone || n < 0 || n > room - *got) {
+      DisposeXPPointer(block);
+      *status = kErrRead;
+      return 0;
+    }
+    *got += n;
+    if (*got < room) return block; /* a short read is the end */
+    if (room == kMaxStreamBytes) break;
+    room = room > kMaxStreamBytes / 2 ? (qlong)kMaxStreamBytes : room * 2;
+    uint8_t *larger = (uint8_t *)NewXPPointer(room + 2);
+    if (larger) memcpy(larger, block, (size_t)*got);
+    DisposeXPPointer(block);
+    block = larger;
+  }
+  if (block) DisposeXPPointer(block);
+  *status = kErrMemory;
+  return 0;
+}
+
 /* The bytes of the whole file that the path buffer names, two zero bytes
    after them, in a block of the caller's; *nbytes counts them. Each step runs
    while the status is 0, and a file that was opened is closed whatever
@@ -96,16 +133,20 @@ static uint8_t *ReadFileBytes(qchar *path, qshort *status, qlong *nbytes)
   TestNoteFileOpen();
 
   int64_t size = 0;
-  if (TestFileStepShouldFail(2) || PlatFileSize(&file, &size) != kErrNone || size > INT32_MAX - 2)
+  if (TestFileStepShouldFail(2) || PlatFileSize(&file, &size) != kErrNone || size > kMaxFileBytes)
     *status = kErrRead;
   uint8_t *block = 0;
-  if (*status == kErrNone && !(block = (uint8_t *)NewXPPointer((qlong)size + 2))) *status = kErrMemory;
-  if (*status == kErrNone && (TestFileStepShouldFail(3) || PlatSeekFileStart(&file) != kErrNone))
-    *status = kErrRead;
   qlong got = 0;
-  if (*status == kErrNone && (TestFileStepShouldFail(4) || PlatReadFile(&file, block, (qlong)size, &got) != kErrNone ||
-                              got < 0 || got > size))
-    *status = kErrRead;
+  if (*status == kErrNone && size == kPlatSizeUnknown) {
+    block = ReadToEnd(&file, status, &got);
+  } else {
+    if (*status == kErrNone && !(block = (uint8_t *)NewXPPointer((qlong)size + 2))) *status = kErrMemory;
+    if (*status == kErrNone && (TestFileStepShouldFail(3) || PlatSeekFileStart(&file) != kErrNone))
+      *status = kErrRead;
+    if (*status == kErrNone && (TestFileStepShouldFail(4) || PlatReadFile(&file, block, (qlong)size, &got) != kErrNone ||
+                                got < 0 || got > size))
+      *status = kErrRead;
+  }
   qshort closed = PlatCloseFile(&file);
   TestNoteFileClose();
   if ((TestFileStepShouldFail(5) || closed != kErrNone) && *status == kErrNone) *status = kErrRead;

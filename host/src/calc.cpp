@@ -10,13 +10,20 @@ namespace moravel::calc {
 
 enum class Builtin { Con, Upp, Low, Len, Mid, Plugin };
 
+// Operators of one precedence level form a chain of operands evaluated left
+// to right, so a long sum is one node and nesting grows only with
+// parentheses, signs and function calls.
 struct Node {
-  enum class Kind { Number, String, Variable, Negate, Binary, Call };
+  enum class Kind { Number, String, Variable, Negate, Chain, Call };
   Kind kind;
   std::size_t position = 0;
   double number = 0;
   std::u32string text;  // string literal or variable name
-  char32_t op = 0;      // Binary: '+', '-', '*', '/', '=', '#' (<>), '<', '>', 'l' (<=), 'g' (>=)
+  char32_t op = 0;      // Negate: '-' or '+'
+  // Chain: the operator before each operand after the first ('+', '-', '*',
+  // '/', '=', '#' (<>), '<', '>', 'l' (<=), 'g' (>=)) and where it stands.
+  std::u32string ops;
+  std::vector<std::size_t> opPositions;
   Builtin builtin = Builtin::Con;
   bool grouped = false;  // written in parentheses
   int packageId = 0;
@@ -42,6 +49,16 @@ bool isNameStart(char32_t c) {
 bool isNameChar(char32_t c) { return isNameStart(c) || (c >= U'0' && c <= U'9') || c == U'.'; }
 
 bool isDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
+
+// Whether a number literal's digits before its exponent are all zeros (a
+// literal that reads as 0 without being 0 is out of range).
+bool isZeroLiteral(std::u32string_view literal) {
+  for (char32_t c : literal) {
+    if (c == U'e' || c == U'E') break;
+    if (c >= U'1' && c <= U'9') return false;
+  }
+  return true;
+}
 
 class Parser {
  public:
@@ -80,13 +97,20 @@ class Parser {
     return n;
   }
 
-  std::unique_ptr<Node> binary(char32_t op, std::size_t pos, std::unique_ptr<Node> l,
-                               std::unique_ptr<Node> r) {
-    auto n = make(Node::Kind::Binary, pos);
-    n->op = op;
-    n->kids.push_back(std::move(l));
-    n->kids.push_back(std::move(r));
-    return n;
+  // Adds `op` and its right operand to the chain that `left` begins.
+  static std::unique_ptr<Node> extend(std::unique_ptr<Node> left, char32_t op, std::size_t pos,
+                                      std::unique_ptr<Node> right, const std::u32string_view family) {
+    if (left->kind != Node::Kind::Chain || left->grouped || family.find(left->ops[0]) == std::u32string_view::npos) {
+      auto chain = std::make_unique<Node>();
+      chain->kind = Node::Kind::Chain;
+      chain->position = left->position;
+      chain->kids.push_back(std::move(left));
+      left = std::move(chain);
+    }
+    left->ops.push_back(op);
+    left->opPositions.push_back(pos);
+    left->kids.push_back(std::move(right));
+    return left;
   }
 
   std::unique_ptr<Node> comparison() {
@@ -102,7 +126,7 @@ class Parser {
       else if (accept(U"<")) op = U'<';
       else if (accept(U">")) op = U'>';
       else return left;
-      left = binary(op, pos, std::move(left), sum());
+      left = extend(std::move(left), op, pos, sum(), U"#lg=<>");
     }
   }
 
@@ -115,7 +139,7 @@ class Parser {
       if (accept(U"+")) op = U'+';
       else if (accept(U"-")) op = U'-';
       else return left;
-      left = binary(op, pos, std::move(left), product());
+      left = extend(std::move(left), op, pos, product(), U"+-");
     }
   }
 
@@ -128,11 +152,21 @@ class Parser {
       if (accept(U"*")) op = U'*';
       else if (accept(U"/")) op = U'/';
       else return left;
-      left = binary(op, pos, std::move(left), unary());
+      left = extend(std::move(left), op, pos, unary(), U"*/");
     }
   }
 
+  // Every operand passes here, so the depth counts parentheses, signs and
+  // function calls: the bound keeps parsing, evaluation and destruction of
+  // the tree within a small stack.
   std::unique_ptr<Node> unary() {
+    if (++depth_ > kMaxNesting) fail("calculation nested more than " + std::to_string(kMaxNesting) + " levels deep");
+    auto n = signedOperand();
+    --depth_;
+    return n;
+  }
+
+  std::unique_ptr<Node> signedOperand() {
     skipBlanks();
     std::size_t pos = i_;
     if (accept(U"-")) {
@@ -201,10 +235,15 @@ class Parser {
         i_ = save;  // "2e" is the number 2 followed by a name: rejected later
       }
     }
-    auto v = parseNumber(s_.substr(start, i_ - start));
+    std::u32string_view literal = s_.substr(start, i_ - start);
+    auto v = parseNumber(literal);
     if (!v) {
       i_ = start;
       fail("bad number");
+    }
+    if (!std::isfinite(*v) || (*v == 0 && !isZeroLiteral(literal))) {
+      i_ = start;
+      fail("number out of range");
     }
     if (i_ < s_.size() && isNameStart(s_[i_])) fail("bad number");
     auto n = make(Node::Kind::Number, start);
@@ -223,7 +262,7 @@ class Parser {
       if (n->packageId == 0) fail("unknown plug-in function " + encodeUtf8(name));
       maxArgs = 64;
     } else if (equalsIgnoringCase(name, U"con")) {
-      n->builtin = Builtin::Con, maxArgs = 1000;
+      n->builtin = Builtin::Con, maxArgs = SIZE_MAX;
     } else if (equalsIgnoringCase(name, U"upp")) {
       n->builtin = Builtin::Upp, minArgs = maxArgs = 1;
     } else if (equalsIgnoringCase(name, U"low")) {
@@ -248,13 +287,9 @@ class Parser {
 
   std::u32string_view s_;
   std::size_t i_ = 0;
+  int depth_ = 0;
 };
 
-double needNumber(const Value& v, const Node& at, const char* what) {
-  auto d = v.numeric();
-  if (!d) throw Error(std::string(what) + " needs a number, not '" + encodeUtf8(v.asText()) + "'", at.position);
-  return *d;
-}
 
 char32_t toUpper(char32_t c) {
   if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;
@@ -267,6 +302,56 @@ char32_t toLower(char32_t c) {
 }
 
 Value eval(const Node& n, Context& ctx);
+
+double needNumber(const Value& v, std::size_t position, const char* what) {
+  auto d = v.numeric();
+  if (!d) throw Error(std::string(what) + " needs a number, not '" + encodeUtf8(v.asText()) + "'", position);
+  return *d;
+}
+
+// A result a double cannot hold is no result.
+Value finite(double d, std::size_t position) {
+  if (std::isnan(d)) throw Error("the result is not a number", position);
+  if (std::isinf(d)) throw Error("the result is out of range", position);
+  return Value::number(d);
+}
+
+Value arithmetic(char32_t op, std::size_t position, const Value& l, const Value& r) {
+  const char what[2] = {static_cast<char>(op), 0};
+  double a = needNumber(l, position, what), b = needNumber(r, position, what);
+  switch (op) {
+    case U'+': return finite(a + b, position);
+    case U'-': return finite(a - b, position);
+    case U'*': return finite(a * b, position);
+    default:
+      if (b == 0) throw Error("division by zero", position);
+      return finite(a / b, position);
+  }
+}
+
+bool compare(char32_t op, const Value& l, const Value& r) {
+  int cmp;
+  auto a = l.numeric(), b = r.numeric();
+  if (a && b) {
+    cmp = *a < *b ? -1 : *a > *b ? 1 : 0;
+  } else {
+    std::u32string x = l.asText(), y = r.asText();
+    cmp = x < y ? -1 : x > y ? 1 : 0;
+  }
+  switch (op) {
+    case U'=': return cmp == 0;
+    case U'#': return cmp != 0;
+    case U'<': return cmp < 0;
+    case U'>': return cmp > 0;
+    case U'l': return cmp <= 0;
+    default: return cmp >= 0;
+  }
+}
+
+Value apply(char32_t op, std::size_t position, const Value& l, const Value& r) {
+  if (op == U'+' || op == U'-' || op == U'*' || op == U'/') return arithmetic(op, position, l, r);
+  return Value::number(compare(op, l, r) ? 1 : 0);
+}
 
 Value evalCall(const Node& n, Context& ctx) {
   if (n.builtin == Builtin::Plugin) {
@@ -282,7 +367,12 @@ Value evalCall(const Node& n, Context& ctx) {
       }
       args.push_back(std::move(a));
     }
-    auto r = ctx.callPlugin(n.packageId, std::move(args));
+    std::optional<Value> r;
+    try {
+      r = ctx.callPlugin(n.packageId, std::move(args));
+    } catch (const Error& e) {
+      throw Error("call of " + encodeUtf8(n.text) + " failed: " + e.what(), n.position);
+    }
     if (!r) throw Error("call of " + encodeUtf8(n.text) + " failed", n.position);
     return *r;
   }
@@ -308,13 +398,13 @@ Value evalCall(const Node& n, Context& ctx) {
       return Value::number(static_cast<double>(a[0].asText().size()));
     case Builtin::Mid: {
       std::u32string s = a[0].asText();
-      double start = std::trunc(needNumber(a[1], *n.kids[1], "mid()"));
+      double start = std::trunc(needNumber(a[1], n.kids[1]->position, "mid()"));
       if (start < 1) start = 1;
       if (start > static_cast<double>(s.size())) return Value::text(U"");
       std::size_t from = static_cast<std::size_t>(start) - 1;
       std::size_t count = s.size() - from;
       if (a.size() == 3) {
-        double c = std::trunc(needNumber(a[2], *n.kids[2], "mid()"));
+        double c = std::trunc(needNumber(a[2], n.kids[2]->position, "mid()"));
         if (c < 0) c = 0;
         if (c < static_cast<double>(count)) count = static_cast<std::size_t>(c);
       }
@@ -342,51 +432,17 @@ Value eval(const Node& n, Context& ctx) {
       return *v;
     }
     case Node::Kind::Negate: {
-      double d = needNumber(eval(*n.kids[0], ctx), n, n.op == U'+' ? "unary +" : "unary -");
+      double d = needNumber(eval(*n.kids[0], ctx), n.position, n.op == U'+' ? "unary +" : "unary -");
       return Value::number(n.op == U'+' ? d : -d);
     }
     case Node::Kind::Call:
       return evalCall(n, ctx);
-    case Node::Kind::Binary:
+    case Node::Kind::Chain:
       break;
   }
-  Value l = eval(*n.kids[0], ctx);
-  Value r = eval(*n.kids[1], ctx);
-  switch (n.op) {
-    case U'+':
-    case U'-':
-    case U'*':
-    case U'/': {
-      const char* what = n.op == U'+' ? "+" : n.op == U'-' ? "-" : n.op == U'*' ? "*" : "/";
-      double a = needNumber(l, n, what), b = needNumber(r, n, what);
-      if (n.op == U'+') return Value::number(a + b);
-      if (n.op == U'-') return Value::number(a - b);
-      if (n.op == U'*') return Value::number(a * b);
-      if (b == 0) throw Error("division by zero", n.position);
-      return Value::number(a / b);
-    }
-    default:
-      break;
-  }
-  int cmp;
-  auto a = l.numeric(), b = r.numeric();
-  if (a && b) {
-    cmp = *a < *b ? -1 : *a > *b ? 1 : 0;
-  } else {
-    std::u32string x = l.asText(), y = r.asText();
-    cmp = x < y ? -1 : x > y ? 1 : 0;
-  }
-  bool result = false;
-  switch (n.op) {
-    case U'=': result = cmp == 0; break;
-    case U'#': result = cmp != 0; break;
-    case U'<': result = cmp < 0; break;
-    case U'>': result = cmp > 0; break;
-    case U'l': result = cmp <= 0; break;
-    case U'g': result = cmp >= 0; break;
-    default: break;
-  }
-  return Value::number(result ? 1 : 0);
+  Value acc = eval(*n.kids[0], ctx);
+  for (std::size_t i = 1; i < n.kids.size(); ++i) acc = apply(n.ops[i - 1], n.opPositions[i - 1], acc, eval(*n.kids[i], ctx));
+  return acc;
 }
 
 }  // namespace

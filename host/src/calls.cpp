@@ -75,8 +75,10 @@ void Host::Impl::runMethod(const std::u32string& name, int ref) {
   for (const auto& line : body) {
     calc::Outcome o = calc::run(line, *this);
     if (!o.ok) {
-      log.calcFailures.push_back("method " + encodeUtf8(name) + ": " + encodeUtf8(line) + ": " + o.error);
-      unanswered(Unanswered::Kind::Method, name, encodeUtf8(line) + ": " + o.error);
+      // A long line is named by its beginning.
+      std::string shown = encodeUtf8(line.size() > 60 ? line.substr(0, 60) + U"..." : line);
+      log.calcFailures.push_back("method " + encodeUtf8(name) + ": " + shown + ": " + o.error);
+      unanswered(Unanswered::Kind::Method, name, shown + ": " + o.error);
       return;
     }
     last = std::move(o.value);
@@ -100,7 +102,7 @@ std::optional<Value> Host::Impl::callPlugin(int packageId, std::vector<calc::Plu
     return callFunction(packageId, std::move(a), -1).returnValue;
   } catch (const HostError& e) {
     log.calcFailures.push_back(e.what());
-    return std::nullopt;
+    throw calc::Error(e.what(), 0);
   }
 }
 

@@ -81,7 +81,7 @@ List* Host::Impl::resolveList(int ref) {
 // Column index of `fldref` in `list`: a column reference, "#LN" (the line
 // count), or a parameter whose value is a column number (from 1) or name.
 int Host::Impl::columnOf(const List& list, int fldref) {
-  if (Var* ln = store.find(std::u32string_view(U"#LN")); ln && ln->ref == fldref) return kLineCountColumn;
+  if (Var* ln = store.find(std::u32string_view(U"#LN")); ln && ln->ref && ln->ref == fldref) return kLineCountColumn;
   if (const std::u32string* name = store.columnName(fldref)) return list.columnIndex(*name);
   // A column that shares its name with a variable was handed out as the
   // variable's reference.

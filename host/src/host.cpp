@@ -72,6 +72,18 @@ Host::~Host() {
   if (impl_->lib) closeLibrary(impl_->lib);
 }
 
+std::optional<Width> Host::widthOf(const std::string& libraryPath) {
+  // A Unicode host's record is the larger, so either build has room in it.
+  Host h(libraryPath, Width::Unicode);
+  constexpr int kAskReturnValue = 6;
+  h.describe(kVersion, kAskReturnValue);
+  const auto& d = h.impl_->design;
+  if (d[design::kLabel] == 0) return std::nullopt;
+  if (d[design::kLabel + 1] != 0) return Width::Byte;  // a count byte, then the first character
+  if (d[design::kLabel + 4] != 0) return Width::Unicode;  // a 32-bit count, then 32-bit characters
+  return std::nullopt;
+}
+
 Width Host::width() const { return impl_->width; }
 Form Host::form() const { return impl_->form; }
 const std::string& Host::libraryPath() const { return impl_->path; }
@@ -176,7 +188,7 @@ const Text* Host::storedText(std::u32string_view name) const {
 
 int Host::refOf(std::u32string_view name) const {
   Var* v = impl_->store.find(name);
-  return v ? v->ref : 0;
+  return v ? impl_->store.refFor(*v) : 0;
 }
 
 void Host::defineMethod(std::u32string name, std::vector<std::u32string> body) {

@@ -1,6 +1,8 @@
 // store.cpp: variables found by hashed name or by reference; column references.
 #include "store.h"
 
+#include <climits>
+
 #include "moravel/host.h"
 
 namespace moravel::detail {
@@ -10,22 +12,30 @@ Var& Store::define(std::u32string_view name, Datum data) {
     v->data = std::move(data);
     return *v;
   }
-  int ref = kFirstVariableRef + static_cast<int>(vars_.size());
-  if (ref >= kFirstColumnRef) throw HostError("too many variables");
-  vars_.push_back(Var{ref, std::u32string(name), std::move(data)});
-  byName_.insert(name, ref);
+  if (vars_.size() >= static_cast<std::size_t>(INT_MAX)) throw HostError("too many variables");
+  vars_.push_back(Var{true, 0, vars_.size(), std::u32string(name), std::move(data)});
+  byName_.insert(name, static_cast<int>(vars_.size()));
   return vars_.back();
 }
 
 Var* Store::find(NameView name) {
-  int ref = byName_.find(name);
-  return ref ? &vars_[static_cast<std::size_t>(ref - kFirstVariableRef)] : nullptr;
+  int at = byName_.find(name);
+  return at ? &vars_[static_cast<std::size_t>(at - 1)] : nullptr;
+}
+
+int Store::refFor(Var& v) {
+  if (v.ref) return v.ref;
+  int ref = kFirstVariableRef + static_cast<int>(refs_.size());
+  if (ref >= kFirstColumnRef) return 0;
+  refs_.push_back(v.slot);
+  return v.ref = ref;
 }
 
 Var* Store::byRef(int ref) {
   std::size_t i = static_cast<std::size_t>(ref - kFirstVariableRef);
-  if (ref < kFirstVariableRef || i >= vars_.size() || vars_[i].ref == 0) return nullptr;
-  return &vars_[i];
+  if (ref < kFirstVariableRef || i >= refs_.size()) return nullptr;
+  Var& v = vars_[refs_[i]];
+  return v.alive ? &v : nullptr;
 }
 
 void Store::remove(std::u32string_view name) {

@@ -17,26 +17,32 @@ constexpr int kFirstColumnRef = 20000;
 constexpr int kLastRef = 32767;
 
 struct Var {
-  int ref = 0;
+  bool alive = false;
+  int ref = 0;           // 0 until the plug-in asks for one
+  std::size_t slot = 0;  // its place in the store
   std::u32string name;
   Datum data;
 };
 
-// Variables by name and by reference. A reference is never handed out
-// twice: a variable removed and defined again gets a new one.
+// Variables by name and by reference. References are few (16-bit), so a
+// variable gets one only when the plug-in asks for it by name: the plug-in
+// reads most variables by name and asks references only for the few it
+// writes or reads by number. A reference is never handed out twice: a
+// variable removed and defined again gets a new one.
 class Store {
  public:
-  // Defines `name` or replaces its value. Throws HostError when no
-  // reference is left.
+  // Defines `name` or replaces its value.
   Var& define(std::u32string_view name, Datum data);
   Var* find(NameView name);
   Var* byRef(int ref);
+  // The variable's reference, handed out on first use; 0 when none is left.
+  int refFor(Var& v);
   void remove(std::u32string_view name);
 
   template <class F>
   void forEach(F f) const {
     for (const Var& v : vars_)
-      if (v.ref) f(v);
+      if (v.alive) f(v);
   }
 
   // The reference for a column name, handed out on first use; 0 when none is left.
@@ -45,8 +51,9 @@ class Store {
   const std::u32string* columnName(int ref) const;
 
  private:
-  std::deque<Var> vars_;  // by reference - kFirstVariableRef, ref 0 once removed; never moved
-  NameIndex byName_;
+  std::deque<Var> vars_;          // in order of definition, dead once removed; never moved
+  std::vector<std::size_t> refs_;  // by reference - kFirstVariableRef: the index in vars_
+  NameIndex byName_;               // name -> index in vars_ + 1
   std::vector<std::u32string> columns_;  // by reference - kFirstColumnRef
   NameIndex columnRefs_;
 };

@@ -87,7 +87,7 @@ short onGetFldRef(Impl& h, const Str255<U>* nameStr) {
   h.noteText(h.log.fieldRefNames, name);
   int ref = 0;
   if (Var* v = h.store.find(name)) {
-    ref = v->ref;
+    ref = h.store.refFor(*v);
   } else if (name.size > 0) {
     std::u32string n = name.str();
     if (h.isKnownColumn(n)) ref = h.store.columnRef(n);

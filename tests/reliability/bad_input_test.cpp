@@ -111,18 +111,24 @@ TEST_P(BadInput, AFileThatIsADirectory)
 
 // A named pipe with no writer would block an open or a read for ever; the
 // library must answer instead of hanging the host.
-TEST_P(BadInput, AFileThatIsANamedPipe)
+// What has no size to go by is read to its end: a named pipe without a
+// writer ends at once, a file of the kernel's gives its text.
+TEST_P(BadInput, FilesWithoutASizeAreReadToTheirEnd)
 {
   useFilesDirectory();
   const std::string fifo = (files->path() / "pipe").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  auto call = std::async(std::launch::async, [&] { return expand(U"a<FIELD>FILE=pipe</FIELD>b"); });
+  auto call = std::async(std::launch::async, [&] { return expanded(U"a<FIELD>FILE=pipe</FIELD>b"); });
   if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     ADD_FAILURE() << "the expansion hangs on a named pipe";
     int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // releases the blocked reader
     if (fd >= 0) close(fd);
   }
-  EXPECT_EQ(call.get(), 5);
+  EXPECT_EQ(call.get(), U"ab");
+  ASSERT_EQ(host->call(kSetFilesDirectory, {Arg::text(U"")}).code(), 0);
+  std::u32string status = expanded(U"<FIELD>FILE=/proc/self/status</FIELD>");
+  EXPECT_EQ(status.rfind(U"Name:", 0), 0u);
+  EXPECT_NE(status.find(U"\nPid:"), std::u32string::npos);
 }
 
 TEST_P(BadInput, AFileThatShrinksWhileItIsRead)

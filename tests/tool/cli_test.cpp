@@ -153,7 +153,7 @@ TEST_F(Tool, AFailedExpansionWritesNothingAndExplainsOnOneLine) {
   EXPECT_EQ(t.out, "");
   EXPECT_EQ(t.errLines(), 1) << t.err;
 
-  auto d = write("data.json", R"j({"keywordMap": []})j");
+  auto d = write("data.json", R"j({"keywordMap": [["K", ""]]})j");
   Outcome k = run({"expand", "-", "--data", d.string()}, "text");
   EXPECT_EQ(k.status, 3);
   EXPECT_EQ(k.out, "");
@@ -179,6 +179,57 @@ TEST_F(Tool, OutputFile) {
   EXPECT_EQ(run({"expand", "-", "-o", (dir / "link.txt").string()}, "via link").status, 0);
   EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
   EXPECT_EQ(slurp(out), "via link");
+  // Names of the process's own descriptors are written as they stand, as a
+  // shell writes them: into a pipe, and appended to a file open for appending.
+  Outcome piped = shell("\"$MORAVEL\" expand - -o /dev/stdout | cat; exit ${PIPESTATUS[0]}", "to a pipe");
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "to a pipe");
+  write("log.txt", "earlier\n");
+  Outcome appended = shell("\"$MORAVEL\" expand - -o /dev/fd/1 >>" + quote((dir / "log.txt").string()), "later");
+  EXPECT_EQ(appended.status, 0) << appended.err;
+  EXPECT_EQ(slurp(dir / "log.txt"), "earlier\nlater");
+  // A loop of links is reported as the system reports it, and left alone.
+  fs::create_symlink("lb", dir / "la");
+  fs::create_symlink("la", dir / "lb");
+  Outcome loop = run({"expand", "-", "-o", (dir / "la").string()}, "x");
+  EXPECT_EQ(loop.status, 73);
+  EXPECT_NE(loop.err.find("la: cannot write the output: Too many levels of symbolic links"), std::string::npos)
+      << loop.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "la"));
+}
+
+// Where no new file can be made beside the output, it is written in place,
+// and only once the expansion has succeeded. The caller must not be root,
+// whom no directory refuses.
+TEST_F(Tool, AnOutputWrittenInPlaceIsLeftAsItWasByAFailedRun) {
+  fs::path locked = dir / "locked";
+  fs::create_directories(locked);
+  fs::path out = write("locked/out.txt", "old");
+  auto t = write("t.txt", "<FIELD>x</FIELD><FIELD>FILE=inc.txt</FIELD>");
+  write("inc.txt", "!");
+  std::string user;
+  if (geteuid() == 0) {
+    user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+    fs::permissions(dir, fs::perms(0755));
+  }
+  fs::permissions(locked, fs::perms(0555));
+  auto expand = [&](const std::string& extra) {
+    return shell(user + "\"$MORAVEL\" expand " + quote(t.string()) + " -o " + quote(out.string()) + " --files-dir " +
+                 quote(dir.string() + "/") + extra);
+  };
+  Outcome strict = expand(" --strict");
+  EXPECT_EQ(strict.status, 65) << strict.err;
+  EXPECT_EQ(slurp(out), "old");
+  fs::rename(dir / "inc.txt", dir / "gone.txt");
+  Outcome missing = expand(" -D x=X");
+  EXPECT_EQ(missing.status, 4) << missing.err;
+  EXPECT_EQ(slurp(out), "old");
+  fs::rename(dir / "gone.txt", dir / "inc.txt");
+  Outcome done = expand(" -D x=X");
+  EXPECT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(slurp(out), "X!");
+  fs::permissions(locked, fs::perms(0755));
 }
 
 TEST_F(Tool, AnOutputThatFailsIsReportedAndLeavesTheOldFile) {
@@ -189,6 +240,10 @@ TEST_F(Tool, AnOutputThatFailsIsReportedAndLeavesTheOldFile) {
   Outcome closed = shell("\"$MORAVEL\" expand " + quote(t.string()) + " >&-");
   EXPECT_EQ(closed.status, 73);
   EXPECT_EQ(closed.err, "moravel: standard output: cannot write the output: Bad file descriptor\n");
+  for (std::string sub : {"tags " + quote(t.string()), std::string("version"), std::string("--version")}) {
+    EXPECT_EQ(shell("\"$MORAVEL\" " + sub + " >/dev/full").status, 73) << sub;
+    EXPECT_EQ(shell("\"$MORAVEL\" " + sub + " >&-").status, 73) << sub;
+  }
   // A reader that goes away ends the tool quietly, as a shell tool ends,
   // also when SIGPIPE was left ignored.
   auto big = write("big.txt", std::string(1 << 20, 'y'));
@@ -231,6 +286,10 @@ TEST_F(Tool, OutOfMemoryInTheToolIsStatus2) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "moravel: out of memory\n");
+  // A device that never ends, included by the plug-in, is read until memory runs out.
+  Outcome zero = shell("ulimit -v 262144; \"$MORAVEL\" expand -", "<FIELD>FILE=/dev/zero</FIELD>");
+  EXPECT_EQ(zero.status, 2);
+  EXPECT_EQ(zero.out, "");
 }
 
 TEST_F(Tool, Encodings) {
@@ -306,6 +365,10 @@ TEST_F(Tool, UsageErrorsExit64AndNameWhatFailed) {
            {{"expand", t.string(), "--data", adir}, "adir: cannot read the data file: it is a directory"},
            {{"expand", "-", "--data", "-"}, "cannot both come from standard input"},
            {{"expand", t.string(), "-D", "novalue"}, "-D novalue: expected name=value"},
+           {{"expand", t.string(), "--data", "-", "--data", "-"}, "standard input is named twice"},
+           {{"expand", t.string(), "--tags", std::string(256, '<'), ">"}, "open tag has 256 characters"},
+           {{"tags", t.string(), "--tags", "<", std::string(300, '>')}, "close tag has 300 characters"},
+           {{"--version", "expand", t.string()}, "--version takes no subcommand"},
            {{"tags"}, "TEMPLATE"},
        }) {
     Outcome r = run(args);
@@ -336,6 +399,12 @@ TEST_F(Tool, BadDataFilesExit64AndSayWhere) {
   Outcome h = run({"expand", t.string(), "--data", huge.string()});
   EXPECT_EQ(h.status, 64);
   EXPECT_EQ(h.err, "moravel: " + huge.string() + ": variables.d: number out of range: 1e400\n");
+  std::string rows = "[\"K\", \"f\"]";
+  for (int i = 1; i < 32768; ++i) rows += ", [\"K\", \"f\"]";
+  auto map = write("map.json", "{\"keywordMap\": [" + rows + "]}");
+  Outcome m = run({"expand", t.string(), "--data", map.string()});
+  EXPECT_EQ(m.status, 64);
+  EXPECT_EQ(m.err, "moravel: " + map.string() + ": keywordMap: 32768 rows; the plug-in takes at most 32767\n");
   auto nul = write("nul.json", R"j({"lists": {"l": {"columns": ["a"], "rows": [["x\u0000y"]]}}})j");
   Outcome n = run({"expand", t.string(), "--data", nul.string()});
   EXPECT_EQ(n.status, 64);
@@ -369,6 +438,11 @@ TEST_F(Tool, DataFilesMergeInOrderAndDefinesOverrideThem) {
                    R"j({"variables": {"a": "in", "b": "B3"}})j");
   EXPECT_EQ(in.status, 0) << in.err;
   EXPECT_EQ(in.out, "in B3  [] M2 ");
+  // An empty map given later leaves no map.
+  auto cleared = write("cleared.json", R"j({"keywordMap": []})j");
+  Outcome none = run({"expand", "-", "--data", first.string(), "--data", cleared.string()}, "<FIELD>K</FIELD>");
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_EQ(none.out, "");
 }
 
 TEST_F(Tool, StrictReportsWhatTheHostCouldNotAnswerOnce) {
@@ -400,6 +474,54 @@ TEST_F(Tool, ATemplateWithANulCharacterIsRefused) {
   Outcome r = run({"expand", "-"}, std::string("a\0b", 3));
   EXPECT_EQ(r.status, 64);
   EXPECT_EQ(r.out, "");
+  // Read in pieces, a stream is refused at its first NUL, not read to its end.
+  Outcome zero = run({"expand", "/dev/zero"});
+  EXPECT_EQ(zero.status, 64);
+  EXPECT_EQ(zero.err, "moravel: /dev/zero: the template contains a NUL character (byte 1), which would end it early\n");
+  Outcome data = run({"expand", "-", "--data", "/dev/zero"}, "x");
+  EXPECT_EQ(data.status, 64);
+  EXPECT_NE(data.err.find("/dev/zero: the data file contains a NUL character"), std::string::npos) << data.err;
+}
+
+// Calculations that nest too deeply or whose result a double cannot hold
+// fail as calculations, and --strict says why; long ones work.
+TEST_F(Tool, HostileCalculationsFailAsCalculations) {
+  std::string con = "len(con('a'";
+  for (int i = 1; i < 2000; ++i) con += ", 'a'";
+  nlohmann::json data = {
+      {"variables", {{"t", "<FIELD>METHOD=$again</FIELD>"}, {"out", ""}}},
+      {"methods",
+       {{"$deep", std::string(30000, '(') + "1" + std::string(30000, ')')},
+        {"$long", "1" + [] { std::string s; for (int i = 0; i < 30000; ++i) s += "+1"; return s; }()},
+        {"$con", con + "))"},
+        {"$again", "Moravel.DoSubstitutions(t, out)"}}}};
+  auto d = write("data.json", data.dump());
+  std::string templ = "<FIELD>METHOD=$deep</FIELD>|<FIELD>METHOD=$long</FIELD>|<FIELD>METHOD=$con</FIELD>|"
+                      "<FIELD>EVAL=1e400</FIELD>|<FIELD>EVAL=1e308*10-1e308*10</FIELD>|<FIELD>EVAL=1e-400</FIELD>|"
+                      "<FIELD>METHOD=$again</FIELD>";
+  Outcome lax = run({"expand", "-", "--data", d.string()}, templ);
+  EXPECT_EQ(lax.status, 0) << lax.err;
+  // A failed calculation or method gives what #S1 held before: here the
+  // count of the last that succeeded. The nested calls end in failure
+  // inside, and the outermost call succeeds with nothing to add.
+  EXPECT_EQ(lax.out, "|30001|2000|2000|2000|2000|0");
+  Outcome strict = run({"expand", "-", "--data", d.string(), "--strict"}, templ);
+  EXPECT_EQ(strict.status, 65);
+  for (const char* why : {"nested more than 100 levels deep", "calculation '1e400' failed: number out of range",
+                          "calculation '1e308*10-1e308*10' failed: the result is out of range",
+                          "calculation '1e-400' failed: number out of range", "plug-in calls nested more than 16 deep"})
+    EXPECT_NE(strict.err.find(why), std::string::npos) << why << "\n" << strict.err;
+}
+
+// Variables are many only in number: well past the host's 16-bit field
+// numbers, each is read by its name.
+TEST_F(Tool, ManyVariablesLoadAndExpand) {
+  nlohmann::json vars;
+  for (int i = 0; i < 40000; ++i) vars["v" + std::to_string(i)] = i;
+  auto d = write("data.json", nlohmann::json({{"variables", vars}}).dump());
+  Outcome r = run({"expand", "-", "--data", d.string()}, "<FIELD>v0</FIELD>|<FIELD>v39999</FIELD>|<FIELD>EVAL=v7*2</FIELD>");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0|39999|14");
 }
 
 // A large template is mapped; shortened while the tool holds it, it ends
@@ -449,6 +571,20 @@ TEST_F(Tool, PluginLocation) {
   Outcome r = run({"version", "--plugin", (dir / "nothing.so").string()});
   EXPECT_EQ(r.status, 69);
   EXPECT_NE(r.err.find("nothing.so"), std::string::npos);
+  // A library named without --build is used as the build it is; one of the
+  // other build than --build asks for is refused by name.
+  Outcome own = run({"expand", "-", "--plugin", MORAVEL_PLUGIN_8}, "\xE9<FIELD>EVAL=1+1</FIELD>");
+  EXPECT_EQ(own.status, 0) << own.err;
+  EXPECT_EQ(own.out, "\xE9" "2");
+  for (const char* sub : {"expand", "tags", "version"}) {
+    std::vector<std::string> args = {sub, "--plugin", MORAVEL_PLUGIN_8, "--build", "unicode"};
+    if (sub != std::string("version")) args.insert(args.begin() + 1, "-");
+    Outcome m = run(args, "x");
+    EXPECT_EQ(m.status, 69) << sub;
+    EXPECT_EQ(m.err, std::string("moravel: ") + MORAVEL_PLUGIN_8 +
+                         " is the 8-bit build of the plug-in, not the Unicode build that --build asks for\n")
+        << sub;
+  }
   // A copy of the tool with no plug-in beside it and a plug-in directory
   // that holds only the 8-bit build: the Unicode build is still found where
   // the build put it, the 8-bit one is taken from the directory.

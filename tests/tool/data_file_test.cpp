@@ -85,6 +85,23 @@ TEST(DataFile, ErrorsNameThePlace) {
   EXPECT_EQ(errorOf(R"j({"varaibles": {}})j"),
             "data.json: unknown key 'varaibles' (expected variables, lists, keywordMap, methods or instance)");
   EXPECT_EQ(errorOf("[1, 2]"), "data.json: expected a JSON object at the top level");
+  EXPECT_EQ(errorOf(R"j({"variables": {"tiny": 1e-400, "zero": 0.0e-400}})j"),
+            "data.json: variables.tiny: number out of range: 1e-400");
+  // Nesting is refused at a fixed depth, in time and memory linear in the file.
+  std::string deep = std::string(30000, '[') + std::string(30000, ']');
+  EXPECT_EQ(errorOf("{\"lists\": " + deep + "}").rfind("data.json: lists", 0), 0u);
+  EXPECT_NE(errorOf("{\"lists\": " + deep + "}").find(": nested more than 64 levels deep"), std::string::npos);
+}
+
+TEST(DataFile, AKeyGivenAgainTakesItsLaterValueInEveryForm) {
+  auto d = parseDataSet(R"j({"variables": {"x": 123456789012345678901234, "x": 1.5, "y": 2.5,
+    "y": 123456789012345678901234}, "lists": {"l": {"rows": [[123456789012345678901234]]},
+    "l": {"columns": ["a"], "rows": [[0.25]]}}})j", "data.json", false);
+  ASSERT_EQ(d.variables.size(), 2u);
+  EXPECT_EQ(d.variables[0].second.asText(), U"1.5");
+  EXPECT_EQ(d.variables[1].second.asText(), U"123456789012345678901234");
+  ASSERT_EQ(d.lists.size(), 1u);
+  EXPECT_EQ(d.lists[0].second.rows.at(0).at(0).asText(), U"0.25");
 }
 
 TEST(DataFile, InvalidJsonSaysWhere) {

@@ -22,6 +22,15 @@ std::string member(const std::string& where, const std::string& key) {
 }
 std::string element(const std::string& where, std::size_t i) { return where + "[" + std::to_string(i) + "]"; }
 
+// Whether a number's digits before its exponent are all zeros.
+bool isZeroLiteral(const std::string& s) {
+  for (char c : s) {
+    if (c == 'e' || c == 'E') break;
+    if (c >= '1' && c <= '9') return false;
+  }
+  return true;
+}
+
 bool isIntegerSyntax(const std::string& s) {
   std::size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
   if (i == s.size()) return false;
@@ -45,13 +54,22 @@ class Builder : public nlohmann::json_sax<json> {
   bool number_integer(number_integer_t v) override { return add(json(v)); }
   bool number_unsigned(number_unsigned_t v) override { return add(json(v)); }
   bool number_float(number_float_t v, const string_t& s) override {
-    if (isIntegerSyntax(s)) longIntegers[place()] = s;
-    return add(json(v));
+    std::string at = place();
+    // A literal that is not 0 but reads as 0 lost every digit, as one that
+    // reads as infinity would have.
+    if (v == 0 && !isZeroLiteral(s))
+      throw DataError(source_ + ": " + at + (at.empty() ? "" : ": ") + "number out of range: " + s);
+    add(json(v));
+    if (isIntegerSyntax(s)) longIntegers[at] = s;
+    return true;
   }
   bool string(string_t& v) override { return add(json(std::move(v))); }
   bool binary(binary_t&) override { return false; }  // not in JSON text
   bool start_object(std::size_t) override { return open(json::object()); }
   bool start_array(std::size_t) override { return open(json::array()); }
+
+  // The deepest a data file needs is five levels (lists.name.rows[i][k]).
+  static constexpr std::size_t kMaxDepth = 64;
   bool key(string_t& k) override {
     open_.back().key = k;
     return true;
@@ -93,12 +111,24 @@ class Builder : public nlohmann::json_sax<json> {
       o.value->push_back(std::move(v));
       slot = &o.value->back();
     } else {
+      // A key given again: the later value wins, whatever the earlier held.
+      if (o.value->contains(o.key)) forgetDigitsUnder(member(o.where, o.key));
       slot = &((*o.value)[o.key] = std::move(v));
     }
     ++o.count;
     return slot;
   }
+  void forgetDigitsUnder(const std::string& at) {
+    for (auto it = longIntegers.lower_bound(at); it != longIntegers.end() && it->first.compare(0, at.size(), at) == 0;) {
+      char next = it->first.size() > at.size() ? it->first[at.size()] : '.';
+      it = next == '.' || next == '[' ? longIntegers.erase(it) : std::next(it);
+    }
+  }
+
   bool open(json container) {
+    if (open_.size() >= kMaxDepth)
+      throw DataError(source_ + ": " + place() + ": nested more than " + std::to_string(kMaxDepth) +
+                      " levels deep");
     std::string where = place();
     open_.push_back(Open{add(std::move(container)), std::move(where), {}, 0});
     return true;
@@ -282,6 +312,14 @@ DataSet loadDataSet(const std::string& path, bool oneByte) {
 }
 
 void merge(DataSet& into, DataSet later) {
+  if (into.variables.empty() && into.lists.empty() && into.methods.empty()) {
+    auto map = std::move(into.keywordMap);
+    auto instance = std::move(into.instance);
+    into = std::move(later);
+    if (!into.keywordMap) into.keywordMap = std::move(map);
+    if (!into.instance) into.instance = std::move(instance);
+    return;
+  }
   std::set<std::u32string> names, methods;
   for (const auto& v : later.variables) names.insert(v.first);
   for (const auto& l : later.lists) names.insert(l.first);

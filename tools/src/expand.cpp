@@ -1,6 +1,7 @@
 // expand.cpp: the expand subcommand, strict mode included.
 #include "expand.h"
 
+#include <algorithm>
 #include <iostream>
 #include <set>
 #include <utility>
@@ -16,6 +17,8 @@ namespace {
 
 // The keyword map goes to the plug-in as a reference to this host variable.
 constexpr std::u32string_view kKeywordMapVar = U"#MORAVELKEYWORDMAP";
+// The plug-in counts the map's rows in a 16-bit integer.
+constexpr std::size_t kMaxKeywordMapRows = 32767;
 
 void refuseReservedName(const DataSet& d, const std::string& source) {
   auto refuse = [&](const std::string& kind) {
@@ -38,6 +41,9 @@ DataSet gatherData(const ExpandOptions& o) {
       throw Failure{kExitUsage, e.what()};
     }
     refuseReservedName(d, displayName(file));
+    if (d.keywordMap && d.keywordMap->size() > kMaxKeywordMapRows)
+      throw Failure{kExitUsage, displayName(file) + ": keywordMap: " + std::to_string(d.keywordMap->size()) +
+                                    " rows; the plug-in takes at most " + std::to_string(kMaxKeywordMapRows)};
     merge(all, std::move(d));
   }
   for (const auto& def : o.defines) {
@@ -59,7 +65,8 @@ void applyData(Session& s, DataSet& d) {
   for (auto& [name, l] : d.lists) s.host.setList(name, std::move(l));
   for (auto& [name, body] : d.methods) s.host.defineMethod(name, std::move(body));
   if (d.instance) s.host.setInstanceName(*d.instance);
-  if (d.keywordMap) {
+  // An empty map is no map: the plug-in starts without one.
+  if (d.keywordMap && !d.keywordMap->empty()) {
     List map;
     map.columns = {U"keyword", U"fieldName"};
     for (const auto& [k, f] : *d.keywordMap) map.rows.push_back({Value::text(k), Value::text(f)});
@@ -104,6 +111,8 @@ class Findings {
 int runExpand(const ExpandOptions& o) {
   bool unicode = o.common.unicode();
   std::string templName = displayName(o.templ);
+  if (std::count(o.data.begin(), o.data.end(), "-") > 1)
+    throw Failure{kExitUsage, "--data -: standard input is named twice; it can be read once"};
   if (o.templ == "-")
     for (const auto& d : o.data)
       if (d == "-") throw Failure{kExitUsage, "the template and a data file cannot both come from standard input"};

@@ -13,13 +13,15 @@ Exit status:
   3   the plug-in rejected the parameters (an empty tag, an unusable keyword map)
   4   a file named in a tag could not be opened
   5   a file named in a tag could not be read, or its text holds a zero character
-  64  usage error: bad arguments, a template or data file that cannot be read,
-      bad data
+  64  usage error: bad arguments, a template or data file that cannot be read
+      or holds a NUL character, bad data
   65  --strict: a name, calculation or method the host could not answer
-  69  the plug-in library cannot be found or loaded
+  69  the plug-in library cannot be found or loaded, or is not the build asked for
   70  an internal error of the tool
   73  the output cannot be written
-On any status but 0 nothing is written to the output and standard error says why.
+Every subcommand exits with these. On any status but 0 standard error says
+why, and -o FILE is left as it was; standard output gets nothing unless the
+expansion succeeded, but a write that fails part-way may leave part there.
 )txt";
 
 const char* const kDataFile = R"txt(
@@ -32,8 +34,10 @@ Data file (--data; JSON, every key optional):
   true and false are the numbers 1 and 0, null is the empty text, and an integer
   that a double cannot hold exactly is kept as its digits. Several --data files
   merge in order, later names winning; -D name=value sets a text variable over
-  them. Calculations: numbers, 'texts', variables, + - * /, comparisons, and
-  con upp low len mid.
+  them; an empty keywordMap means no map. Calculations: numbers, 'texts',
+  variables, + - * /, comparisons, and con upp low len mid; they fail when
+  parentheses, signs and calls nest more than 100 deep or a number is out of
+  a double's range.
 )txt";
 
 const char* const kExpandExamples = R"txt(

@@ -12,6 +12,7 @@
 
 #include "expand.h"
 #include "help.h"
+#include "output.h"
 #include "moravel/text.h"
 #include "process.h"
 #include "session.h"
@@ -60,7 +61,7 @@ int runTags(const Common& common, const std::string& templName, const std::vecto
       if (i > 1) json += ',';
       appendJsonString(json, encodeUtf8(l->cell(i, 0).asText()));
     }
-  std::cout << json << "]\n";
+  writeStandardOutput(json + "]\n");
   return 0;
 }
 
@@ -72,7 +73,7 @@ std::string pluginVersion(const Common& common) {
 }
 
 int runVersion(const Common& common) {
-  std::cout << pluginVersion(common) << "\n";
+  writeStandardOutput(pluginVersion(common) + "\n");
   return 0;
 }
 
@@ -83,19 +84,20 @@ int runToolVersion() {
     Common c;
     c.build = build;
     try {
-      std::string path = locatePlugin(c.unicode());
+      resolvePlugin(c);
       text += std::string("plug-in ") + pluginVersion(c) + " (" + (c.unicode() ? "Unicode" : "8-bit") + " build, " +
-              path + ")\n";
+              c.plugin + ")\n";
     } catch (const Failure& f) {
       throw Failure{f.status, "moravel " MORAVEL_TOOL_VERSION ": " + f.message};
     }
   }
-  std::cout << text;
+  writeStandardOutput(text);
   return 0;
 }
 
 void addCommon(CLI::App* app, Common& c) {
-  app->add_option("--build", c.build, "Plug-in build to load: unicode (default) or 8bit")
+  app->add_option("--build", c.build,
+                  "Plug-in build to load: unicode (default) or 8bit; with --plugin, the library's own build")
       ->check(CLI::IsMember({"unicode", "8bit"}));
   app->add_option("--plugin", c.plugin, "Load this plug-in library file instead of searching for it");
 }
@@ -109,6 +111,13 @@ void checkSubcommand(int argc, char** argv) {
       if (first == s) return;
     throw Failure{kExitUsage, "unknown subcommand '" + first + "' (expected expand, tags or version)"};
   }
+}
+
+// Help goes to standard output too, and a failed write of it is reported.
+int printedHelp(int status) {
+  std::cout.flush();
+  if (!std::cout) throw Failure{kExitCantCreate, "standard output: cannot write the help"};
+  return status;
 }
 
 int run(int argc, char** argv) {
@@ -158,15 +167,26 @@ int run(int argc, char** argv) {
     checkSubcommand(argc, argv);
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
+    return printedHelp(app.exit(e));
   } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
+    return printedHelp(app.exit(e));
   } catch (const CLI::ParseError& e) {
     throw Failure{kExitUsage, std::string(e.what()) + "\nRun 'moravel --help' for usage."};
   }
-  if (*expand) return runExpand(ex);
-  if (*tags) return runTags(tagsCommon, tagsTemplate, tagsTags);
-  if (*version) return runVersion(versionCommon);
+  if (showVersion && (*expand || *tags || *version))
+    throw Failure{kExitUsage, "--version takes no subcommand; for the plug-in's version alone: moravel version"};
+  if (*expand) {
+    resolvePlugin(ex.common);
+    return runExpand(ex);
+  }
+  if (*tags) {
+    resolvePlugin(tagsCommon);
+    return runTags(tagsCommon, tagsTemplate, tagsTags);
+  }
+  if (*version) {
+    resolvePlugin(versionCommon);
+    return runVersion(versionCommon);
+  }
   if (showVersion) return runToolVersion();
   throw Failure{kExitUsage, "a subcommand is required: expand, tags or version"};
 }

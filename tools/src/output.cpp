@@ -36,6 +36,22 @@ std::string followLinks(const std::string& name) {
   return at;
 }
 
+// The descriptor a name stands for when it names one of the process's own
+// (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N), as a shell treats
+// them; -1 otherwise. Written as it stands: no new file is put in its place,
+// and a file open for appending keeps what it holds.
+int descriptorNamed(const std::string& name) {
+  if (name == "/dev/stdout") return STDOUT_FILENO;
+  if (name == "/dev/stderr") return STDERR_FILENO;
+  for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoi(digits);
+  }
+  return -1;
+}
+
 mode_t currentUmask() {
   mode_t m = ::umask(0);
   ::umask(m);
@@ -51,22 +67,32 @@ Output::Output(const std::string& name) {
     return;
   }
   what_ = name;
-  target_ = followLinks(name);
+  if (int fd = descriptorNamed(name); fd >= 0) {
+    fd_ = fd;
+    return;
+  }
   struct stat st {};
-  bool exists = ::stat(target_.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    if (S_ISDIR(st.st_mode)) throw OutputError(what_ + ": cannot write the output: it is a directory");
-    target_.clear();
-    fd_ = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (::stat(name.c_str(), &st) != 0) {
+    // A new file, or a link to a file not there yet; any other reason
+    // (a loop of links, a directory not searchable) is reported.
+    if (errno != ENOENT) fail("cannot write the output");
+    target_ = followLinks(name);
+    openBeside(-1, false);
+    return;
+  }
+  if (S_ISDIR(st.st_mode)) throw OutputError(what_ + ": cannot write the output: it is a directory");
+  if (!S_ISREG(st.st_mode)) {
+    // A device, a named pipe or a socket: written directly, as a shell
+    // redirection writes it.
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
     ownFd_ = true;
     if (fd_ < 0) fail("cannot write the output");
     return;
   }
-  openBeside(exists ? static_cast<int>(st.st_mode & 07777) : -1, exists);
-  if (exists) {
-    // Kept where the caller may (as root, for another user's file).
-    if (::fchown(fd_, st.st_uid, st.st_gid) != 0) errno = 0;
-  }
+  target_ = followLinks(name);
+  openBeside(static_cast<int>(st.st_mode & 07777), true);
+  // Kept where the caller may (as root, for another user's file).
+  if (!target_.empty() && ::fchown(fd_, st.st_uid, st.st_gid) != 0) errno = 0;
 }
 
 void Output::openBeside(int existingMode, bool exists) {
@@ -80,11 +106,13 @@ void Output::openBeside(int existingMode, bool exists) {
   if (fd_ < 0) {
     int why = errno;
     // A file the caller may write in a directory it may not add to: written
-    // in place, as the only way left.
+    // in place, as the only way left. It is emptied only when the first
+    // bytes are written, so a run that fails before leaves it as it was.
     if (exists && (why == EACCES || why == EPERM || why == EROFS)) {
-      fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
       ownFd_ = true;
       target_.clear();
+      truncatePending_ = true;
       if (fd_ >= 0) return;
     }
     errno = why;
@@ -109,7 +137,14 @@ void Output::fail(const std::string& doing) const {
   throw OutputError(what_ + ": " + doing + ": " + std::strerror(errno));
 }
 
+void Output::truncateIfPending() {
+  if (!truncatePending_) return;
+  if (::ftruncate(fd_, 0) != 0) fail("cannot write the output");
+  truncatePending_ = false;
+}
+
 void Output::write(const char* p, std::size_t n) {
+  truncateIfPending();
   while (n > 0) {
     ssize_t w = ::write(fd_, p, n);
     if (w < 0 && errno == EINTR) continue;
@@ -126,6 +161,7 @@ void Output::write(const char* p, std::size_t n) {
 }
 
 void Output::commit() {
+  truncateIfPending();
   if (ownFd_) {
     int fd = fd_;
     fd_ = -1;
@@ -135,6 +171,16 @@ void Output::commit() {
   if (::rename(temp_.c_str(), target_.c_str()) != 0) fail("cannot replace the output file");
   temp_.clear();
   removeOnAbort("");
+}
+
+void writeStandardOutput(const std::string& text) {
+  try {
+    Output out("");
+    out.write(text.data(), text.size());
+    out.commit();
+  } catch (const OutputError& e) {
+    throw Failure{kExitCantCreate, e.what()};
+  }
 }
 
 }  // namespace moravel::tool

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "exit_status.h"
+
 namespace moravel::tool {
 
 class OutputError : public std::runtime_error {
@@ -15,10 +17,13 @@ class OutputError : public std::runtime_error {
 // "" or "-": standard output. A file name: a new file is written beside it
 // (beside the file a symbolic link leads to) and renamed over it by commit(),
 // so an output that fails half-way leaves the old file as it was; it gets
-// the old file's permissions. What is not a regular file (a device, a named
-// pipe) is written directly. A write to a pipe whose reader has gone ends the
-// process by SIGPIPE, quietly, as shell tools end. Errors throw OutputError
-// naming the output.
+// the old file's permissions. Where no new file can be made beside it, a
+// file the caller may write is written in place, emptied only by the first
+// write. What is not a regular file (a device, a named pipe, a socket) is
+// written directly, and a name of one of the process's own descriptors
+// (/dev/stdout, /dev/fd/N) writes that descriptor, as a shell does. A write
+// to a pipe whose reader has gone ends the process by SIGPIPE, quietly, as
+// shell tools end. Errors throw OutputError naming the output.
 class Output {
  public:
   explicit Output(const std::string& name);
@@ -35,12 +40,17 @@ class Output {
  private:
   [[noreturn]] void fail(const std::string& doing) const;
   void openBeside(int existingMode, bool exists);
+  void truncateIfPending();
 
   std::string what_;
   std::string target_;  // the file replaced on commit ("" when written directly)
   std::string temp_;    // the new file beside it
   int fd_ = -1;
   bool ownFd_ = false;
+  bool truncatePending_ = false;  // written in place: emptied at the first write
 };
+
+// Writes `text` to standard output; Failure (73) when it cannot be written.
+void writeStandardOutput(const std::string& text);
 
 }  // namespace moravel::tool

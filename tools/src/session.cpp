@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "moravel/text.h"
@@ -47,6 +48,8 @@ std::string meaningOf(int code) {
   }
 }
 
+std::string buildName(bool unicode) { return unicode ? "Unicode build" : "8-bit build"; }
+
 void warnNotUtf8(const std::string& what, std::size_t bad) {
   if (bad)
     std::cerr << "moravel: warning: " << what << ": " << bad << (bad == 1 ? " byte is" : " bytes are")
@@ -75,6 +78,26 @@ std::string locatePlugin(bool unicode) {
   throw Failure{kExitUnavailable, msg};
 }
 
+void resolvePlugin(Common& c) {
+  // A library found by its name is expected to be that build; one named
+  // with --plugin is taken for what it is unless --build says otherwise.
+  bool expected = !c.build.empty() || c.plugin.empty();
+  std::string path = c.plugin.empty() ? locatePlugin(c.unicode()) : c.plugin;
+  std::optional<Width> width;
+  try {
+    width = Host::widthOf(path);
+  } catch (const HostError& e) {
+    throw Failure{kExitUnavailable, e.what()};
+  }
+  if (!width) throw Failure{kExitUnavailable, path + ": the library does not answer as a Moravel plug-in"};
+  bool unicode = *width == Width::Unicode;
+  if (expected && unicode != c.unicode())
+    throw Failure{kExitUnavailable, path + " is the " + buildName(unicode) + " of the plug-in, not the " +
+                                        buildName(c.unicode()) + (c.build.empty() ? "" : " that --build asks for")};
+  c.build = unicode ? "unicode" : "8bit";
+  c.plugin = path;
+}
+
 Session::Session(const Common& c)
     : host(c.plugin.empty() ? locatePlugin(c.unicode()) : c.plugin, c.unicode() ? Width::Unicode : Width::Byte),
       unicode(c.unicode()) {
@@ -98,9 +121,14 @@ void check(const CallResult& r, const std::string& what) {
 
 void setTags(Session& s, const std::vector<std::string>& tags) {
   if (tags.empty()) return;
-  check(s.host.call(kSetTags, {Arg::text(toText(tags[0], s.unicode, "open tag")),
-                               Arg::text(toText(tags[1], s.unicode, "close tag"))}),
-        "--tags: SetTags");
+  std::u32string open = toText(tags[0], s.unicode, "open tag"), close = toText(tags[1], s.unicode, "close tag");
+  // The plug-in keeps the first 255 characters of a tag, which would then never match.
+  for (const auto* t : {&open, &close})
+    if (t->size() > kMaxTagLength)
+      throw Failure{kExitUsage, std::string("--tags: the ") + (t == &open ? "open" : "close") + " tag has " +
+                                    std::to_string(t->size()) + " characters; the plug-in takes at most " +
+                                    std::to_string(kMaxTagLength)};
+  check(s.host.call(kSetTags, {Arg::text(open), Arg::text(close)}), "--tags: SetTags");
 }
 
 std::u32string toText(const std::string& bytes, bool unicode, const std::string& what) {
@@ -124,9 +152,6 @@ Text readTemplate(const std::string& name, bool unicode) {
     t = decodeUtf8(std::move(t), &bad);
     warnNotUtf8(what, bad);
   }
-  if (long long p = firstZero(t); p >= 0)
-    throw Failure{kExitUsage, what + ": the template contains a NUL character (character " + std::to_string(p + 1) +
-                                  "), which would end it early"};
   return t;
 }
 

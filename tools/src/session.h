@@ -11,15 +11,25 @@
 namespace moravel::tool {
 
 struct Common {
-  std::string build = "unicode";
+  std::string build;   // "unicode", "8bit", or "" when not given (then Unicode, or what --plugin is)
   std::string plugin;  // explicit library file, overrides the search
   bool unicode() const { return build != "8bit"; }
 };
+
+// The plug-in keeps the first 255 characters of a tag.
+constexpr std::size_t kMaxTagLength = 255;
 
 // The plug-in library file of a build: beside the executable, in the
 // installed library directory relative to it, in MORAVEL_PLUGIN_DIR, or
 // where the build put it. Throws Failure (69) naming the places tried.
 std::string locatePlugin(bool unicode);
+
+// Settles the library file and its build before anything is read: a
+// library is asked which unit width it was built for. With --plugin and no
+// --build, its own build is used; a library of the other build than the
+// one asked for, or one that does not answer as the plug-in does, is
+// Failure (69) naming the mismatch.
+void resolvePlugin(Common& c);
 
 struct Session {
   Host host;

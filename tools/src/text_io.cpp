@@ -40,6 +40,15 @@ constexpr std::size_t kFirstRead = 1 << 16;
 // the page cache's copy, with no block to fill and no copy to make.
 constexpr std::size_t kMapFrom = 1 << 20;
 
+// Throws when the n bytes at p, which begin at `offset` of the file, hold a NUL.
+void refuseNul(const void* p, std::size_t n, std::size_t offset, const std::string& what, const std::string& role) {
+  const void* hit = std::memchr(p, 0, n);
+  if (!hit) return;
+  std::size_t at = offset + static_cast<std::size_t>(static_cast<const char*>(hit) - static_cast<const char*>(p));
+  throw std::runtime_error(what + ": " + role + " contains a NUL character (byte " + std::to_string(at + 1) +
+                           "), which would end it early");
+}
+
 void unmap(void* bytes, std::size_t n) {
   unguardMapping(bytes);
   ::munmap(bytes, n);
@@ -63,7 +72,9 @@ Text readFileText(const std::string& name, const std::string& role, int faultSta
       void* p = ::mmap(nullptr, room - 1, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd.get(), 0);
       if (p != MAP_FAILED) {
         guardMapping(p, room - 1, "moravel: " + failure + "the file was shortened while it was read\n", faultStatus);
-        return Text::adoptNarrow(p, room - 1, unmap);
+        Text mapped = Text::adoptNarrow(p, room - 1, unmap);
+        refuseNul(p, room - 1, 0, what, role);
+        return mapped;
       }
     }
   }
@@ -76,6 +87,7 @@ Text readFileText(const std::string& name, const std::string& role, int faultSta
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw std::runtime_error(failure + reason());
     if (n == 0) break;
+    refuseNul(buf + got, static_cast<std::size_t>(n), got, what, role);
     got += static_cast<std::size_t>(n);
   }
   text.truncate(got);
@@ -103,16 +115,6 @@ void writeText(const Text& text, bool utf8, Output& out) {
     appendUtf8(text, at, n, piece);
     out.write(piece.data(), piece.size());
   }
-}
-
-long long firstZero(const Text& text) {
-  if (!text.wide()) {
-    const void* hit = std::memchr(text.narrowData(), 0, text.size());
-    return hit ? static_cast<const std::uint8_t*>(hit) - text.narrowData() : -1;
-  }
-  const char32_t* p = text.wideData();
-  const char32_t* hit = std::find(p, p + text.size(), U'\0');
-  return hit == p + text.size() ? -1 : hit - p;
 }
 
 }  // namespace moravel::tool

@@ -11,15 +11,14 @@ namespace moravel::tool {
 // The bytes of a file ("-": standard input), read into a narrow text's own
 // storage, or mapped when the file is large; `role` says what the file is
 // ("the template"). Throws std::runtime_error naming the file when it cannot
-// be read. A mapped file shortened while it is in use ends the process with
-// a message and `faultStatus`.
+// be read, and when it holds a NUL byte, which would end its text early:
+// a stream is refused at its first NUL rather than read to its end. A
+// mapped file shortened while it is in use ends the process with a message
+// and `faultStatus`.
 Text readFileText(const std::string& name, const std::string& role, int faultStatus);
 
 // Writes `text` to `out`: the bytes as they are (one-byte build), or UTF-8
 // in pieces of bounded size (Unicode build). Throws what Output::write throws.
 void writeText(const Text& text, bool utf8, Output& out);
-
-// The position (from 0) of the first zero character, or -1.
-long long firstZero(const Text& text);
 
 }  // namespace moravel::tool

@@ -30,6 +30,11 @@
 //   SetTags) and gives its return value. An argument that is a bare variable
 //   name is passed by reference, so the function can write to it; every
 //   other argument, a name in parentheses included, is passed by value.
+// - A number literal that a double cannot hold (1e400, 1e-400) is an error,
+//   and so is a result that is infinite or not a number.
+// - Parentheses, signs and function calls nest at most kMaxNesting levels
+//   deep; a chain of operators (1+1+...+1) is not nesting and has no limit,
+//   nor has the number of con()'s arguments.
 // - An unknown variable, a list used as a value, or a failed plug-in call is
 //   an error. A text that does not parse, or whose evaluation fails, produces
 //   no value.
@@ -46,6 +51,9 @@
 #include "moravel/value.h"
 
 namespace moravel::calc {
+
+// How deeply parentheses, signs and function calls may nest.
+constexpr int kMaxNesting = 100;
 
 class Error : public std::runtime_error {
  public:
@@ -71,7 +79,8 @@ class Context {
   // it holds a list.
   virtual std::optional<Value> variable(std::u32string_view name) = 0;
   virtual bool hasVariable(std::u32string_view name) = 0;
-  // Runs plug-in function `packageId`; nullopt when the call could not be made.
+  // Runs plug-in function `packageId`; nullopt, or calc::Error saying why,
+  // when the call could not be made.
   virtual std::optional<Value> callPlugin(int packageId, std::vector<PluginArg> args) = 0;
 };
 

@@ -157,6 +157,11 @@ class Host {
   // Loads the library (dlopen) and finds its entry. Throws HostError.
   Host(const std::string& libraryPath, Width width);
   Host(const std::string& libraryPath, Width width, Form form);
+  // The unit width the library at `libraryPath` was built for, asked before
+  // any load: message 3 for the return value's label, which the plug-in
+  // writes in its own unit. nullopt when it does not answer as a plug-in
+  // does. Throws HostError when the library cannot be loaded.
+  static std::optional<Width> widthOf(const std::string& libraryPath);
   // Sends the unload message if the plug-in is loaded, then closes the library.
   ~Host();
   Host(const Host&) = delete;
@@ -198,7 +203,7 @@ class Host {
   // The text a variable holds, in place: null when there is no such
   // variable or it holds a number or a list. Valid until the variable changes.
   const Text* storedText(std::u32string_view name) const;
-  int refOf(std::u32string_view name) const;                    // 0 if none
+  int refOf(std::u32string_view name) const;  // the reference the plug-in would get; 0 if none
 
   // --- Methods and instance -----------------------------------------------
   // A method is a list of calculations run in order; the value of the last is
