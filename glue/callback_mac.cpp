@@ -48,6 +48,17 @@ static qshort NumToShort(long double val)
   return (qshort)val;
 }
 
+/* The system converts 80-bit values through a double: Mac OS X has no
+   long-double forms (x80told and ldtox80 exist only in the classic PowerPC
+   runtime, and its headers define them over these two). */
+static long double FromX80(const extended80 *x) { return (long double)x80tod(x); }
+
+static void ToX80(long double value, extended80 *x)
+{
+  double d = (double)value;
+  dtox80(&d, x);
+}
+
 static void ZeroX80(extended80 *x)
 {
   x->exp = 0;
@@ -61,16 +72,15 @@ qshort GetFldInt(qshort fldref, tCallback callback)
   extended80 num;
   ZeroX80(&num);
   entry(fldref, &num, callback);
-  return NumToShort(x80told(&num));
+  return NumToShort(FromX80(&num));
 }
 
 void SetFldInt(qshort fldref, qlong val, tCallback callback)
 {
   tEntryNumber entry = ENTRY(callback, kMacSetFldInt, tEntryNumber);
   if (!entry) return;
-  long double wide = (long double)val;
   extended80 num;
-  ldtox80(&wide, &num);
+  ToX80((long double)val, &num);
   entry(fldref, &num, callback);
 }
 
@@ -82,7 +92,7 @@ void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void *val, tCallback cal
     extended80 num;
     ZeroX80(&num);
     entry(fldref, fmt, maxlen, &num, callback);
-    *(long double *)val = x80told(&num);
+    *(long double *)val = FromX80(&num);
   } else {
     entry(fldref, fmt, maxlen, val, callback);
   }
@@ -94,7 +104,7 @@ void SetFldVal(qshort fldref, qshort fmt, void *val, tCallback callback)
   if (!entry) return;
   if (fmt == fmtNumber) {
     extended80 num;
-    ldtox80((const long double *)val, &num);
+    ToX80(*(const long double *)val, &num);
     entry(fldref, fmt, &num, callback);
   } else {
     entry(fldref, fmt, val, callback);
@@ -110,7 +120,7 @@ void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong max
     extended80 num;
     ZeroX80(&num);
     entry(listno, lineno, fldref, fmt, maxlen, &num, callback);
-    *(long double *)val = x80told(&num);
+    *(long double *)val = FromX80(&num);
   } else {
     entry(listno, lineno, fldref, fmt, maxlen, val, callback);
   }
@@ -123,7 +133,7 @@ qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, tCallback callback)
   extended80 num;
   ZeroX80(&num);
   entry(listno, lineno, fldref, fmtNumber, 10, &num, callback);
-  long double val = x80told(&num);
+  long double val = FromX80(&num);
   /* A count beyond 16 bits reads as negative, which callers refuse. */
   if (val >= 32768.0L) return -1;
   return NumToShort(val);
@@ -135,7 +145,7 @@ void SetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, void *val
   if (!entry) return;
   if (fmt == fmtNumber) {
     extended80 num;
-    ldtox80((const long double *)val, &num);
+    ToX80(*(const long double *)val, &num);
     entry(listno, lineno, fldref, fmt, &num, callback);
   } else {
     entry(listno, lineno, fldref, fmt, val, callback);
@@ -171,7 +181,7 @@ void GetNamedVal(qshort fldref, qchar *name, qshort fmt, qlong maxlen, void *val
     extended80 num;
     ZeroX80(&num);
     entry(fldref, &str, fmt, maxlen, &num, callback);
-    *(long double *)val = x80told(&num);
+    *(long double *)val = FromX80(&num);
   } else {
     entry(fldref, &str, fmt, maxlen, val, callback);
   }

@@ -1,12 +1,29 @@
 /* mac.cpp: memory, file steps, catalogue strings and the beep on the Mac. */
+#include <stddef.h>
 #include <string.h>
 
 #include "../glue/testhooks.h"
 #include "mac_api.h"
 #include "platform.h"
 
-const qchar kPlatDelim = ':';
-const char kPlatDelimOrder[3] = {':', '/', '\\'};
+#if defined(__i386__)
+/* What the system reads and writes, laid out as it lays them out for i386. */
+static_assert(offsetof(IOParam, ioResult) == 16 && offsetof(IOParam, ioNamePtr) == 18, "IOParam");
+static_assert(offsetof(IOParam, ioVRefNum) == 22 && offsetof(IOParam, ioRefNum) == 24, "IOParam");
+static_assert(offsetof(IOParam, ioVersNum) == 26 && offsetof(IOParam, ioPermssn) == 27, "IOParam");
+static_assert(offsetof(IOParam, ioMisc) == 28 && offsetof(IOParam, ioBuffer) == 32, "IOParam");
+static_assert(offsetof(IOParam, ioReqCount) == 36 && offsetof(IOParam, ioActCount) == 40, "IOParam");
+static_assert(offsetof(IOParam, ioPosMode) == 44 && offsetof(IOParam, ioPosOffset) == 46, "IOParam");
+static_assert(sizeof(IOParam) == 50, "IOParam");
+static_assert(sizeof(extended80) == 10 && offsetof(extended80, man) == 2, "extended80");
+static_assert(sizeof(Str255) == 256 && sizeof(ByteCount) == 4 && sizeof(Size) == 4, "sizes");
+static_assert(sizeof(TextEncoding) == 4 && sizeof(TECObjectRef) == 4 && sizeof(OSStatus) == 4, "TEC types");
+#endif
+
+static const char kDelimOrder[3] = {':', '/', '\\'};
+
+qchar PlatDelim(void) { return (qchar)kDelimOrder[0]; }
+const char *PlatDelimOrder(void) { return kDelimOrder; }
 
 void *PlatAlloc(qlong size) { return NewPtrClear((Size)size); }
 void PlatFree(void *block) { DisposePtr((Ptr)block); }

@@ -56,6 +56,9 @@ enum {
 
 typedef void *IOCompletionUPP;
 
+/* The File Manager's parameter blocks keep the 68k alignment of the system's
+   headers: 2-byte packing. */
+#pragma pack(push, 2)
 typedef struct IOParam {
   void *qLink;
   SInt16 qType;
@@ -79,6 +82,7 @@ typedef struct IOParam {
 typedef union ParamBlockRec {
   IOParam ioParam;
 } ParamBlockRec;
+#pragma pack(pop)
 typedef ParamBlockRec *ParmBlkPtr;
 
 OSErr HOpen(FSVolumeRefNum vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission,
@@ -122,8 +126,8 @@ typedef struct extended80 {
   UInt16 man[4];
 } extended80;
 
-long double x80told(const extended80 *x80);
-void ldtox80(const long double *x, extended80 *x80);
+double x80tod(const extended80 *x80);
+void dtox80(const double *x, extended80 *x80);
 
 /* Sound. */
 void SysBeep(SInt16 duration);

@@ -38,8 +38,11 @@ qshort PlatCloseFile(const PlatFile *file);
 
 /* The platform's path delimiter and the order in which delimiter kinds are
    classified, platform first. */
-extern const qchar kPlatDelim;
-extern const char kPlatDelimOrder[3];
+/* Offered as functions rather than as constants: on i386 Mac OS X another
+   unit would reach a constant through a pointer slot for the loader to
+   fill, and a call needs none. */
+qchar PlatDelim(void);
+const char *PlatDelimOrder(void); /* three kinds */
 
 /* Catalogue string strid + index (Windows form) or entry index of list strid
    (Mac form), at most maxlen units with a zero unit; empty when missing. */

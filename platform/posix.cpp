@@ -13,8 +13,10 @@
 #include "catalogue_strings.h"
 #include "platform.h"
 
-const qchar kPlatDelim = '/';
-const char kPlatDelimOrder[3] = {'/', '\\', ':'};
+static const char kDelimOrder[3] = {'/', '\\', ':'};
+
+qchar PlatDelim(void) { return (qchar)kDelimOrder[0]; }
+const char *PlatDelimOrder(void) { return kDelimOrder; }
 
 /* The pages of a very large block (one the C library maps afresh for each
    request) are made present in one request rather than one fault at a time,

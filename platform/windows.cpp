@@ -6,8 +6,10 @@
 #include "../glue/testhooks.h"
 #include "platform.h"
 
-const qchar kPlatDelim = '\\';
-const char kPlatDelimOrder[3] = {'\\', '/', ':'};
+static const char kDelimOrder[3] = {'\\', '/', ':'};
+
+qchar PlatDelim(void) { return (qchar)kDelimOrder[0]; }
+const char *PlatDelimOrder(void) { return kDelimOrder; }
 
 /* The library's own module, for loading its string resources. */
 HINSTANCE hInstLib = 0;

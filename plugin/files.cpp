@@ -23,7 +23,7 @@ static qbool HasAfterFirst(const qchar *name, qchar delim)
 static qchar DelimiterKind(const qchar *name)
 {
   for (int i = 0; i < 3; i++) {
-    qchar d = (qchar)kPlatDelimOrder[i];
+    qchar d = (qchar)PlatDelimOrder()[i];
     if (name[0] == d || HasAfterFirst(name, d)) return d;
   }
   return 0;
@@ -36,12 +36,13 @@ void AdjustPath(globals *myGlobsP)
   qchar *name = myGlobsP->subBufP + kNameStart;
   qlong n = OMstrlen(name);
 
+  qchar delim = PlatDelim();
   qchar kind = DelimiterKind(name);
-  if (kind && kind != kPlatDelim)
+  if (kind && kind != delim)
     for (qchar *p = name; *p; p++)
-      if (*p == kind) *p = kPlatDelim;
-  qbool hasDelim = kind && HasAfterFirst(name, kPlatDelim);
-  qbool beginsWithDelim = hasDelim && name[0] == kPlatDelim;
+      if (*p == kind) *p = delim;
+  qbool hasDelim = kind && HasAfterFirst(name, delim);
+  qbool beginsWithDelim = hasDelim && name[0] == delim;
   if (hasDelim && !beginsWithDelim) return; /* a full path, used as it stands */
 
   if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)baselen + n + 2, (int64_t)n + 2))

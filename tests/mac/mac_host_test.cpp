@@ -27,31 +27,31 @@ TEST(MacEntry, TheLibraryExportsMainAndNotTheWindowsEntry)
 TEST(MacNumbers, ExtendedValuesHaveTheirLayout)
 {
   struct Case {
-    long double value;
+    double value;
     std::uint16_t exp, m0, m1, m2, m3;
   };
   const Case cases[] = {
-      {1.0L, 0x3FFF, 0x8000, 0, 0, 0},
-      {-2.5L, 0xC000, 0xA000, 0, 0, 0},
-      {0.0L, 0, 0, 0, 0, 0},
-      {3.0L, 0x4000, 0xC000, 0, 0, 0},
-      {1.0L + std::ldexp(1.0L, -63), 0x3FFF, 0x8000, 0, 0, 1},
-      {32768.0L, 0x400E, 0x8000, 0, 0, 0},
+      {1.0, 0x3FFF, 0x8000, 0, 0, 0},
+      {-2.5, 0xC000, 0xA000, 0, 0, 0},
+      {0.0, 0, 0, 0, 0, 0},
+      {3.0, 0x4000, 0xC000, 0, 0, 0},
+      {1.0 + std::ldexp(1.0, -52), 0x3FFF, 0x8000, 0, 0, 0x0800},
+      {32768.0, 0x400E, 0x8000, 0, 0, 0},
   };
   for (const Case& c : cases) {
     extended80 x{};
-    ldtox80(&c.value, &x);
+    dtox80(&c.value, &x);
     EXPECT_EQ(static_cast<std::uint16_t>(x.exp), c.exp) << static_cast<double>(c.value);
     EXPECT_EQ(x.man[0], c.m0);
     EXPECT_EQ(x.man[1], c.m1);
     EXPECT_EQ(x.man[2], c.m2);
     EXPECT_EQ(x.man[3], c.m3);
-    EXPECT_EQ(x80told(&x), c.value);
+    EXPECT_EQ(x80tod(&x), c.value);
   }
-  for (long double v : {3.9L, -3.9L, 1e300L, -1e-300L, 1e4000L}) {
+  for (double v : {3.9, -3.9, 1e300, -1e-300, 4.9e-324}) {
     extended80 x{};
-    ldtox80(&v, &x);
-    EXPECT_EQ(x80told(&x), v);
+    dtox80(&v, &x);
+    EXPECT_EQ(x80tod(&x), v);
   }
 }
 

@@ -131,7 +131,51 @@ int fileOf(FSIORefNum ref) {
 
 // ---- Resources ----
 
-// Reads the 'STR#' resources of a Rez source: resource 'STR#' (id ...) { { "a", "b" } };
+std::uint32_t big(const std::string& b, std::size_t at, int n) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<unsigned char>(b.at(at + static_cast<std::size_t>(i)));
+  return v;
+}
+
+// Whether the bytes are a classic resource file: its header's data and map
+// lie inside it and the map ends it.
+bool isResourceFile(const std::string& b) {
+  if (b.size() < 16) return false;
+  std::uint32_t data = big(b, 0, 4), map = big(b, 4, 4), dataLength = big(b, 8, 4), mapLength = big(b, 12, 4);
+  return data >= 16 && data + dataLength <= map && static_cast<std::uint64_t>(map) + mapLength == b.size() &&
+         mapLength >= 30;
+}
+
+// The 'STR#' resources of a classic resource file: the map's type list
+// leads to each resource's data, a count and then Pascal strings.
+std::map<int, std::vector<std::string>> readResourceFile(const std::string& b) {
+  std::map<int, std::vector<std::string>> lists;
+  std::uint32_t data = big(b, 0, 4), map = big(b, 4, 4);
+  std::uint32_t types = map + big(b, map + 24, 2);
+  std::uint32_t typeCount = big(b, types, 2) + 1;
+  for (std::uint32_t t = 0; t < typeCount; ++t) {
+    std::uint32_t entry = types + 2 + 8 * t;
+    if (big(b, entry, 4) != 0x53545223) continue;  // 'STR#'
+    std::uint32_t count = big(b, entry + 4, 2) + 1, refs = types + big(b, entry + 6, 2);
+    for (std::uint32_t r = 0; r < count; ++r) {
+      std::uint32_t ref = refs + 12 * r;
+      int id = static_cast<std::int16_t>(big(b, ref, 2));
+      std::uint32_t at = data + big(b, ref + 5, 3) + 4;
+      std::vector<std::string> entries(big(b, at, 2));
+      at += 2;
+      for (auto& e : entries) {
+        std::uint32_t n = big(b, at, 1);
+        e = b.substr(at + 1, n);
+        at += 1 + n;
+      }
+      lists[id] = std::move(entries);
+    }
+  }
+  return lists;
+}
+
+// Reads the 'STR#' resources of a classic resource file, or of a Rez
+// source: resource 'STR#' (id ...) { { "a", "b" } };
 // Strings are in Mac Roman; \$XX gives the byte XX, \" and \\ themselves.
 std::map<int, std::vector<std::string>> readStringLists(const std::string& file) {
   std::map<int, std::vector<std::string>> lists;
@@ -140,6 +184,7 @@ std::map<int, std::vector<std::string>> readStringLists(const std::string& file)
   std::stringstream ss;
   ss << in.rdbuf();
   std::string src = ss.str();
+  if (isResourceFile(src)) return readResourceFile(src);
   // Comments out first, strings kept.
   std::string text;
   for (std::size_t i = 0; i < src.size(); ++i) {
@@ -414,7 +459,7 @@ OSStatus TECFlushText(TECObjectRef encodingConverter, TextPtr, ByteCount, ByteCo
   return encodingConverter ? OSStatus{noErr} : OSStatus{kParamErr};
 }
 
-long double x80told(const extended80* x80) {
+double x80tod(const extended80* x80) {
   auto e = static_cast<std::uint16_t>(x80->exp);
   bool negative = e & 0x8000;
   int exponent = e & 0x7FFF;
@@ -427,10 +472,10 @@ long double x80told(const extended80* x80) {
     v = 0.0L;
   else
     v = std::ldexp(static_cast<long double>(m), (exponent ? exponent : 1) - 16383 - 63);
-  return negative ? -v : v;
+  return static_cast<double>(negative ? -v : v);
 }
 
-void ldtox80(const long double* x, extended80* x80) {
+void dtox80(const double* x, extended80* x80) {
   long double v = *x;
   std::uint16_t sign = std::signbit(v) ? 0x8000 : 0;
   v = std::fabs(v);
