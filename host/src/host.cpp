@@ -72,6 +72,8 @@ Host::~Host() {
   if (impl_->lib) closeLibrary(impl_->lib);
 }
 
+void Host::useLoader(LibraryLoader* loader) { setLibraryLoader(loader); }
+
 std::optional<Width> Host::widthOf(const std::string& libraryPath) {
   // A Unicode host's record is the larger, so either build has room in it.
   Host h(libraryPath, Width::Unicode);

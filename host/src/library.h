@@ -3,7 +3,14 @@
 
 #include <string>
 
+namespace moravel {
+class LibraryLoader;
+}
+
 namespace moravel::detail {
+
+// Where the functions below go instead of the system's loader; null: nowhere.
+void setLibraryLoader(LibraryLoader* loader);
 
 // The loaded library, or null with a description of the failure in `error`.
 void* openLibrary(const std::string& path, std::string& error);

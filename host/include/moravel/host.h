@@ -46,6 +46,19 @@ class HostError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// How a host loads a plug-in library. By default the system's own loader
+// does (dlopen, LoadLibrary); a test can put another in its place, to run a
+// library the system cannot load itself (the Mac bundle on Linux).
+class LibraryLoader {
+ public:
+  virtual ~LibraryLoader() = default;
+  // The loaded library, or null with the reason in `error`.
+  virtual void* open(const std::string& path, std::string& error) = 0;
+  // The address of the function the library exports under this C name, or null.
+  virtual void* symbol(void* library, const char* name) = 0;
+  virtual void close(void* library) = 0;
+};
+
 // A parameter of a function call: a value, a list, or a reference to a host
 // variable (what the plug-in writes to it reaches the variable).
 class Arg {
@@ -162,6 +175,8 @@ class Host {
   // writes in its own unit. nullopt when it does not answer as a plug-in
   // does. Throws HostError when the library cannot be loaded.
   static std::optional<Width> widthOf(const std::string& libraryPath);
+  // The loader of every Host made from now on; null: the system's.
+  static void useLoader(LibraryLoader* loader);
   // Sends the unload message if the plug-in is loaded, then closes the library.
   ~Host();
   Host(const Host&) = delete;
