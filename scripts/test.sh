@@ -4,8 +4,10 @@
 #      then the Debian package, installed into a scratch root and run from there;
 #   2. the Windows deliverables, cross-built, their suite and the shipped-DLL
 #      session under 32-bit wine, and structural checks of the DLL files;
-#   3. the whole suite built and run as 32-bit x86 Linux programs;
-#   4. the reliability checks: the suite under AddressSanitizer and
+#   3. the Mac bundle, cross-built, its structural checks, and the shipped-build
+#      session and the Mac engine suite run against it by a bundle loader;
+#   4. the whole suite built and run as 32-bit x86 Linux programs;
+#   5. the reliability checks: the suite under AddressSanitizer and
 #      UndefinedBehaviorSanitizer, natively and as 32-bit programs, and each
 #      fuzz harness for FUZZ_SECONDS.
 set -euo pipefail
@@ -25,6 +27,9 @@ bash scripts/package.sh
 
 echo "== Windows"
 bash scripts/windows.sh
+
+echo "== Mac"
+bash scripts/mac.sh
 
 echo "== 32-bit Linux"
 bash scripts/linux32.sh

@@ -25,7 +25,8 @@ const std::string& lastOpenName();
 long openCalls();
 long openFiles();  // opened and not yet closed
 
-// The Rez source string lists are read from (default: the build's own).
+// The file string lists are read from: a Rez source, or a classic resource
+// file as a bundle ships (default: the build's Rez source).
 void useResourceFile(const std::string& path);
 long resourceReads();
 // Whether converters can be created; how many were.

@@ -3,11 +3,17 @@
 // same transcript line for line.
 //
 //   moravel_session TRANSCRIPT WORKDIR LIBRARY_8BIT LIBRARY_UNICODE
+//   moravel_session_mac TRANSCRIPT WORKDIR BUNDLE
 //
 // Each library is loaded, driven through every function as a host would
 // (fields, calculations, methods, included files, each encoding, tag lists,
 // design information, a nested call) and unloaded. WORKDIR receives the files
 // the templates include. Paths are given as the build machine names them.
+// The Mac form (MORAVEL_SESSION_MAC_BUNDLE) runs the Unicode part with the
+// shipped Mac bundle, loaded by the bundle loader of tests/macbundle, its
+// system functions those of the Mac stand-in: its files directory is then
+// an HFS path on a volume that is WORKDIR, and its catalogue strings come
+// from the bundle's resource file.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -18,6 +24,11 @@
 #include "moravel/host.h"
 #include "moravel/text.h"
 
+#if MORAVEL_SESSION_MAC_BUNDLE
+#include "loader.h"
+#include "macsubst.h"
+#endif
+
 namespace {
 
 using namespace moravel;
@@ -25,7 +36,7 @@ namespace fs = std::filesystem;
 
 // A path of the build machine in the form this program's system opens: under
 // wine the root of the build machine's file system is drive Z:.
-std::string nativePath(std::string path)
+[[maybe_unused]] std::string nativePath(std::string path)
 {
 #if defined(_WIN32)
   if (!path.empty() && path[0] == '/') path = "Z:" + path;
@@ -81,16 +92,17 @@ void writeSite(const fs::path& site)
 
 class Session {
  public:
-  Session(const std::string& library, Width width, Transcript& t) : host_(library, width), t_(t) {}
+  Session(const std::string& library, Width width, Form form, Transcript& t) : host_(library, width, form), t_(t) {}
 
-  void run(const fs::path& site)
+  // `filesDirectory` names the site's folder as the plug-in's platform names it.
+  void run(const std::u32string& filesDirectory)
   {
     host_.load();
     t_("load: the slot holds the record registered under MORAVEL",
        host_.slot() && host_.atom(U"MORAVEL") == reinterpret_cast<std::uintptr_t>(host_.slot()) ? "yes" : "no");
     t_("Version()", host_.call(kVersion, {}).returnValue.asText());
     designInformation();
-    setup(site);
+    setup(filesDirectory);
     substitutions();
     options();
     nested();
@@ -118,13 +130,12 @@ class Session {
     t_("setup information", host_.setupInfo());
   }
 
-  void setup(const fs::path& site)
+  void setup(const std::u32string& dir)
   {
     host_.setList(U"map", List{{U"keyword", U"field"},
                                {{Value::text(U"name"), Value::text(U"lName")},
                                 {Value::text(U"TOWN"), Value::text(U"city")}}});
     t_("MapKeywordsToFields", code(kMapKeywordsToFields, {Arg::reference(U"map")}));
-    std::u32string dir = u32((site / "").string());
     t_("SetFilesDirectory", code(kSetFilesDirectory, {Arg::text(dir)}));
     bool wide = host_.width() == Width::Unicode;
     host_.setText(U"lName", U"Zo\u00eb M\u00fcller");
@@ -222,6 +233,36 @@ class Session {
 
 }  // namespace
 
+#if MORAVEL_SESSION_MAC_BUNDLE
+
+int main(int argc, char** argv)
+{
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: moravel_session_mac TRANSCRIPT WORKDIR BUNDLE\n");
+    return 64;
+  }
+  try {
+    fs::path work = argv[2];
+    fs::remove_all(work);
+    fs::create_directories(work);
+    Transcript t(argv[1]);
+    macbundle::BundleLoader loader;
+    Host::useLoader(&loader);
+    macsubst::setVolumesDirectory(work.string());
+    macsubst::useResourceFile((fs::path(argv[3]) / "Contents" / "Resources" / "MoravelMac.rsrc").string());
+    writeSite(work / "Unicode");
+    t("== Unicode build", "");
+    Session(argv[3], Width::Unicode, Form::Mac, t).run(U"Unicode:");
+    if (!t.good()) throw std::runtime_error("the transcript could not be written");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "moravel_session_mac: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
+
+#else
+
 int main(int argc, char** argv)
 {
   if (argc != 5) {
@@ -238,7 +279,8 @@ int main(int argc, char** argv)
       fs::path site = work / names[i];
       writeSite(site);
       t("== " + std::string(names[i]) + " build", "");
-      Session(nativePath(argv[3 + i]), i ? Width::Unicode : Width::Byte, t).run(site);
+      Session(nativePath(argv[3 + i]), i ? Width::Unicode : Width::Byte, Form::Windows, t)
+          .run(u32((site / "").string()));
     }
     if (!t.good()) throw std::runtime_error("the transcript could not be written");
   } catch (const std::exception& e) {
@@ -247,3 +289,5 @@ int main(int argc, char** argv)
   }
   return 0;
 }
+
+#endif
