@@ -144,6 +144,22 @@ std::string makeIncludes(int scale) {
   return s;
 }
 
+// W7: a letter of about 2,000 characters with 20 fields (the first 20 of
+// the run's fields, each used once on average), expanded by one call.
+constexpr int kLetterFields = 20;
+const moravel::bench::Fields& letterFields() {
+  static const moravel::bench::Fields f = [] {
+    moravel::bench::Fields l;
+    l.names.assign(fields().names.begin(), fields().names.begin() + kLetterFields);
+    l.values.assign(fields().values.begin(), fields().values.begin() + kLetterFields);
+    return l;
+  }();
+  return f;
+}
+std::string makeLetter(const moravel::bench::Marker& marker) {
+  return moravel::bench::makePage(letterFields(), seed() + 7, kLetterFields, marker);
+}
+
 // ---- the plug-in through the host ----------------------------------------
 
 struct Rig {
@@ -402,6 +418,33 @@ std::string renderMustache(const std::string& text) {
   return t.render(mustacheData());
 }
 
+// W7's peers, cold: the letter parsed, a dictionary of its 20 values made,
+// and the letter rendered, for each call.
+void registerLetterPeers() {
+  benchmark::RegisterBenchmark("W7-ctemplate-cold", [](benchmark::State& state) {
+    std::string text = makeLetter(ctemplateMarker);
+    const auto& f = letterFields();
+    for (auto _ : state) {
+      ctemplate::TemplateDictionary dict("letter");
+      for (int i = 0; i < kLetterFields; ++i) dict.SetValue(f.names[static_cast<std::size_t>(i)], f.values[static_cast<std::size_t>(i)]);
+      std::unique_ptr<ctemplate::Template> t(ctemplate::Template::StringToTemplate(text, ctemplate::DO_NOT_STRIP));
+      std::string out;
+      t->Expand(&out, &dict);
+      benchmark::DoNotOptimize(out);
+    }
+  })->Unit(benchmark::kMicrosecond)->MinTime(0.3)->UseRealTime();
+  benchmark::RegisterBenchmark("W7-mustache-cold", [](benchmark::State& state) {
+    std::string text = makeLetter(mustacheMarker);
+    const auto& f = letterFields();
+    for (auto _ : state) {
+      kainjow::mustache::data data;
+      for (int i = 0; i < kLetterFields; ++i) data.set(f.names[static_cast<std::size_t>(i)], f.values[static_cast<std::size_t>(i)]);
+      kainjow::mustache::mustache t(text);
+      benchmark::DoNotOptimize(t.render(data));
+    }
+  })->Unit(benchmark::kMicrosecond)->MinTime(0.3)->UseRealTime();
+}
+
 void registerPeers(int scale) {
   auto name = [&](const char* peer) { return prefixed(peer, scale) + "x"; };
   benchmark::RegisterBenchmark(name("ctemplate-cold/").c_str(), [=](benchmark::State& state) {
@@ -435,11 +478,16 @@ void checkOutputs() {
   std::string ct = renderCtemplate(makePage(1, ctemplateMarker));
   std::string mu = renderMustache(makePage(1, mustacheMarker));
   if (ct != mu) throw std::runtime_error("the two peers disagree on W2");
+  std::string letter = renderCtemplate(makeLetter(ctemplateMarker));
+  if (letter != renderMustache(makeLetter(mustacheMarker))) throw std::runtime_error("the two peers disagree on W7");
   for (Width w : {Width::Byte, Width::Unicode}) {
     Rig& g = rig(w);
     g.host->setText(U"tpl", moravel::fromLatin1(page));
     if (expand(g, 0) != 0 || moravel::toLatin1(g.host->text(U"out")) != ct)
       throw std::runtime_error(std::string("W2 output differs from the peers' in width ") + widthName(w));
+    g.host->setText(U"tpl", moravel::fromLatin1(makeLetter(moravelMarker)));
+    if (expand(g, 0) != 0 || moravel::toLatin1(g.host->text(U"out")) != letter)
+      throw std::runtime_error(std::string("W7 output differs from the peers' in width ") + widthName(w));
     g.host->setText(U"tpl", moravel::fromLatin1(makeTagged(1)));
     if (expand(g, 0) != 0 || g.host->text(U"out").find(U"<FIELD>") != std::u32string::npos)
       throw std::runtime_error("W4 left tags unexpanded");
@@ -516,6 +564,15 @@ void printTable() {
                   pk == gPeakRatio.end() ? "-" : fmt("%.2f", pk->second).c_str(), note.c_str());
     }
   }
+  double ctCold = secondsOf("W7-ctemplate-cold"), muCold = secondsOf("W7-mustache-cold");
+  std::printf("\nW7 letter of %zu characters, 20 fields, one call: ctemplate cold %s us, mustache cold %s us\n",
+              gTextUnits[key("W7", Width::Byte, 1)], cell(ctCold * 1e6, "%.1f").c_str(), cell(muCold * 1e6, "%.1f").c_str());
+  for (Width w : {Width::Byte, Width::Unicode}) {
+    double t = secondsOf(key("W7", w, 1));
+    std::printf("  %-8s %9s us a call; ctemplate cold %s, mustache cold %s\n", w == Width::Byte ? "8-bit" : "Unicode",
+                cell(t * 1e6, "%.1f").c_str(), cell(t > 0 ? ctCold / t : 0, "%.2fx").c_str(),
+                cell(t > 0 ? muCold / t : 0, "%.2fx").c_str());
+  }
   std::printf("\n%-26s %9s %9s %9s %6s %6s\n", "peer rendering W2 (8-bit)", "1x ms", "4x ms", "16x ms", "4x/1x",
               "16x/1x");
   for (const char* p : {"ctemplate-cold", "ctemplate-warm", "mustache-cold", "mustache-warm"})
@@ -547,6 +604,9 @@ int main(int argc, char** argv) {
     gKeepHeap = true;
     tuneAllocator();
   }
+  for (Width w : {Width::Byte, Width::Unicode})
+    registerExpand("W7", w, 1, [](int) { return makeLetter(moravelMarker); }, 0);
+  registerLetterPeers();
   for (int s : kScales) {
     for (Width w : {Width::Byte, Width::Unicode}) {
       registerMemcpy(w, s);

@@ -114,14 +114,49 @@ static qchar *SaveRest(ScanState *st, qlong r)
   return restP;
 }
 
-/* TAGGEDMETHOD= and TAGGEDFIELD=: the value is written straight into the
-   input at pos and scanned in turn. */
-static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
+/* Reads the value of a TAGGED tag, of at most n units, to `at`; its length. */
+static qlong ReadTaggedValue(ScanState *st, qchar *arg, qbool fromS1, qlong n, qchar *at)
 {
   globals *g = st->g;
+  at[0] = 0;
+  if (fromS1)
+    GetFldVal(g->hashS1Ref, fmtChar, n + 1, at, g->callback);
+  else
+    GetNamedVal(0, arg, fmtChar, n + 1, at, g->callback);
+  return OMstrnlen(at, n + 1);
+}
+
+/* The value read into the scanned input just before pos, then moved up
+   against the rest when it is shorter than announced; the unit at pos,
+   where the value's terminator may land, is kept. */
+static void SpliceValueBefore(ScanState *st, qchar *arg, qbool fromS1, qlong n)
+{
+  qchar *end = st->g->bufferP + st->pos;
+  qchar kept = *end;
+  qlong k = ReadTaggedValue(st, arg, fromS1, n, end - n);
+  if (k < n) memmove(end - k, end - n, (size_t)k * sizeof(qchar));
+  *end = kept;
+  SpliceBefore(st, k);
+}
+
+/* The value written at pos, the rest of the input saved and put behind it. */
+static void SpliceValueAt(ScanState *st, qchar *arg, qbool fromS1, qlong n)
+{
   qlong r = st->inLen - st->pos;
   qchar *restP = SaveRest(st, r);
   if (!restP) return;
+  if (SpliceBegin(st, n, r)) {
+    qchar *at = st->g->bufferP + st->pos;
+    SpliceEnd(st, ReadTaggedValue(st, arg, fromS1, n, at), restP, r);
+  }
+  DisposeXPPointer(restP);
+}
+
+/* TAGGEDMETHOD= and TAGGEDFIELD=: the value is written straight into the
+   input and scanned in turn. */
+static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
+{
+  globals *g = st->g;
   qbool fromS1 = isMethod || g->forceEval;
   qlong n = 0;
   if (isMethod)
@@ -134,16 +169,11 @@ static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
     GetNamedVal(0, arg, fmtLength, fmtLengthSize, &n, g->callback);
     if (n < 0) n = 0;
   }
-  if (SpliceBegin(st, n, r)) {
-    qchar *at = g->bufferP + st->pos;
-    at[0] = 0;
-    if (fromS1)
-      GetFldVal(g->hashS1Ref, fmtChar, n + 1, at, g->callback);
-    else
-      GetNamedVal(0, arg, fmtChar, n + 1, at, g->callback);
-    SpliceEnd(st, OMstrnlen(at, n + 1), restP, r);
-  }
-  DisposeXPPointer(restP);
+  if (!SpliceAllowed(st)) return;
+  if (SpliceFits(st, n))
+    SpliceValueBefore(st, arg, fromS1, n);
+  else
+    SpliceValueAt(st, arg, fromS1, n);
 }
 
 /* Puts a file name into the value buffer as the platform's path buffer. */
@@ -184,21 +214,33 @@ static void DoFile(ScanState *st, const qchar *name)
   if (fileP) DisposeXPPointer(fileP);
 }
 
-static void DoTaggedFile(ScanState *st, const qchar *name)
+/* The file's text written at pos, the rest of the input kept in the value
+   buffer meanwhile and put behind it. */
+static void SpliceFileAt(ScanState *st, const qchar *fileP, qlong filesize)
 {
   globals *g = st->g;
+  qlong r = st->inLen - st->pos;
+  if (!GrowUnits(&g->subBufP, &g->subBufSize, r, 0)) {
+    st->err = kErrMemory;
+    return;
+  }
+  memcpy(g->subBufP, g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+  if (SpliceBegin(st, filesize, r)) {
+    memcpy(g->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));
+    SpliceEnd(st, filesize, g->subBufP, r);
+  }
+}
+
+static void DoTaggedFile(ScanState *st, const qchar *name)
+{
   qlong filesize;
   qchar *fileP = ReadNamedFile(st, name, &filesize);
-  if (fileP && st->err == kErrNone) {
-    qlong r = st->inLen - st->pos;
-    if (!GrowUnits(&g->subBufP, &g->subBufSize, r, 0)) {
-      st->err = kErrMemory;
+  if (fileP && st->err == kErrNone && SpliceAllowed(st)) {
+    if (SpliceFits(st, filesize)) {
+      memcpy(st->g->bufferP + st->pos - filesize, fileP, (size_t)filesize * sizeof(qchar));
+      SpliceBefore(st, filesize);
     } else {
-      memcpy(g->subBufP, g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
-      if (SpliceBegin(st, filesize, r)) {
-        memcpy(g->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));
-        SpliceEnd(st, filesize, g->subBufP, r);
-      }
+      SpliceFileAt(st, fileP, filesize);
     }
   }
   if (fileP) DisposeXPPointer(fileP);

@@ -32,9 +32,19 @@ void AppendPlain(ScanState *st, const qchar *text, qlong k);
 qlong S1Length(globals *g, tCallback callback);
 /* Appends the value of "#S1" through the value buffer. */
 void AppendS1(ScanState *st);
-/* Prepares a splice at st->pos of k units with r units of rest after them:
-   checks the nesting limit and grows the input to hold pos + r + k + 2 units,
-   keeping its first pos units. False (err set) when either fails. */
+/* Whether another splice may nest inside those the scan position sits in;
+   false (err set) at the nesting limit. */
+qbool SpliceAllowed(ScanState *st);
+/* Whether k units of a spliced value fit in the input already scanned, just
+   before pos: there they are placed without moving the rest of the input,
+   so that a splice costs its value, not what follows it. */
+qbool SpliceFits(const ScanState *st, qlong k);
+/* Finishes a splice whose k units the caller wrote just before pos (after
+   SpliceAllowed and SpliceFits): the scan resumes at their start. */
+void SpliceBefore(ScanState *st, qlong k);
+/* Prepares a splice at st->pos of k units with r units of rest after them
+   (after SpliceAllowed): grows the input to hold pos + r + k + 2 units,
+   keeping its first pos units. False (err set) when that fails. */
 qbool SpliceBegin(ScanState *st, qlong k, qlong r);
 /* Finishes a splice whose k units stand at pos and whose rest stands in restP:
    puts the rest behind them and terminates the input. */

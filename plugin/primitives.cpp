@@ -52,13 +52,24 @@ void AppendS1(ScanState *st)
   AppendOut(st, g->subBufP, OMstrlen(g->subBufP));
 }
 
+qbool SpliceAllowed(ScanState *st)
+{
+  if (st->depth < kMaxSpliceDepth) return 1;
+  st->err = kErrMemory;
+  return 0;
+}
+
+qbool SpliceFits(const ScanState *st, qlong k) { return k <= st->pos; }
+
+void SpliceBefore(ScanState *st, qlong k)
+{
+  st->pos -= k;
+  st->restAfter[st->depth++] = st->inLen - st->pos - k;
+}
+
 qbool SpliceBegin(ScanState *st, qlong k, qlong r)
 {
   globals *g = st->g;
-  if (st->depth >= kMaxSpliceDepth) {
-    st->err = kErrMemory;
-    return 0;
-  }
   if (!GrowUnits(&g->bufferP, &g->bufferSize, (int64_t)st->pos + r + k + 2, st->pos)) {
     st->err = kErrMemory;
     return 0;
