@@ -26,21 +26,22 @@ typedef struct {
   size_t size; /* kFromHeap: the caller's bytes; kMapped: the whole mapping */
 } BlockHeader;
 
-/* Blocks of kMappedFrom bytes and more have pages of their own: a fresh
-   mapping reads as zeros, so such a block costs what its caller touches,
-   not its size. A released one is kept for a later request it can hold,
-   cleared where it was written: only pages present in memory (mincore) can
-   hold anything but zeros, and of those only the ones that do are cleared.
-   The per-call buffers of a small call touch a few pages of large blocks;
-   clearing the whole blocks on every call, or handing pages back and
-   faulting fresh ones in (which on a virtual machine costs fifty times a
-   page's clearing), would cost more than the call itself. Pages that a
-   past call touched and this one did not are handed back once they far
-   outnumber those it wrote, so that a large call leaves no cost to the
-   small ones after it; and a block keeps at most kResidentPages pages
-   present, so that the kept blocks hold at most 32 MiB of the host's
-   memory, about what the C library itself may keep. Under AddressSanitizer every block comes from the C
-   library, whose blocks the sanitizer watches. */
+/* Blocks of kMappedFrom bytes and more (the per-call buffers, whose sizes
+   only grow) have pages of their own: a fresh mapping reads as zeros, so
+   such a block costs what its caller touches, not its size. A released one
+   is kept for a later request it can hold, cleared where it was written:
+   only pages present in memory (mincore) can hold anything but zeros, and
+   of those only the ones that do are cleared. A small call touches a few
+   pages of its large buffers, and clearing whole blocks on every call would
+   cost more than the call itself; pages stay present between calls, since
+   faulting a fresh page in costs far more than clearing one (fifty times
+   on a virtual machine). Pages that a past call wrote and this one did not
+   are handed back once they far outnumber those it wrote, so that a large
+   call leaves no cost to the small ones after it, and the kept blocks
+   keep at most kResidentPages present in all. Mappings above kKeptAtMost
+   are not kept.
+   Under AddressSanitizer every block comes from the C library, so that the
+   sanitizer watches them. */
 #if defined(__SANITIZE_ADDRESS__)
 #define MORAVEL_ALL_FROM_HEAP 1
 #elif defined(__has_feature)
@@ -51,14 +52,17 @@ typedef struct {
 enum {
   kMappedFrom = 64 * 1024,
   kKeptBlocks = 8,
-  kKeptAtMost = 16 << 20,
-  kSparePages = 64,
-  kResidentPages = 1024
+  kKeptAtMost = sizeof(void *) > 4 ? 128 << 20 : 16 << 20, /* a 32-bit process has little address space */
+  /* 256 MiB of 4 KiB pages (16 MiB in a 32-bit process): what the large
+     calls of the moment need; a smaller call after them hands it back */
+  kResidentPages = sizeof(void *) > 4 ? 65536 : 4096,
+  kSparePages = 64
 };
 
 /* The pages of a very large block are made present in one request rather
-   than one fault at a time, since the caller writes them all: a new block
-   is filled or cleared next, and the part a resize adds is cleared. */
+   than one fault at a time where the caller writes them all: a new block
+   from the C library is cleared next, and the part a resize adds is
+   cleared. */
 enum { kPopulateFrom = 32 << 20 };
 
 static void Populate(uint8_t *block, size_t from, size_t to)
@@ -91,9 +95,20 @@ static qbool WantsMapping(size_t bytes)
 #endif
 }
 
-/* Mappings kept for reuse, their pages handed back. */
+/* Mappings kept for reuse, all zeros, the longest kept first, and how many
+   pages each keeps present. */
 static BlockHeader *sKept[kKeptBlocks];
+static size_t sKeptResident[kKeptBlocks];
+static size_t sResident = 0;
 static int sKeptCount = 0;
+
+static void Unkeep(int i)
+{
+  sResident -= sKeptResident[i];
+  memmove(sKept + i, sKept + i + 1, (size_t)(sKeptCount - i - 1) * sizeof *sKept);
+  memmove(sKeptResident + i, sKeptResident + i + 1, (size_t)(sKeptCount - i - 1) * sizeof *sKeptResident);
+  sKeptCount--;
+}
 
 /* The smallest kept mapping that holds `mapped` bytes, taken from the kept
    ones; null when none does. */
@@ -104,7 +119,7 @@ static BlockHeader *TakeKept(size_t mapped)
     if (sKept[i]->size >= mapped && (best < 0 || sKept[i]->size < sKept[best]->size)) best = i;
   if (best < 0) return 0;
   BlockHeader *h = sKept[best];
-  sKept[best] = sKept[--sKeptCount];
+  Unkeep(best);
   return h;
 }
 
@@ -112,19 +127,16 @@ static void *MappedAlloc(size_t size)
 {
   size_t need = PageRound(size + kHeader);
   BlockHeader *h = TakeKept(need);
-  if (h) {
-    need = h->size;
-  } else {
+  if (!h) {
     void *p = mmap(0, need, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return 0;
 #ifdef MADV_NOHUGEPAGE
-    madvise(p, need, MADV_NOHUGEPAGE); /* touched pages stay small, and so does their clearing */
+    madvise(p, need, MADV_NOHUGEPAGE); /* pages stay small, and so does their clearing */
 #endif
     h = (BlockHeader *)p;
+    h->size = need;
   }
   h->kind = kMapped;
-  h->size = need;
-  Populate((uint8_t *)h, kHeader, size + kHeader);
   return (uint8_t *)h + kHeader;
 }
 
@@ -136,12 +148,15 @@ static qbool IsZeroPage(const uint8_t *p, size_t page)
   return any == 0;
 }
 
-/* Clears the pages of a mapping that were written; false when that cannot
-   be done. */
-static qbool ClearWritten(BlockHeader *h, size_t mapped)
+/* Clears the pages of a mapping that were written, and says how many pages
+   it keeps present in *resident; false when that cannot be done. */
+static qbool ClearWritten(BlockHeader *h, size_t *resident)
 {
-  size_t page = (size_t)sysconf(_SC_PAGESIZE), pages = mapped / page;
+  size_t mapped = h->size, page = (size_t)sysconf(_SC_PAGESIZE), pages = mapped / page;
   unsigned char present[kKeptAtMost / 4096 + 1];
+  h->kind = 0; /* the header too reads as zeros when kept */
+  h->size = 0;
+  *resident = 0;
   if (pages > sizeof present || mincore(h, mapped, present) != 0) return madvise(h, mapped, MADV_DONTNEED) == 0;
   size_t written = 0, idle = 0;
   for (size_t i = 0; i < pages; i++) {
@@ -154,30 +169,44 @@ static qbool ClearWritten(BlockHeader *h, size_t mapped)
       written++;
     }
   }
-  if ((idle > kSparePages && idle > 4 * written) || idle + written > kResidentPages)
+  if ((idle > kSparePages && idle > 4 * written) || sResident + idle + written > kResidentPages)
     return madvise(h, mapped, MADV_DONTNEED) == 0;
+  *resident = idle + written;
   return 1;
 }
 
+/* A released mapping is kept in place of the one kept longest, which the
+   calls since have not needed. */
 static void MappedFree(BlockHeader *h)
 {
-  size_t mapped = h->size;
-  if (sKeptCount < kKeptBlocks && mapped <= kKeptAtMost && ClearWritten(h, mapped)) {
-    h->size = mapped; /* the header reads as zeros again: its size is written back */
-    sKept[sKeptCount++] = h;
+  size_t mapped = h->size, resident;
+  if (sKeptCount == kKeptBlocks) {
+    munmap(sKept[0], sKept[0]->size);
+    Unkeep(0);
+  }
+  if (mapped > kKeptAtMost || !ClearWritten(h, &resident)) {
+    munmap(h, mapped);
     return;
   }
-  munmap(h, mapped);
+  h->size = mapped;
+  sKept[sKeptCount] = h;
+  sKeptResident[sKeptCount++] = resident;
+  sResident += resident;
+}
+
+static void *HeapAlloc(size_t size)
+{
+  BlockHeader *h = (BlockHeader *)calloc(1, size + kHeader);
+  if (!h) return 0;
+  h->kind = kFromHeap;
+  h->size = size;
+  Populate((uint8_t *)h, kHeader, size + kHeader);
+  return (uint8_t *)h + kHeader;
 }
 
 void *PlatAlloc(qlong size)
 {
-  if (WantsMapping((size_t)size + kHeader)) return MappedAlloc((size_t)size);
-  BlockHeader *h = (BlockHeader *)calloc(1, (size_t)size + kHeader);
-  if (!h) return 0;
-  h->kind = kFromHeap;
-  h->size = (size_t)size;
-  return (uint8_t *)h + kHeader;
+  return WantsMapping((size_t)size + kHeader) ? MappedAlloc((size_t)size) : HeapAlloc((size_t)size);
 }
 
 void PlatFree(void *block)
@@ -192,33 +221,39 @@ void PlatFree(void *block)
 
 /* A mapped block grows in place where the system can extend its mapping,
    else moves; the pages it gains read as zeros. */
-static void *MappedResize(BlockHeader *h, size_t size)
+static void *MappedResize(BlockHeader *h, size_t bytes)
 {
-  size_t need = PageRound(size + kHeader);
-  if (need <= h->size) return (uint8_t *)h + kHeader;
-  size_t old = h->size;
+  size_t need = PageRound(bytes), old = h->size;
+  if (need <= old) return (uint8_t *)h + kHeader;
   void *p = mremap(h, old, need, MREMAP_MAYMOVE);
   if (p == MAP_FAILED) return 0;
   h = (BlockHeader *)p;
   h->size = need;
-  Populate((uint8_t *)h, old, size + kHeader);
+  Populate((uint8_t *)h, old, bytes);
   return (uint8_t *)h + kHeader;
+}
+
+/* A block that changes kind: a new one, the kept bytes copied. */
+static void *MoveBlock(void *block, size_t keep, size_t size)
+{
+  uint8_t *moved = (uint8_t *)PlatAlloc((qlong)size);
+  if (!moved) return 0;
+  memcpy(moved, block, keep < size ? keep : size);
+  PlatFree(block);
+  return moved;
 }
 
 void *PlatResize(void *block, qlong size)
 {
   BlockHeader *h = HeaderOf(block);
-  if (h->kind == kMapped) return MappedResize(h, (size_t)size);
-  if (WantsMapping((size_t)size + kHeader)) {
-    uint8_t *moved = (uint8_t *)MappedAlloc((size_t)size);
-    if (!moved) return 0;
-    memcpy(moved, block, h->size < (size_t)size ? h->size : (size_t)size);
-    free(h);
-    return moved;
-  }
-  h = (BlockHeader *)realloc(h, (size_t)size + kHeader);
+  size_t bytes = (size_t)size + kHeader;
+  if (h->kind == kMapped) return MappedResize(h, bytes);
+  if (WantsMapping(bytes)) return MoveBlock(block, h->size, (size_t)size);
+  size_t old = h->size;
+  h = (BlockHeader *)realloc(h, bytes);
   if (!h) return 0;
   h->size = (size_t)size;
+  if ((size_t)size > old) Populate((uint8_t *)h, old + kHeader, bytes);
   return (uint8_t *)h + kHeader;
 }
 
