@@ -616,3 +616,82 @@ TEST_F(Tool, TheLetterExampleGivesItsExpectedOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+// Mail merge: one template, a record at a time, each record's variables over
+// the common data and gone before the next.
+TEST_F(Tool, MergeCsvRecordsToStandardOutput) {
+  auto t = write("letter.txt", "<FIELD>name</FIELD> of <FIELD>city</FIELD>, <FIELD>greet</FIELD>.");
+  auto csv = write("people.csv", "name,city\r\nAnn,\"Z\xC3\xBCrich, CH\"\r\n\"Bo \"\"B\"\"\",\"two\nlines\"\r\n");
+  Outcome r = run({"expand", t.string(), "--each", csv.string(), "-D", "greet=hi", "-D", "city=none",
+                   "--separator", "\\n--\\n"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Ann of Z\xC3\xBCrich, CH, hi.\n--\nBo \"B\" of two\nlines, hi.");
+  EXPECT_EQ(r.err, "");
+  // A name a record defines is gone before the next, or holds the common value again.
+  auto jsonl = write("people.jsonl", "{\"variables\": {\"name\": \"Ann\", \"greet\": \"yo\"}}\n\n"
+                                     "{\"variables\": {\"name\": \"Bob\"}}\n");
+  Outcome j = run({"expand", t.string(), "--each", jsonl.string(), "-D", "city=X", "--separator", "|"});
+  EXPECT_EQ(j.status, 0) << j.err;
+  EXPECT_EQ(j.out, "Ann of X, yo.|Bob of X, .");
+}
+
+TEST_F(Tool, MergeWritesAFileForEachRecord) {
+  auto t = write("letter.txt", "Dear <FIELD>name</FIELD>");
+  auto records = write("people.jsonl", "{\"variables\": {\"name\": \"Ann\"}}\n{\"variables\": {\"name\": \"Bob\"}}\n");
+  fs::create_directories(dir / "out");
+  Outcome r = run({"expand", t.string(), "--each", records.string(), "-o", (dir / "out/{n:03}-{name}.txt").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(slurp(dir / "out/001-Ann.txt"), "Dear Ann");
+  EXPECT_EQ(slurp(dir / "out/002-Bob.txt"), "Dear Bob");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 2);
+}
+
+TEST_F(Tool, MergeRefusesNamesThatLeaveThePatternsDirectoryOrRepeat) {
+  auto t = write("letter.txt", "x");
+  fs::create_directories(dir / "out");
+  std::string pattern = (dir / "out/{city}.txt").string();
+  auto escape = write("escape.csv", "city\nok\n../up\n");
+  Outcome e = run({"expand", t.string(), "--each", escape.string(), "-o", pattern});
+  EXPECT_EQ(e.status, 64);
+  EXPECT_NE(e.err.find("escape.csv: record 2 (line 3): {city} gives '../up', which would lead out"), std::string::npos)
+      << e.err;
+  EXPECT_TRUE(fs::exists(dir / "out/ok.txt"));
+  EXPECT_FALSE(fs::exists(dir / "up.txt"));
+  auto twice = write("twice.csv", "city\na\nb\na\n");
+  Outcome d = run({"expand", t.string(), "--each", twice.string(), "-o", pattern});
+  EXPECT_EQ(d.status, 64);
+  EXPECT_NE(d.err.find("twice.csv: record 3 (line 4): " + (dir / "out/a.txt").string() + " is named by an earlier record"),
+            std::string::npos) << d.err;
+  Outcome bad = run({"expand", t.string(), "--each", twice.string(), "-o", (dir / "{n:x}").string()});
+  EXPECT_EQ(bad.status, 64);
+}
+
+// A bad line or a failing record stops the run with its status and names it;
+// --keep-going goes on, exits with the first failure's status and counts.
+TEST_F(Tool, MergeStopsAtTheFirstFailureUnlessToldToGoOn) {
+  auto t = write("t.txt", "[<FIELD>TAGGEDFIELD=part</FIELD>]");
+  auto broken = write("broken.csv", "part\nfine\n\"open\nstill\n");
+  Outcome b = run({"expand", t.string(), "--each", broken.string()});
+  EXPECT_EQ(b.status, 64);
+  EXPECT_EQ(b.out, "[fine]");
+  EXPECT_NE(b.err.find("broken.csv: record 2 (line 3): a quoted field is not closed"), std::string::npos) << b.err;
+  auto failing = write("failing.csv", "part\none\n<FIELD>FILE=missing.txt</FIELD>\nthree\n");
+  fs::create_directories(dir / "out");
+  std::vector<std::string> args = {"expand", t.string(), "--each", failing.string(), "--files-dir", dir.string() + "/",
+                                   "-o", (dir / "out/{n}.txt").string()};
+  Outcome f = run(args);
+  EXPECT_EQ(f.status, 4);
+  EXPECT_NE(f.err.find("failing.csv: record 2 (line 3): DoSubstitutions failed with result 4"), std::string::npos) << f.err;
+  EXPECT_EQ(slurp(dir / "out/1.txt"), "[one]");
+  EXPECT_FALSE(fs::exists(dir / "out/3.txt"));
+  args.push_back("--keep-going");
+  Outcome k = run(args);
+  EXPECT_EQ(k.status, 4);
+  EXPECT_EQ(slurp(dir / "out/3.txt"), "[three]");
+  EXPECT_EQ(k.err.substr(k.err.rfind("moravel:")), "moravel: 2 records expanded, 1 failed\n");
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "data_file.h"
+#include "findings.h"
 #include "moravel/text.h"
 #include "output.h"
 #include "text_io.h"
@@ -20,15 +21,18 @@ constexpr std::u32string_view kKeywordMapVar = U"#MORAVELKEYWORDMAP";
 // The plug-in counts the map's rows in a 16-bit integer.
 constexpr std::size_t kMaxKeywordMapRows = 32767;
 
+// Names beginning #MORAVEL are the tool's own host variables.
 void refuseReservedName(const DataSet& d, const std::string& source) {
-  auto refuse = [&](const std::string& kind) {
-    throw Failure{kExitUsage, source + ": " + kind + "." + encodeUtf8(kKeywordMapVar) + ": the name is reserved"};
+  auto refuse = [&](const std::string& kind, const std::u32string& name) {
+    throw Failure{kExitUsage, source + ": " + kind + "." + encodeUtf8(name) + ": the name is reserved"};
   };
   for (const auto& v : d.variables)
-    if (v.first == kKeywordMapVar) refuse("variables");
+    if (v.first.rfind(U"#MORAVEL", 0) == 0) refuse("variables", v.first);
   for (const auto& l : d.lists)
-    if (l.first == kKeywordMapVar) refuse("lists");
+    if (l.first.rfind(U"#MORAVEL", 0) == 0) refuse("lists", l.first);
 }
+
+}  // namespace
 
 // The data files merged in order, then the -D variables over them.
 DataSet gatherData(const ExpandOptions& o) {
@@ -60,6 +64,8 @@ DataSet gatherData(const ExpandOptions& o) {
   return all;
 }
 
+namespace {
+
 void applyData(Session& s, DataSet& d) {
   for (auto& [name, v] : d.variables) s.host.set(name, std::move(v));
   for (auto& [name, l] : d.lists) s.host.setList(name, std::move(l));
@@ -76,69 +82,53 @@ void applyData(Session& s, DataSet& d) {
   }
 }
 
-// What the host could not answer during the expansion, each name,
-// calculation or method once, in the order first met.
-class Findings {
- public:
-  void listen(Host& host) {
-    host.onUnanswered([this](const Unanswered& u) {
-      if (seen_.insert({static_cast<int>(u.kind), u.text}).second) found_.push_back(u);
-    });
-  }
-  bool empty() const { return found_.empty(); }
-  void report(const std::string& templ) const {
-    for (const auto& u : found_) std::cerr << "moravel: " << templ << ": " << describe(u) << "\n";
-  }
-
- private:
-  static std::string describe(const Unanswered& u) {
-    const char* what = u.kind == Unanswered::Kind::Name          ? "no value for '"
-                       : u.kind == Unanswered::Kind::Calculation ? "calculation '"
-                                                                 : "method '";
-    std::string line = what;
-    line += encodeUtf8(u.text);
-    line += u.kind == Unanswered::Kind::Name ? "': " : "' failed: ";
-    line += u.reason;
-    return line;
-  }
-
-  std::set<std::pair<int, std::u32string>> seen_;
-  std::vector<Unanswered> found_;
-};
-
 }  // namespace
 
-int runExpand(const ExpandOptions& o) {
-  bool unicode = o.common.unicode();
-  std::string templName = displayName(o.templ);
+void checkInputs(const ExpandOptions& o) {
+  std::vector<std::string> inputs = o.data;
+  inputs.push_back(o.templ);
+  if (o.each) inputs.push_back(*o.each);
   if (std::count(o.data.begin(), o.data.end(), "-") > 1)
     throw Failure{kExitUsage, "--data -: standard input is named twice; it can be read once"};
-  if (o.templ == "-")
-    for (const auto& d : o.data)
-      if (d == "-") throw Failure{kExitUsage, "the template and a data file cannot both come from standard input"};
+  if (std::count(inputs.begin(), inputs.end(), "-") > 1)
+    throw Failure{kExitUsage, "the template, a data file and the records cannot come from standard input together"};
+}
+
+std::unique_ptr<Session> prepareSession(const ExpandOptions& o, DataSet& data) {
+  auto s = openSession(o.common);
+  setTags(*s, o.tags);
+  if (o.filesDir)
+    check(s->host.call(kSetFilesDirectory, {Arg::text(toText(*o.filesDir, o.common.unicode(), "files directory"))}),
+          "--files-dir: SetFilesDirectory");
+  applyData(*s, data);
+  data = DataSet();  // released before the calls, like all the tool no longer needs
+  return s;
+}
+
+std::vector<Arg> substitutionArgs(const ExpandOptions& o, Arg templ, Arg out) {
+  return {std::move(templ), std::move(out), Arg::number(o.utf), Arg::number(o.forceEval ? 1 : 0),
+          Arg::number(o.stripLinebreaks ? 1 : 0), Arg::number(o.senseBrackets ? 1 : 0)};
+}
+
+int runExpand(const ExpandOptions& o) {
+  if (o.each) return runMerge(o);
+  bool unicode = o.common.unicode();
+  std::string templName = displayName(o.templ);
+  checkInputs(o);
   Text templ = readTemplate(o.templ, unicode);
   DataSet data = gatherData(o);
-  auto s = openSession(o.common);
   std::optional<Output> out;
   try {
     out.emplace(o.output);
   } catch (const OutputError& e) {
     throw Failure{kExitCantCreate, e.what()};
   }
-  setTags(*s, o.tags);
-  if (o.filesDir)
-    check(s->host.call(kSetFilesDirectory, {Arg::text(toText(*o.filesDir, unicode, "files directory"))}),
-          "--files-dir: SetFilesDirectory");
-  applyData(*s, data);
-  data = DataSet();  // released before the call, like all the tool no longer needs
+  auto s = prepareSession(o, data);
   Findings findings;
   if (o.strict) findings.listen(s->host);
   // The template moves into the call's first parameter; the expanded text is
   // written out from the second.
-  CallResult r = s->host.call(kDoSubstitutions,
-                              {Arg::text(std::move(templ)), Arg::text(U""), Arg::number(o.utf),
-                               Arg::number(o.forceEval ? 1 : 0), Arg::number(o.stripLinebreaks ? 1 : 0),
-                               Arg::number(o.senseBrackets ? 1 : 0)});
+  CallResult r = s->host.call(kDoSubstitutions, substitutionArgs(o, Arg::text(std::move(templ)), Arg::text(U"")));
   s->host.onUnanswered(nullptr);
   r.parameters.at(0) = Value();
   check(r, templName + ": DoSubstitutions");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "data_file.h"
 #include "session.h"
 
 namespace moravel::tool {
@@ -19,9 +20,27 @@ struct ExpandOptions {
   int utf = 0;
   bool forceEval = false, stripLinebreaks = false, senseBrackets = false;
   bool strict = false;  // report what the host could not answer and fail with 65
-  std::string output;
+  std::string output;    // a file; with `each`, a pattern of file names
+  // Mail merge: the template expanded once for each record of this file.
+  std::optional<std::string> each;
+  std::string eachFormat;  // "jsonl", "csv", or "" to go by the file's name
+  std::optional<std::string> separator;  // between records on standard output
+  bool keepGoing = false, quiet = false;
 };
 
 int runExpand(const ExpandOptions& o);
+
+// What a single expansion and a merge share.
+// Usage errors of the inputs: standard input named more than once.
+void checkInputs(const ExpandOptions& o);
+// The data files merged in order, then the -D variables over them; Failure (64) for bad data.
+DataSet gatherData(const ExpandOptions& o);
+// The plug-in loaded with the run's tags, files directory and data, which it takes.
+std::unique_ptr<Session> prepareSession(const ExpandOptions& o, DataSet& data);
+// DoSubstitutions' parameters: the template, the output and the options.
+std::vector<Arg> substitutionArgs(const ExpandOptions& o, Arg templ, Arg out);
+
+// The mail merge (merge.cpp).
+int runMerge(const ExpandOptions& o);
 
 }  // namespace moravel::tool

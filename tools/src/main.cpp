@@ -146,7 +146,20 @@ int run(int argc, char** argv) {
   expand->add_flag("--strict", ex.strict,
                    "Fail with 65, writing nothing, when a tag reads an undefined name or a calculation or "
                    "method fails; each is listed once");
-  expand->add_option("-o,--output", ex.output, "Write the expanded text to this file (replaced only when complete)");
+  expand->add_option("-o,--output", ex.output,
+                     "Write the expanded text to this file (replaced only when complete); with --each, a pattern "
+                     "naming a file for each record: {n}, {n:05}, {name}");
+  expand->add_option("--each", ex.each,
+                     "Mail merge: expand the template once for each record of this JSON Lines or CSV file "
+                     "(- for standard input)");
+  expand->add_option("--each-format", ex.eachFormat, "The records' form when their file's name does not say it")
+      ->check(CLI::IsMember({"jsonl", "csv"}));
+  expand->add_option("--separator", ex.separator, "With --each: text between the records on standard output "
+                                                  "(\\n, \\0 and \\f allowed)");
+  expand->add_flag("--keep-going", ex.keepGoing,
+                   "With --each: go on after a record that fails, exit with the first failure's status and count "
+                   "the records that succeeded and failed");
+  expand->add_flag("-q,--quiet", ex.quiet, "With --each: no progress line on a terminal");
   addCommon(expand, ex.common);
 
   Common tagsCommon;
@@ -176,6 +189,8 @@ int run(int argc, char** argv) {
   if (showVersion && (*expand || *tags || *version))
     throw Failure{kExitUsage, "--version takes no subcommand; for the plug-in's version alone: moravel version"};
   if (*expand) {
+    if (!ex.each && (!ex.eachFormat.empty() || ex.separator || ex.keepGoing))
+      throw Failure{kExitUsage, "--each-format, --separator and --keep-going go with --each"};
     resolvePlugin(ex.common);
     return runExpand(ex);
   }

@@ -1,0 +1,304 @@
+// merge.cpp: the mail merge: one template expanded for each record of a file, the plug-in set up once.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <set>
+
+#include "expand.h"
+#include "findings.h"
+#include "moravel/text.h"
+#include "output.h"
+#include "records.h"
+#include "text_io.h"
+
+namespace moravel::tool {
+
+namespace {
+
+// The template and the expanded text live in host variables of the tool's
+// own, so that each call reads the one template in place.
+constexpr std::u32string_view kTemplateVar = U"#MORAVELTEMPLATE";
+constexpr std::u32string_view kOutVar = U"#MORAVELOUT";
+
+// --separator with \n, \0, \f and \\ for the bytes they name.
+std::string unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    char c = s[++i];
+    if (c == 'n') out += '\n';
+    else if (c == '0') out += '\0';
+    else if (c == 'f') out += '\f';
+    else if (c == '\\') out += '\\';
+    else throw Failure{kExitUsage, "--separator: unknown escape \\" + std::string(1, c) + " (expected \\n, \\0, \\f or \\\\)"};
+  }
+  return out;
+}
+
+// -o with --each: a file name for each record. {n} is the record's number,
+// {n:05} the same zero-padded, {name} a variable's value.
+class NamePattern {
+ public:
+  explicit NamePattern(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+      if (text[i] == '}') bad(text, "a '}' without '{'");
+      if (text[i] != '{') {
+        std::size_t next = text.find_first_of("{}", i);
+        parts_.push_back({Part::Text, text.substr(i, next == std::string::npos ? std::string::npos : next - i), 0});
+        i = next == std::string::npos ? text.size() : next;
+        continue;
+      }
+      std::size_t close = text.find('}', i);
+      if (close == std::string::npos) bad(text, "a '{' without '}'");
+      std::string field = text.substr(i + 1, close - i - 1);
+      i = close + 1;
+      if (field == "n") {
+        parts_.push_back({Part::Number, "", 0});
+      } else if (field.rfind("n:0", 0) == 0 && field.size() > 3 && field.size() <= 5 &&
+                 field.find_first_not_of("0123456789", 3) == std::string::npos) {
+        parts_.push_back({Part::Number, "", std::stoi(field.substr(3))});
+      } else if (!field.empty() && field.find_first_of("{:") == std::string::npos) {
+        parts_.push_back({Part::Variable, field, 0});
+      } else {
+        bad(text, "'{" + field + "}' is none of {n}, {n:05} or {name}");
+      }
+    }
+  }
+
+  // The file of a record; Failure (64) naming the record when a value would
+  // lead out of the pattern's directory or there is none.
+  std::string expand(const Record& r, const Host& host, bool unicode, const std::string& where) const {
+    std::string name;
+    for (const Part& p : parts_) {
+      if (p.kind == Part::Text) {
+        name += p.text;
+      } else if (p.kind == Part::Number) {
+        std::string n = std::to_string(r.number);
+        if (n.size() < static_cast<std::size_t>(p.width)) n.insert(0, static_cast<std::size_t>(p.width) - n.size(), '0');
+        name += n;
+      } else {
+        std::optional<Value> v = host.value(toText(p.text, unicode, "-o"));
+        if (!v) throw Failure{kExitUsage, where + ": {" + p.text + "} has no value"};
+        std::string text = unicode ? encodeUtf8(v->asText()) : toLatin1(v->asText());
+        if (text == "." || text == ".." || text.find('/') != std::string::npos || text.find('\0') != std::string::npos)
+          throw Failure{kExitUsage, where + ": {" + p.text + "} gives '" + text +
+                                        "', which would lead out of the pattern's directory"};
+        name += text;
+      }
+    }
+    return name;
+  }
+
+ private:
+  struct Part {
+    enum Kind { Text, Number, Variable } kind;
+    std::string text;  // Text: the text; Variable: the name
+    int width;         // Number: zero-padded to this many digits
+  };
+  [[noreturn]] static void bad(const std::string& text, const std::string& why) {
+    throw Failure{kExitUsage, "-o " + text + ": " + why};
+  }
+  std::vector<Part> parts_;
+};
+
+// A record's variables and lists laid over the common data, and taken away
+// again: what each name held before is put back, or the name removed.
+class Overlay {
+ public:
+  void apply(Host& host, DataSet& d) {
+    for (auto& [name, v] : d.variables) {
+      save(host, name);
+      host.set(name, std::move(v));
+    }
+    for (auto& [name, l] : d.lists) {
+      save(host, name);
+      host.setList(name, std::move(l));
+    }
+  }
+  void undo(Host& host) {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->value) host.set(it->name, std::move(*it->value));
+      else if (it->list) host.setList(it->name, std::move(*it->list));
+      else host.remove(it->name);
+    }
+    saved_.clear();
+  }
+
+ private:
+  struct Saved {
+    std::u32string name;
+    std::optional<Value> value;
+    std::optional<List> list;
+  };
+  void save(const Host& host, const std::u32string& name) {
+    saved_.push_back({name, host.value(name), std::nullopt});
+    if (!saved_.back().value) saved_.back().list = host.list(name);
+  }
+  std::vector<Saved> saved_;
+};
+
+// One line on a terminal's standard error while a run lasts more than a
+// second: records done, records a second, and the time left where the
+// records' size is known.
+class Progress {
+ public:
+  explicit Progress(bool quiet) : on_(!quiet && ::isatty(STDERR_FILENO)), start_(Clock::now()) {}
+  void tick(long done, double fraction) {
+    if (!on_) return;
+    auto now = Clock::now();
+    double elapsed = std::chrono::duration<double>(now - start_).count();
+    if (elapsed < 1 || std::chrono::duration<double>(now - last_).count() < 0.2) return;
+    last_ = now;
+    char line[160];
+    int n = std::snprintf(line, sizeof line, "\rmoravel: %ld records, %.0f a second", done, done / elapsed);
+    if (fraction > 0 && fraction < 1)
+      n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), ", about %.0f s left",
+                         elapsed * (1 - fraction) / fraction);
+    std::fprintf(stderr, "%s   ", line);
+    shown_ = true;
+  }
+  // Ends the line, so that later messages start on their own.
+  void done() {
+    if (shown_) std::fprintf(stderr, "\n");
+    shown_ = false;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool on_, shown_ = false;
+  Clock::time_point start_, last_;
+};
+
+struct Run {
+  const ExpandOptions& o;
+  Session& s;
+  std::optional<NamePattern> pattern;
+  std::string separator;
+  std::optional<Output> out;  // standard output, when there is no pattern
+  std::set<std::string> files;
+  Findings findings;
+  long written = 0;
+
+  // One record expanded and written; Failure when it cannot be.
+  void expand(Record& rec, const std::string& where) {
+    Overlay overlay;
+    overlay.apply(s.host, rec.data);
+    try {
+      expandOverlaid(rec, where);
+    } catch (...) {
+      overlay.undo(s.host);
+      throw;
+    }
+    overlay.undo(s.host);
+  }
+
+  void expandOverlaid(const Record& rec, const std::string& where) {
+    check(s.host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
+                                                         Arg::reference(std::u32string(kOutVar)))),
+          where + ": DoSubstitutions");
+    if (!findings.empty()) {
+      findings.report(where);
+      findings.clear();
+      throw Failure{kExitStrict, where + ": --strict: the host could not answer what is listed above; nothing written"};
+    }
+    static const Text kEmpty;
+    const Text* text = s.host.storedText(kOutVar);
+    try {
+      if (pattern) {
+        std::string name = pattern->expand(rec, s.host, s.unicode, where);
+        if (!files.insert(name).second)
+          throw Failure{kExitUsage, where + ": " + name + " is named by an earlier record too; not written again"};
+        Output file(name);
+        writeText(text ? *text : kEmpty, s.unicode, file);
+        file.commit();
+      } else {
+        if (written > 0) out->write(separator.data(), separator.size());
+        writeText(text ? *text : kEmpty, s.unicode, *out);
+      }
+    } catch (const OutputError& e) {
+      throw Failure{kExitCantCreate, e.what()};
+    }
+    ++written;
+  }
+};
+
+}  // namespace
+
+int runMerge(const ExpandOptions& o) {
+  checkInputs(o);
+  bool unicode = o.common.unicode();
+  RecordFormat format;
+  try {
+    format = o.eachFormat.empty() ? recordFormatOf(*o.each)
+             : o.eachFormat == "csv" ? RecordFormat::Csv
+                                     : RecordFormat::JsonLines;
+  } catch (const DataError& e) {
+    throw Failure{kExitUsage, e.what()};
+  }
+  std::optional<NamePattern> pattern;
+  if (!o.output.empty() && o.output != "-") pattern.emplace(o.output);
+  std::string separator = o.separator ? unescape(*o.separator) : "";
+  if (pattern && o.separator) throw Failure{kExitUsage, "--separator joins records on standard output; -o names a file for each"};
+
+  Text templ = readTemplate(o.templ, unicode);
+  DataSet data = gatherData(o);
+  std::optional<RecordReader> reader;
+  try {
+    reader.emplace(*o.each, format, !unicode);
+  } catch (const DataError& e) {
+    throw Failure{kExitUsage, e.what()};
+  }
+  auto s = prepareSession(o, data);
+  s->host.setText(kTemplateVar, std::move(templ));
+  s->host.setText(kOutVar, U"");
+  Run run{o, *s, std::move(pattern), separator, std::nullopt, {}, {}, 0};
+  if (!run.pattern) run.out.emplace("");
+  if (o.strict) run.findings.listen(s->host);
+
+  Progress progress(o.quiet);
+  long failed = 0;
+  int firstStatus = 0;
+  Record rec;
+  for (;;) {
+    std::string where = reader->what() + ": record " + std::to_string(rec.number + 1);
+    try {
+      if (!reader->next(rec)) break;
+      where = reader->what() + ": record " + std::to_string(rec.number) + " (line " + std::to_string(rec.line) + ")";
+      run.expand(rec, where);
+    } catch (const DataError& e) {
+      progress.done();
+      if (!o.keepGoing) throw Failure{kExitUsage, e.what()};
+      std::cerr << "moravel: " << e.what() << "\n";
+      ++failed;
+      if (!firstStatus) firstStatus = kExitUsage;
+      if (format == RecordFormat::Csv) break;  // the rows after a broken one cannot be trusted
+    } catch (const Failure& f) {
+      progress.done();
+      if (!o.keepGoing) throw;
+      std::cerr << "moravel: " << f.message << "\n";
+      ++failed;
+      if (!firstStatus) firstStatus = f.status;
+    }
+    progress.tick(run.written + failed, reader->fraction());
+  }
+  progress.done();
+  s->host.onUnanswered(nullptr);
+  if (run.out) {
+    try {
+      run.out->commit();
+    } catch (const OutputError& e) {
+      throw Failure{kExitCantCreate, e.what()};
+    }
+  }
+  if (o.keepGoing)
+    std::cerr << "moravel: " << run.written << (run.written == 1 ? " record" : " records") << " expanded, " << failed
+              << " failed\n";
+  return firstStatus;
+}
+
+}  // namespace moravel::tool

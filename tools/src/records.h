@@ -1,0 +1,56 @@
+// records.h: the records of a mail merge (--each), read one at a time from JSON Lines or CSV.
+#pragma once
+
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data_file.h"
+
+namespace moravel::tool {
+
+enum class RecordFormat { JsonLines, Csv };
+
+// The form a records file's name says (.jsonl, .ndjson, .csv); DataError when it says none.
+RecordFormat recordFormatOf(const std::string& path);
+
+struct Record {
+  long number = 0;  // from 1
+  long line = 0;    // where it begins in the file, from 1
+  DataSet data;     // variables and lists only
+};
+
+// Reads records as a stream: memory is bounded by the largest record.
+//   JSON Lines: each non-blank line is an object of the data file's shape,
+//   with "variables" and "lists" only.
+//   CSV (RFC 4180): a header row, then one record a row; quoted fields may
+//   hold commas, doubled quotes and line breaks; lines end in CRLF or LF.
+//   Each column is a text variable named by its header.
+// Errors are DataError naming the file, the record and its line.
+class RecordReader {
+ public:
+  RecordReader(const std::string& path, RecordFormat format, bool oneByte);
+  // The next record into `r`; false at the end.
+  bool next(Record& r);
+  // How much of the file has been read, 0 to 1; negative when not known (a stream).
+  double fraction() const;
+  const std::string& what() const { return what_; }
+
+ private:
+  int get();  // the next byte, or -1 at the end
+  bool readCsvRow(std::vector<std::string>& fields);
+  [[noreturn]] void fail(long line, const std::string& why) const;
+
+  std::string what_;
+  RecordFormat format_;
+  bool oneByte_;
+  std::ifstream file_;
+  std::istream* in_;
+  long size_ = -1, read_ = 0;
+  long line_ = 1, count_ = 0;
+  std::vector<std::u32string> header_;
+};
+
+}  // namespace moravel::tool
