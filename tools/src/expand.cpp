@@ -91,7 +91,8 @@ void checkInputs(const ExpandOptions& o) {
   if (std::count(o.data.begin(), o.data.end(), "-") > 1)
     throw Failure{kExitUsage, "--data -: standard input is named twice; it can be read once"};
   if (std::count(inputs.begin(), inputs.end(), "-") > 1)
-    throw Failure{kExitUsage, "the template, a data file and the records cannot come from standard input together"};
+    throw Failure{kExitUsage, o.each ? "the template, a data file and the records cannot come from standard input together"
+                                     : "the template and a data file cannot both come from standard input"};
 }
 
 std::unique_ptr<Session> prepareSession(const ExpandOptions& o, DataSet& data) {
