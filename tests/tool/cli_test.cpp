@@ -613,6 +613,11 @@ TEST_F(Tool, TheLetterExampleGivesItsExpectedOutput) {
   Outcome tags = run({"tags", (ex / "template.html").string()});
   EXPECT_EQ(tags.status, 0) << tags.err;
   EXPECT_EQ(nlohmann::json::parse(tags.out).size(), 9u);
+  fs::path merge = fs::path(MORAVEL_SOURCE_DIR) / "examples" / "merge";
+  Outcome letters = run({"expand", (merge / "letter.txt").string(), "--each", (merge / "people.csv").string(), "-D",
+                         "town=Basel", "-D", "sender=The Moravel shop", "--separator", "\\f"});
+  EXPECT_EQ(letters.status, 0) << letters.err;
+  EXPECT_EQ(letters.out, slurp(merge / "expected.txt"));
 }
 
 }  // namespace

@@ -45,6 +45,17 @@ Examples:
   moravel expand letter.html --data order.json -o letter.out.html
   printf 'Hi {{who}}\n' | moravel expand - --tags '{{' '}}' -D who=Ann
   moravel expand page.html --data site.json --data - --strict < page.json
+  moravel expand letter.html --each people.csv -o 'out/{n:05}-{last}.html'
+  moravel expand mail.txt --each people.jsonl --separator '\f'
+
+Mail merge (--each): the template is expanded once for each record, JSON
+Lines (.jsonl, .ndjson: one object of the data file's shape a line, with
+variables and lists) or CSV (.csv: a header row, each column a text
+variable). Each record's variables lie over the common data and are gone
+before the next. Without -o the results go to standard output, joined by
+--separator; with -o PATTERN each goes to a file of its own: {n} is the
+record's number, {n:05} the same zero-padded, {name} a variable's value. A
+record that fails stops the run (--keep-going: the run goes on and counts).
 )txt";
 
 }  // namespace
