@@ -4,7 +4,9 @@
 # of every workload (W1-W6), the memcpy bound, the host alone and the peer
 # engines, in two passes (the heap as it comes, then kept), followed by
 # `moravel expand` end to end on generated pages of 1, 10 and 100 MB in both
-# builds beside a Python re.sub one-liner. Names and values are random from
+# builds beside a Python re.sub one-liner, and the mail merge (`--each`) of a
+# letter over 10,000 and 100,000 records beside a Python loop (records:
+# MORAVEL_BENCH_RECORDS). Names and values are random from
 # the seed MORAVEL_BENCH_SEED (a random one when unset; the tables name it).
 # Extra arguments go to the benchmark (for instance --benchmark_filter=W2);
 # MORAVEL_BENCH_SIZES (default 1,10,100) sets the end-to-end page sizes in MB.
@@ -37,5 +39,7 @@ MORAVEL_BENCH_HEAP=keep "$build/bench/moravel_bench" "$@" 2>>"$log" >>"$out"
 /usr/bin/python3 "$root/bench/end_to_end.py" --tool "$build/tools/moravel" \
   --page-maker "$build/bench/moravel_bench_page" --python /usr/bin/python3 --seed "$seed" \
   --sizes "${MORAVEL_BENCH_SIZES:-1,10,100}" 2>>"$log" >>"$out"
+/usr/bin/python3 "$root/bench/merge.py" --tool "$build/tools/moravel" --python /usr/bin/python3 --seed "$seed" \
+  --counts "${MORAVEL_BENCH_RECORDS:-10000,100000}" 2>>"$log" >>"$out"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$out"
 sed -n '1p; /^Heap /,/^peak\/txt/p; /^moravel expand end to end/,$p' "$out"

@@ -8,9 +8,13 @@
 namespace moravel::detail {
 
 Var& Store::define(std::u32string_view name, Datum data) {
-  if (Var* v = find(name)) {
-    v->data = std::move(data);
-    return *v;
+  if (int at = byName_.find(name)) {
+    // A name defined again after its removal takes its old slot, with a
+    // new reference when one is asked for.
+    Var& v = vars_[static_cast<std::size_t>(at - 1)];
+    v.alive = true;
+    v.data = std::move(data);
+    return v;
   }
   if (vars_.size() >= static_cast<std::size_t>(INT_MAX)) throw HostError("too many variables");
   vars_.push_back(Var{true, 0, vars_.size(), std::u32string(name), std::move(data)});
@@ -20,7 +24,8 @@ Var& Store::define(std::u32string_view name, Datum data) {
 
 Var* Store::find(NameView name) {
   int at = byName_.find(name);
-  return at ? &vars_[static_cast<std::size_t>(at - 1)] : nullptr;
+  Var* v = at ? &vars_[static_cast<std::size_t>(at - 1)] : nullptr;
+  return v && v->alive ? v : nullptr;
 }
 
 int Store::refFor(Var& v) {
@@ -35,14 +40,17 @@ Var* Store::byRef(int ref) {
   std::size_t i = static_cast<std::size_t>(ref - kFirstVariableRef);
   if (ref < kFirstVariableRef || i >= refs_.size()) return nullptr;
   Var& v = vars_[refs_[i]];
-  return v.alive ? &v : nullptr;
+  return v.alive && v.ref == ref ? &v : nullptr;
 }
 
+// The slot stays with its name, so that removing and defining a name again
+// and again costs nothing more each time; its reference is never valid again.
 void Store::remove(std::u32string_view name) {
   Var* v = find(name);
   if (!v) return;
-  byName_.erase(name);
-  *v = Var();
+  v->alive = false;
+  v->ref = 0;
+  v->data = Datum();
 }
 
 int Store::columnRef(std::u32string_view name) {

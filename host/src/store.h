@@ -51,9 +51,9 @@ class Store {
   const std::u32string* columnName(int ref) const;
 
  private:
-  std::deque<Var> vars_;          // in order of definition, dead once removed; never moved
+  std::deque<Var> vars_;          // in order of first definition, dead while removed; never moved
   std::vector<std::size_t> refs_;  // by reference - kFirstVariableRef: the index in vars_
-  NameIndex byName_;               // name -> index in vars_ + 1
+  NameIndex byName_;               // name -> index in vars_ + 1, removed names included
   std::vector<std::u32string> columns_;  // by reference - kFirstColumnRef
   NameIndex columnRefs_;
 };

@@ -99,13 +99,16 @@ bool RecordReader::next(Record& r) {
     for (;;) {
       line = line_;
       ++count_;
-      text.clear();
-      int c;
-      while ((c = get()) >= 0 && c != '\n') text += static_cast<char>(c);
-      bool blank = text.find_first_not_of(" \t\r") == std::string::npos;
-      if (!blank) break;
+      bool more = static_cast<bool>(std::getline(*in_, text));
+      if (!more && text.empty()) {
+        --count_;
+        return false;
+      }
+      read_ += static_cast<long>(text.size()) + 1;
+      ++line_;
+      if (text.find('\0') != std::string::npos) fail(line, "a NUL character, which would end a text early");
+      if (text.find_first_not_of(" \t\r") != std::string::npos) break;
       --count_;
-      if (c < 0) return false;
     }
     r.number = count_;
     r.line = line;

@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""merge.py: `moravel expand --each` of a letter with 20 fields over many records, beside a Python loop.
+
+A letter of about 2,000 characters with 20 fields and JSON Lines records of
+its 20 values are generated from the seed. The same mail merge runs as one
+moravel process (both builds) and as a Python loop that reads the records and
+substitutes each letter with re.sub, writing to standard output and to one
+file per record. The outputs must agree; the table gives the best wall time
+of the runs and the peak resident memory, at two record counts, so that a
+peak that grew with the records would show.
+"""
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+PYTHON_LOOP = r"""
+import json, os, re, sys
+letter = open(sys.argv[1], encoding='utf-8').read()
+pattern = re.compile(r'<FIELD>(.*?)</FIELD>')
+to_files = len(sys.argv) > 3
+out = None if to_files else sys.stdout
+for n, line in enumerate(open(sys.argv[2], encoding='utf-8'), 1):
+    if not line.strip():
+        continue
+    d = json.loads(line)['variables']
+    text = pattern.sub(lambda m: d.get(m.group(1), ''), letter)
+    if to_files:
+        with open(os.path.join(sys.argv[3], '%05d.txt' % n), 'w', encoding='utf-8') as f:
+            f.write(text)
+    else:
+        out.write(text)
+"""
+
+WORDS = ("order parcel invoice dear customer shipping today tomorrow warehouse address street "
+         "payment received thank you kind regards total amount item price quantity").split()
+
+
+def make_letter(r, names):
+    parts = []
+    for name in names:
+        parts.append(" ".join(r.choice(WORDS) for _ in range(r.randint(10, 20))))
+        parts.append(f" <FIELD>{name}</FIELD> ")
+    parts.append("\n")
+    return "".join(parts)
+
+
+def make_records(r, names, count, path):
+    import json
+    with open(path, "w", encoding="utf-8") as f:
+        for _ in range(count):
+            values = {n: " ".join(r.choice(WORDS) for _ in range(r.randint(1, 4))) for n in names}
+            f.write(json.dumps({"variables": values}) + "\n")
+
+
+def run_once(argv, out_path):
+    peak_file = out_path + ".peak"
+    with open(out_path, "wb") as out:
+        start = time.perf_counter()
+        status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", peak_file] + argv, stdout=out)
+        wall = time.perf_counter() - start
+    if status != 0:
+        sys.exit(f"merge: {' '.join(argv)} failed with status {status}")
+    with open(peak_file) as f:
+        return wall, int(f.read().split()[-1]) * 1024
+
+
+def same_files(a, b, count):
+    for n in sorted({1, 2, count // 2, count}):
+        name = f"{n:05d}.txt"
+        with open(os.path.join(a, name), "rb") as x, open(os.path.join(b, name), "rb") as y:
+            if x.read() != y.read():
+                return False
+    return len(os.listdir(a)) == len(os.listdir(b)) == count
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tool", required=True)
+    ap.add_argument("--python", default=sys.executable)
+    ap.add_argument("--seed", type=int, required=True)
+    ap.add_argument("--counts", default="10000,100000", help="record counts")
+    ap.add_argument("--runs", type=int, default=2)
+    args = ap.parse_args()
+
+    r = random.Random(args.seed)
+    names = [f"f{i}" for i in range(20)]
+    work = tempfile.mkdtemp(prefix="moravel_merge_")
+    rows = []
+    try:
+        letter = os.path.join(work, "letter.txt")
+        with open(letter, "w", encoding="utf-8") as f:
+            f.write(make_letter(r, names))
+        for count in [int(c) for c in args.counts.split(",")]:
+            records = os.path.join(work, "records.jsonl")
+            make_records(r, names, count, records)
+            for target in ("stdout", "files"):
+                commands = [("python loop", [args.python, "-c", PYTHON_LOOP, letter, records])]
+                for build in ("8bit", "unicode"):
+                    commands.append((f"moravel {build}", [args.tool, "expand", letter, "--each", records,
+                                                          "--build", build, "--quiet"]))
+                best = {}
+                for i in range(args.runs):
+                    for name, argv in commands:
+                        out = os.path.join(work, "python.out" if name.startswith("python") else "moravel.out")
+                        files = os.path.join(work, "py" if name.startswith("python") else "mo")
+                        argv = list(argv)
+                        if target == "files":
+                            shutil.rmtree(files, ignore_errors=True)
+                            os.makedirs(files)
+                            argv += [files] if name.startswith("python") else ["-o", os.path.join(files, "{n:05}.txt")]
+                        wall, rss = run_once(argv, out)
+                        if not name.startswith("python"):
+                            same = (same_files(os.path.join(work, "py"), files, count) if target == "files"
+                                    else open(out, "rb").read() == open(os.path.join(work, "python.out"), "rb").read())
+                            if not same:
+                                sys.exit(f"merge: {name} differs from the Python loop ({count} records, {target})")
+                        w, m = best.get(name, (float("inf"), 0))
+                        best[name] = (min(w, wall), max(m, rss))
+                        print(f"  {count} records to {target}, {name} run {i + 1}: {wall:.2f} s", file=sys.stderr)
+                for name, _ in commands:
+                    rows.append((count, target, name, best[name][0], best[name][1], best["python loop"][0]))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    print(f"\nmail merge: a letter with 20 fields, one record a letter (best of {args.runs} runs; seed {args.seed})")
+    print(f"{'records':>8} {'to':<7} {'command':<16} {'wall s':>8} {'peak MiB':>9} {'vs python':>10}")
+    for count, target, name, wall, rss, py in rows:
+        ratio = "" if name.startswith("python") else f"{py / wall:.2f}x"
+        print(f"{count:>8} {target:<7} {name:<16} {wall:>8.2f} {rss / 2**20:>9.1f} {ratio:>10}")
+    print("vs python: the loop's time over the command's (above 1: moravel is faster).")
+
+
+if __name__ == "__main__":
+    main()
