@@ -4,7 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <set>
+#include <cstdint>
+#include <unordered_set>
 
 #include "expand.h"
 #include "findings.h"
@@ -70,6 +71,13 @@ class NamePattern {
     }
   }
 
+  // Whether a variable's value is part of the names, so that two records can name one file.
+  bool namesByValue() const {
+    for (const Part& p : parts_)
+      if (p.kind == Part::Variable) return true;
+    return false;
+  }
+
   // The file of a record; Failure (64) naming the record when a value would
   // lead out of the pattern's directory or there is none.
   std::string expand(const Record& r, const Host& host, bool unicode, const std::string& where) const {
@@ -105,6 +113,13 @@ class NamePattern {
   }
   std::vector<Part> parts_;
 };
+
+// FNV-1a, 64 bits.
+std::uint64_t hashOf(const std::string& s) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
 
 // A record's variables and lists laid over the common data, and taken away
 // again: what each name held before is put back, or the name removed.
@@ -180,7 +195,10 @@ struct Run {
   std::optional<NamePattern> pattern;
   std::string separator;
   std::optional<Output> out;  // standard output, when there is no pattern
-  std::set<std::string> files;
+  // The names written so far, as 64-bit hashes: a few bytes a record. A
+  // pattern of the record's number and fixed text alone names each file
+  // once, and keeps nothing.
+  std::unordered_set<std::uint64_t> files;
   Findings findings;
   long written = 0;
 
@@ -211,7 +229,7 @@ struct Run {
     try {
       if (pattern) {
         std::string name = pattern->expand(rec, s.host, s.unicode, where);
-        if (!files.insert(name).second)
+        if (pattern->namesByValue() && !files.insert(hashOf(name)).second)
           throw Failure{kExitUsage, where + ": " + name + " is named by an earlier record too; not written again"};
         Output file(name);
         writeText(text ? *text : kEmpty, s.unicode, file);
