@@ -26,8 +26,8 @@ typedef struct {
   size_t size; /* kFromHeap: the caller's bytes; kMapped: the whole mapping */
 } BlockHeader;
 
-/* Blocks of kMappedFrom bytes and more (the per-call buffers, whose sizes
-   only grow) have pages of their own: a fresh mapping reads as zeros, so
+/* Blocks of kMappedFrom to kMappedTo bytes (the per-call buffers, whose
+   sizes only grow) have pages of their own: a fresh mapping reads as zeros, so
    such a block costs what its caller touches, not its size. A released one
    is kept for a later request it can hold, cleared where it was written:
    only pages present in memory (mincore) can hold anything but zeros, and
@@ -38,10 +38,10 @@ typedef struct {
    on a virtual machine). Pages that a past call wrote and this one did not
    are handed back once they far outnumber those it wrote, so that a large
    call leaves no cost to the small ones after it, and the kept blocks
-   keep at most kResidentPages present in all. Mappings above kKeptAtMost
-   are not kept.
-   Under AddressSanitizer every block comes from the C library, so that the
-   sanitizer watches them. */
+   keep at most kResidentPages present in all. Larger blocks come from the
+   C library, which reuses the pages of its heap from one large call to the
+   next. Under AddressSanitizer every block comes from the C library, so
+   that the sanitizer watches them. */
 #if defined(__SANITIZE_ADDRESS__)
 #define MORAVEL_ALL_FROM_HEAP 1
 #elif defined(__has_feature)
@@ -52,10 +52,8 @@ typedef struct {
 enum {
   kMappedFrom = 64 * 1024,
   kKeptBlocks = 8,
-  kKeptAtMost = sizeof(void *) > 4 ? 128 << 20 : 16 << 20, /* a 32-bit process has little address space */
-  /* 256 MiB of 4 KiB pages (16 MiB in a 32-bit process): what the large
-     calls of the moment need; a smaller call after them hands it back */
-  kResidentPages = sizeof(void *) > 4 ? 65536 : 4096,
+  kMappedTo = 16 << 20,
+  kResidentPages = 16384, /* 64 MiB of 4 KiB pages; a smaller call after large ones hands them back */
   kSparePages = 64
 };
 
@@ -91,7 +89,7 @@ static qbool WantsMapping(size_t bytes)
   (void)bytes;
   return 0;
 #else
-  return bytes >= kMappedFrom;
+  return bytes >= kMappedFrom && bytes <= kMappedTo;
 #endif
 }
 
@@ -153,7 +151,7 @@ static qbool IsZeroPage(const uint8_t *p, size_t page)
 static qbool ClearWritten(BlockHeader *h, size_t *resident)
 {
   size_t mapped = h->size, page = (size_t)sysconf(_SC_PAGESIZE), pages = mapped / page;
-  unsigned char present[kKeptAtMost / 4096 + 1];
+  unsigned char present[kMappedTo / 4096 + 1];
   h->kind = 0; /* the header too reads as zeros when kept */
   h->size = 0;
   *resident = 0;
@@ -169,10 +167,23 @@ static qbool ClearWritten(BlockHeader *h, size_t *resident)
       written++;
     }
   }
-  if ((idle > kSparePages && idle > 4 * written) || sResident + idle + written > kResidentPages)
+  if ((idle > kSparePages && idle > 4 * written) || idle + written > kResidentPages)
     return madvise(h, mapped, MADV_DONTNEED) == 0;
   *resident = idle + written;
   return 1;
+}
+
+/* Hands back the pages of the blocks kept longest until `more` pages fit
+   in the budget; the mappings stay kept. */
+static void MakeRoom(size_t more)
+{
+  for (int i = 0; i < sKeptCount && sResident + more > kResidentPages; i++) {
+    size_t mapped = sKept[i]->size;
+    if (!sKeptResident[i] || madvise(sKept[i], mapped, MADV_DONTNEED) != 0) continue;
+    sKept[i]->size = mapped; /* the header reads as zeros now: its size is written back */
+    sResident -= sKeptResident[i];
+    sKeptResident[i] = 0;
+  }
 }
 
 /* A released mapping is kept in place of the one kept longest, which the
@@ -184,11 +195,12 @@ static void MappedFree(BlockHeader *h)
     munmap(sKept[0], sKept[0]->size);
     Unkeep(0);
   }
-  if (mapped > kKeptAtMost || !ClearWritten(h, &resident)) {
+  if (!ClearWritten(h, &resident)) {
     munmap(h, mapped);
     return;
   }
   h->size = mapped;
+  MakeRoom(resident);
   sKept[sKeptCount] = h;
   sKeptResident[sKeptCount++] = resident;
   sResident += resident;
@@ -247,7 +259,8 @@ void *PlatResize(void *block, qlong size)
 {
   BlockHeader *h = HeaderOf(block);
   size_t bytes = (size_t)size + kHeader;
-  if (h->kind == kMapped) return MappedResize(h, bytes);
+  if (h->kind == kMapped)
+    return WantsMapping(bytes) ? MappedResize(h, bytes) : MoveBlock(block, h->size - kHeader, (size_t)size);
   if (WantsMapping(bytes)) return MoveBlock(block, h->size, (size_t)size);
   size_t old = h->size;
   h = (BlockHeader *)realloc(h, bytes);
