@@ -245,6 +245,15 @@ struct Run {
   }
 };
 
+// The records expanded before a failure stay written.
+void flushRecords(Run& run) {
+  try {
+    if (run.out) run.out->flush();
+  } catch (const OutputError&) {
+    // The failure being reported is the one that ends the run.
+  }
+}
+
 }  // namespace
 
 int runMerge(const ExpandOptions& o) {
@@ -275,7 +284,10 @@ int runMerge(const ExpandOptions& o) {
   s->host.setText(kTemplateVar, std::move(templ));
   s->host.setText(kOutVar, U"");
   Run run{o, *s, std::move(pattern), separator, std::nullopt, {}, {}, 0};
-  if (!run.pattern) run.out.emplace("");
+  if (!run.pattern) {
+    run.out.emplace("");
+    run.out->buffer();
+  }
   if (o.strict) run.findings.listen(s->host);
 
   Progress progress(o.quiet);
@@ -290,14 +302,20 @@ int runMerge(const ExpandOptions& o) {
       run.expand(rec, where);
     } catch (const DataError& e) {
       progress.done();
-      if (!o.keepGoing) throw Failure{kExitUsage, e.what()};
+      if (!o.keepGoing) {
+        flushRecords(run);
+        throw Failure{kExitUsage, e.what()};
+      }
       std::cerr << "moravel: " << e.what() << "\n";
       ++failed;
       if (!firstStatus) firstStatus = kExitUsage;
       if (format == RecordFormat::Csv) break;  // the rows after a broken one cannot be trusted
     } catch (const Failure& f) {
       progress.done();
-      if (!o.keepGoing) throw;
+      if (!o.keepGoing) {
+        flushRecords(run);
+        throw;
+      }
       std::cerr << "moravel: " << f.message << "\n";
       ++failed;
       if (!firstStatus) firstStatus = f.status;

@@ -144,6 +144,18 @@ void Output::truncateIfPending() {
 }
 
 void Output::write(const char* p, std::size_t n) {
+  if (!buffered_) return writeNow(p, n);
+  pending_.append(p, n);
+  if (pending_.size() >= (1u << 16)) flush();
+}
+
+void Output::flush() {
+  std::string out;
+  out.swap(pending_);
+  if (!out.empty()) writeNow(out.data(), out.size());
+}
+
+void Output::writeNow(const char* p, std::size_t n) {
   truncateIfPending();
   while (n > 0) {
     ssize_t w = ::write(fd_, p, n);
@@ -161,6 +173,7 @@ void Output::write(const char* p, std::size_t n) {
 }
 
 void Output::commit() {
+  flush();
   truncateIfPending();
   if (ownFd_) {
     int fd = fd_;

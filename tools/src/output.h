@@ -32,6 +32,10 @@ class Output {
   Output& operator=(const Output&) = delete;
 
   void write(const char* bytes, std::size_t n);
+  // Collects what is written and writes it in pieces of 64 KiB, for many
+  // small writes (a merge's records); flush() and commit() write the rest.
+  void buffer() { buffered_ = true; }
+  void flush();
   // Closes the output and puts the new file in place of the old.
   void commit();
   // What the output is called in messages.
@@ -48,6 +52,9 @@ class Output {
   int fd_ = -1;
   bool ownFd_ = false;
   bool truncatePending_ = false;  // written in place: emptied at the first write
+  bool buffered_ = false;
+  std::string pending_;
+  void writeNow(const char* bytes, std::size_t n);
 };
 
 // Writes `text` to standard output; Failure (73) when it cannot be written.
