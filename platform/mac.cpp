@@ -41,6 +41,9 @@ void *PlatResize(void *block, qlong size)
   return newP;
 }
 
+/* Nothing is kept between calls: every block goes back to the system when released. */
+void PlatReleaseKept(void) {}
+
 void PlatBeep(void)
 {
   TestNoteBeep();

@@ -12,6 +12,11 @@ void PlatFree(void *block);
    when it cannot be had; the old block is then untouched. */
 void *PlatResize(void *block, qlong size);
 
+/* Gives back what the platform keeps between calls (released blocks kept
+   for reuse); at unload, so that nothing stays behind in the host once the
+   library is closed. */
+void PlatReleaseKept(void);
+
 /* The short tone of a load that could not obtain memory. */
 void PlatBeep(void);
 

@@ -186,6 +186,14 @@ static void MakeRoom(size_t more)
   }
 }
 
+void PlatReleaseKept(void)
+{
+  while (sKeptCount > 0) {
+    munmap(sKept[0], sKept[0]->size);
+    Unkeep(0);
+  }
+}
+
 /* A released mapping is kept in place of the one kept longest, which the
    calls since have not needed. */
 static void MappedFree(BlockHeader *h)

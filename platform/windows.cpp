@@ -34,6 +34,9 @@ void *PlatResize(void *block, qlong size)
   return (void *)GlobalReAlloc((HGLOBAL)block, (SIZE_T)size, GMEM_MOVEABLE);
 }
 
+/* Nothing is kept between calls: every block goes back to the system when released. */
+void PlatReleaseKept(void) {}
+
 void PlatBeep(void)
 {
   TestNoteBeep();

@@ -107,6 +107,7 @@ static void UnloadRecord(void **ref, tCallback callback)
   /* A record whose registration was refused is known only to the slot. */
   if (slotP && slotP != myGlobsP && slotP->sig == kSigErrr) DisposeRecord(slotP, callback);
   *ref = 0;
+  PlatReleaseKept();
 }
 
 /* Reads parameter 1 into bufferP, enlarging it first when the text needs more

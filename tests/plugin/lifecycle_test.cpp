@@ -1,6 +1,9 @@
 // Loading, unloading, the call frame and the answers of a library that is not ready.
 #include "fixture.h"
 
+#include <fstream>
+#include <string>
+
 namespace moravel::test {
 namespace {
 
@@ -90,6 +93,27 @@ TEST_P(Lifecycle, UnloadReleasesEverythingAndTheRegistration)
   EXPECT_FALSE(host->atom(U"MORAVEL"));
   EXPECT_EQ(host->liveBlocks(), 0);
   EXPECT_EQ(host->log().outstanding(), 0);
+#if defined(__linux__)
+  // Nor is anything kept once the library is closed: hosts that load it,
+  // expand, unload and close it leave the address space as they found it.
+  host.reset();
+  auto sizeKb = [] {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("VmSize:", 0) == 0) return std::stol(line.substr(7));
+    return 0L;
+  };
+  auto cycle = [&] {
+    Host h(LibraryPath(GetParam()), GetParam(), kFixtureForm);
+    h.load();
+    h.setText(U"out", U"");
+    h.call(kDoSubstitutions, {Arg::text(std::u32string(100000, U'x')), Arg::reference(U"out")});
+  };
+  cycle();
+  long before = sizeKb();
+  for (int i = 0; i < 20; ++i) cycle();
+  EXPECT_LT(sizeKb() - before, 1024) << "kilobytes of address space left behind by 20 hosts";
+#endif
 }
 
 TEST_P(Lifecycle, UnloadFindsItsRecordByRegistrationNotBySlot)
