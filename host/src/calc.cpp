@@ -50,16 +50,6 @@ bool isNameChar(char32_t c) { return isNameStart(c) || (c >= U'0' && c <= U'9') 
 
 bool isDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
-// Whether a number literal's digits before its exponent are all zeros (a
-// literal that reads as 0 without being 0 is out of range).
-bool isZeroLiteral(std::u32string_view literal) {
-  for (char32_t c : literal) {
-    if (c == U'e' || c == U'E') break;
-    if (c >= U'1' && c <= U'9') return false;
-  }
-  return true;
-}
-
 class Parser {
  public:
   explicit Parser(std::u32string_view text) : s_(text) {}

@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 
 // A path of the build machine in the form this program's system opens: under
 // wine the root of the build machine's file system is drive Z:.
-[[maybe_unused]] std::string nativePath(std::string path)
+std::string nativePath(std::string path)
 {
 #if defined(_WIN32)
   if (!path.empty() && path[0] == '/') path = "Z:" + path;
@@ -231,42 +231,47 @@ class Session {
   Transcript& t_;
 };
 
-}  // namespace
-
 #if MORAVEL_SESSION_MAC_BUNDLE
 
-int main(int argc, char** argv)
+constexpr int kLibraries = 1;
+constexpr const char* kUsage = "moravel_session_mac TRANSCRIPT WORKDIR BUNDLE";
+
+// The Unicode part, with the shipped bundle loaded by the bundle loader.
+void runSessions(Transcript& t, const fs::path& work, char** libraries)
 {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: moravel_session_mac TRANSCRIPT WORKDIR BUNDLE\n");
-    return 64;
-  }
-  try {
-    fs::path work = argv[2];
-    fs::remove_all(work);
-    fs::create_directories(work);
-    Transcript t(argv[1]);
-    macbundle::BundleLoader loader;
-    Host::useLoader(&loader);
-    macsubst::setVolumesDirectory(work.string());
-    macsubst::useResourceFile((fs::path(argv[3]) / "Contents" / "Resources" / "MoravelMac.rsrc").string());
-    writeSite(work / "Unicode");
-    t("== Unicode build", "");
-    Session(argv[3], Width::Unicode, Form::Mac, t).run(U"Unicode:");
-    if (!t.good()) throw std::runtime_error("the transcript could not be written");
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "moravel_session_mac: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+  static macbundle::BundleLoader loader;
+  Host::useLoader(&loader);
+  macsubst::setVolumesDirectory(work.string());
+  macsubst::useResourceFile((fs::path(libraries[0]) / "Contents" / "Resources" / "MoravelMac.rsrc").string());
+  writeSite(work / "Unicode");
+  t("== Unicode build", "");
+  Session(libraries[0], Width::Unicode, Form::Mac, t).run(U"Unicode:");
 }
 
 #else
 
+constexpr int kLibraries = 2;
+constexpr const char* kUsage = "moravel_session TRANSCRIPT WORKDIR LIBRARY_8BIT LIBRARY_UNICODE";
+
+void runSessions(Transcript& t, const fs::path& work, char** libraries)
+{
+  const char* const names[] = {"8-bit", "Unicode"};
+  for (int i = 0; i < 2; ++i) {
+    fs::path site = work / names[i];
+    writeSite(site);
+    t("== " + std::string(names[i]) + " build", "");
+    Session(nativePath(libraries[i]), i ? Width::Unicode : Width::Byte, Form::Windows, t).run(u32((site / "").string()));
+  }
+}
+
+#endif
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: moravel_session TRANSCRIPT WORKDIR LIBRARY_8BIT LIBRARY_UNICODE\n");
+  if (argc != 3 + kLibraries) {
+    std::fprintf(stderr, "usage: %s\n", kUsage);
     return 64;
   }
   try {
@@ -274,20 +279,11 @@ int main(int argc, char** argv)
     fs::remove_all(work);
     fs::create_directories(work);
     Transcript t(nativePath(argv[1]));
-    const char* const names[] = {"8-bit", "Unicode"};
-    for (int i = 0; i < 2; ++i) {
-      fs::path site = work / names[i];
-      writeSite(site);
-      t("== " + std::string(names[i]) + " build", "");
-      Session(nativePath(argv[3 + i]), i ? Width::Unicode : Width::Byte, Form::Windows, t)
-          .run(u32((site / "").string()));
-    }
+    runSessions(t, work, argv + 3);
     if (!t.good()) throw std::runtime_error("the transcript could not be written");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "moravel_session: %s\n", e.what());
+    std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
     return 1;
   }
   return 0;
 }
-
-#endif

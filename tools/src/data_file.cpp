@@ -22,15 +22,6 @@ std::string member(const std::string& where, const std::string& key) {
 }
 std::string element(const std::string& where, std::size_t i) { return where + "[" + std::to_string(i) + "]"; }
 
-// Whether a number's digits before its exponent are all zeros.
-bool isZeroLiteral(const std::string& s) {
-  for (char c : s) {
-    if (c == 'e' || c == 'E') break;
-    if (c >= '1' && c <= '9') return false;
-  }
-  return true;
-}
-
 bool isIntegerSyntax(const std::string& s) {
   std::size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
   if (i == s.size()) return false;
@@ -57,7 +48,7 @@ class Builder : public nlohmann::json_sax<json> {
     std::string at = place();
     // A literal that is not 0 but reads as 0 lost every digit, as one that
     // reads as infinity would have.
-    if (v == 0 && !isZeroLiteral(s))
+    if (v == 0 && !isZeroLiteral(std::string_view(s)))
       throw DataError(source_ + ": " + at + (at.empty() ? "" : ": ") + "number out of range: " + s);
     add(json(v));
     if (isIntegerSyntax(s)) longIntegers[at] = s;

@@ -2,8 +2,6 @@
 #include "expand.h"
 
 #include <algorithm>
-#include <iostream>
-#include <set>
 #include <utility>
 
 #include "data_file.h"

@@ -2,9 +2,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
-#include <cstdint>
 #include <unordered_set>
 
 #include "expand.h"

@@ -21,6 +21,17 @@ std::u32string formatNumberU(double value);
 std::optional<double> parseNumber(std::u32string_view text);
 std::optional<double> parseNumber(const Text& text);
 
+// Whether a number literal's digits before its exponent are all zeros: a
+// literal that is not, yet reads as 0, was too small for a double.
+template <class C>
+bool isZeroLiteral(std::basic_string_view<C> literal) {
+  for (C c : literal) {
+    if (c == C('e') || c == C('E')) break;
+    if (c >= C('1') && c <= C('9')) return false;
+  }
+  return true;
+}
+
 // UTF-8 decoding that loses nothing: every byte that does not start a valid,
 // shortest-form sequence of a scalar value is taken as the code point of its
 // own value (0x80..0xFF), and decoding resumes at the next byte.
