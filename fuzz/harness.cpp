@@ -13,7 +13,6 @@
 // comes out unchanged (or encoded, checked for the decimal and hexadecimal
 // forms); the tag list equals the rows of an independent reading of the
 // template by the matching rule.
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <cstdint>
@@ -41,7 +40,6 @@ namespace {
 struct Env {
   std::unique_ptr<Host> host;
   std::filesystem::path dir;
-  long (*openFiles)() = nullptr;
 };
 
 Env& Environment()
@@ -52,9 +50,7 @@ Env& Environment()
     std::string templ = (std::filesystem::temp_directory_path() / "moravel-fuzz-XXXXXX").string();
     if (!mkdtemp(templ.data())) Fail("no scratch directory");
     e->dir = templ;
-    void* lib = dlopen(FUZZ_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
-    e->openFiles = lib ? reinterpret_cast<long (*)()>(dlsym(lib, "MoravelTestOpenFiles")) : nullptr;
-    if (!e->openFiles) Fail("not a test build");
+    if (!e->host->hasTestHooks()) Fail("not a test build");
     return e;
   }();
   return *env;
@@ -250,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   }
 #endif
   if (host.liveBlocks() != baseline) Fail("blocks left after a call");
-  if (env.openFiles() != 0) Fail("a file left open");
+  if (env.host->openFiles() != 0) Fail("a file left open");
   if (host.log().staleHandles != 0) Fail("a request through a stale handle");
   host.clearLog();
   return 0;

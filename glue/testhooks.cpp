@@ -22,7 +22,7 @@ qbool TestAllocShouldFail(void)
 void TestNoteAlloc(void) { sLiveBlocks++; }
 void TestNoteFree(void) { sLiveBlocks--; }
 void TestNoteBeep(void) { sBeeps++; }
-qbool TestFileStepShouldFail(int step) { return sFileFailStep == step; }
+qbool TestFileStepShouldFail(enum MoravelFileStep step) { return sFileFailStep == (int)step; }
 void TestNoteFileOpen(void) { sOpenFiles++; }
 void TestNoteFileClose(void) { sOpenFiles--; }
 

@@ -3,6 +3,7 @@
 #define MORAVEL_TESTHOOKS_H
 
 #include "qtypes.h"
+#include "../plugin/include/moravel_testexports.h"
 
 #ifdef MORAVEL_TEST_HOOKS
 /* Whether the allocation being attempted must fail; counts it either way. */
@@ -10,8 +11,8 @@ qbool TestAllocShouldFail(void);
 void TestNoteAlloc(void);
 void TestNoteFree(void);
 void TestNoteBeep(void);
-/* File faults: step 1 open, 2 size, 3 seek, 4 read, 5 close. */
-qbool TestFileStepShouldFail(int step);
+/* Whether this step of reading a file must fail. */
+qbool TestFileStepShouldFail(enum MoravelFileStep step);
 void TestNoteFileOpen(void);
 void TestNoteFileClose(void);
 #else

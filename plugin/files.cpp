@@ -129,12 +129,12 @@ static uint8_t *ReadFileBytes(qchar *path, qshort *status, qlong *nbytes)
 {
   *nbytes = 0;
   PlatFile file;
-  *status = !NativeFileName(path) || TestFileStepShouldFail(1) ? (qshort)kErrOpen : PlatOpenFile(path, &file);
+  *status = !NativeFileName(path) || TestFileStepShouldFail(kFileStepOpen) ? (qshort)kErrOpen : PlatOpenFile(path, &file);
   if (*status != kErrNone) return 0;
   TestNoteFileOpen();
 
   int64_t size = 0;
-  if (TestFileStepShouldFail(2) || PlatFileSize(&file, &size) != kErrNone || size > kMaxFileBytes)
+  if (TestFileStepShouldFail(kFileStepSize) || PlatFileSize(&file, &size) != kErrNone || size > kMaxFileBytes)
     *status = kErrRead;
   uint8_t *block = 0;
   qlong got = 0;
@@ -142,15 +142,15 @@ static uint8_t *ReadFileBytes(qchar *path, qshort *status, qlong *nbytes)
     block = ReadToEnd(&file, status, &got);
   } else {
     if (*status == kErrNone && !(block = (uint8_t *)NewXPPointer((qlong)size + 2))) *status = kErrMemory;
-    if (*status == kErrNone && (TestFileStepShouldFail(3) || PlatSeekFileStart(&file) != kErrNone))
+    if (*status == kErrNone && (TestFileStepShouldFail(kFileStepSeek) || PlatSeekFileStart(&file) != kErrNone))
       *status = kErrRead;
-    if (*status == kErrNone && (TestFileStepShouldFail(4) || PlatReadFile(&file, block, (qlong)size, &got) != kErrNone ||
+    if (*status == kErrNone && (TestFileStepShouldFail(kFileStepRead) || PlatReadFile(&file, block, (qlong)size, &got) != kErrNone ||
                                 got < 0 || got > size))
       *status = kErrRead;
   }
   qshort closed = PlatCloseFile(&file);
   TestNoteFileClose();
-  if ((TestFileStepShouldFail(5) || closed != kErrNone) && *status == kErrNone) *status = kErrRead;
+  if ((TestFileStepShouldFail(kFileStepClose) || closed != kErrNone) && *status == kErrNone) *status = kErrRead;
 
   if (*status != kErrNone) {
     if (block) DisposeXPPointer(block);

@@ -3,9 +3,10 @@
 #define MORAVEL_MORAVEL_H
 
 #include "../glue/callback.h"
+#include "include/moravel_testexports.h"
 
 /* Readiness codes of the state record. */
-enum : qulong { kSigInit = 0x494E4954u, kSigCool = 0x434F4F4Cu, kSigErrr = 0x45525252u };
+enum : qulong { kSigInit = MORAVEL_SIG_INIT, kSigCool = MORAVEL_SIG_COOL, kSigErrr = MORAVEL_SIG_ERRR };
 
 /* Output encodings, the values of utfType: none, named, decimal and
    hexadecimal character references. */

@@ -56,10 +56,13 @@ Host::Host(const std::string& libraryPath, Width width, Form form)
   }
   impl_->entry = reinterpret_cast<EntryFn>(entry);
   impl_->macEntry = reinterpret_cast<MacEntryFn>(entry);
-  impl_->setAllocFailure = symbol<SetAllocFailureFn>(impl_->lib, "MoravelTestSetAllocFailure");
-  impl_->liveBlocks = symbol<CounterFn>(impl_->lib, "MoravelTestLiveBlocks");
-  impl_->allocations = symbol<CounterFn>(impl_->lib, "MoravelTestAllocations");
-  impl_->beeps = symbol<CounterFn>(impl_->lib, "MoravelTestBeeps");
+  impl_->setAllocFailure = symbol<MoravelTestSetAllocFailureFn>(impl_->lib, MORAVEL_TEST_SET_ALLOC_FAILURE);
+  impl_->setFileFailure = symbol<MoravelTestSetFileFailureFn>(impl_->lib, MORAVEL_TEST_SET_FILE_FAILURE);
+  impl_->recordInfo = symbol<MoravelTestRecordInfoFn>(impl_->lib, MORAVEL_TEST_RECORD_INFO);
+  impl_->liveBlocks = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_LIVE_BLOCKS);
+  impl_->allocations = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_ALLOCATIONS);
+  impl_->beeps = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_BEEPS);
+  impl_->openFiles = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_OPEN_FILES);
 }
 
 Host::~Host() {
@@ -254,10 +257,10 @@ int Host::depth() const { return static_cast<int>(impl_->frames.size()); }
 
 long Host::orphanRequests() { return orphans(); }
 
-void* Host::testSymbol(const char* name) const { return librarySymbol(impl_->lib, name); }
-
 bool Host::hasTestHooks() const {
-  return impl_->setAllocFailure && impl_->liveBlocks && impl_->allocations && impl_->beeps;
+  const Impl& i = *impl_;
+  return i.setAllocFailure && i.setFileFailure && i.recordInfo && i.liveBlocks && i.allocations && i.beeps &&
+         i.openFiles;
 }
 
 namespace {
@@ -284,6 +287,22 @@ long Host::allocations() const {
 long Host::beeps() const {
   requireHook(impl_->beeps != nullptr);
   return impl_->beeps();
+}
+
+bool Host::recordInfo(MoravelRecordInfo& info) const {
+  requireHook(impl_->recordInfo != nullptr);
+  info.structSize = sizeof info;
+  return impl_->slot && impl_->recordInfo(impl_->slot, &info) == static_cast<long>(sizeof info);
+}
+
+void Host::setFileFailure(int step) {
+  requireHook(impl_->setFileFailure != nullptr);
+  impl_->setFileFailure(step);
+}
+
+long Host::openFiles() const {
+  requireHook(impl_->openFiles != nullptr);
+  return impl_->openFiles();
 }
 
 }  // namespace moravel

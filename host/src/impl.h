@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "moravel/host.h"
+#include "moravel_testexports.h"
 #include "store.h"
 
 namespace moravel {
@@ -17,8 +18,6 @@ namespace detail {
 
 using EntryFn = void (*)(short md, void** ref, void*, void*, void*, short (*callback)(int, ...));
 using MacEntryFn = void (*)(short md, void** ref, void* paramBlock);
-using SetAllocFailureFn = void (*)(long, int);
-using CounterFn = long (*)(void);
 
 // A parameter of a call: its own value, or a reference to a variable.
 struct Param {
@@ -49,8 +48,10 @@ struct Host::Impl final : calc::Context {
   void* lib = nullptr;
   detail::EntryFn entry = nullptr;
   detail::MacEntryFn macEntry = nullptr;
-  detail::SetAllocFailureFn setAllocFailure = nullptr;
-  detail::CounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr;
+  MoravelTestSetAllocFailureFn setAllocFailure = nullptr;
+  MoravelTestSetFileFailureFn setFileFailure = nullptr;
+  MoravelTestRecordInfoFn recordInfo = nullptr;
+  MoravelTestCounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr, openFiles = nullptr;
 
   void* slot = nullptr;
   bool loaded = false;

@@ -1,6 +1,5 @@
 // Mac build, file inclusion: HFS paths joined with ":" first, the counted
 // path buffer, the File Manager's answers as status codes.
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,13 +48,7 @@ class MacFiles : public PluginTest {
     int code = expand(U"<FIELD>FILE=" + name + U"</FIELD>", std::move(options));
     return code == 0 ? out() : U"<" + formatNumberU(code) + U">";
   }
-  void fileFailure(int step)
-  {
-    void* lib = dlopen(LibraryPath(GetParam()).c_str(), RTLD_NOW | RTLD_NOLOAD);
-    auto fn = lib ? reinterpret_cast<void (*)(int)>(dlsym(lib, "MoravelTestSetFileFailure")) : nullptr;
-    if (fn) fn(step);
-    if (lib) dlclose(lib);
-  }
+  void fileFailure(int step) { host->setFileFailure(step); }
 
   fs::path root;
 };

@@ -50,17 +50,9 @@ void PluginTest::TearDown()
 
 RecordInfo PluginTest::info() const
 {
-  using InfoFn = int (*)(const void*, long*, int);
-  auto fn = reinterpret_cast<InfoFn>(host->testSymbol("MoravelTestRecordInfo"));
-  RecordInfo r;
-  if (!fn || !host->slot()) {
-    ADD_FAILURE() << (fn ? "no record: the plug-in is not loaded" : "the build exports no record inspector");
-    return r;
-  }
-  long v[16] = {};
-  EXPECT_EQ(fn(host->slot(), v, 16), 16);
-  return RecordInfo{static_cast<unsigned long>(v[0]), v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                    v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]};
+  RecordInfo r{};
+  if (!host->recordInfo(r)) ADD_FAILURE() << "no record: the plug-in is not loaded, or its inspector differs";
+  return r;
 }
 
 int PluginTest::expand(const std::u32string& text, std::vector<Arg> options)

@@ -9,20 +9,12 @@
 
 #include "moravel/host.h"
 #include "moravel/text.h"
+#include "moravel_testexports.h"
 
 namespace moravel::test {
 
 // What the record looked like, read through the test build's inspector.
-struct RecordInfo {
-  unsigned long sig = 0;
-  long bufferSize = 0, bufOutSize = 0, tagBufSize = 0, subBufSize = 0, kwdBufSize = 0;
-  long openTagSize = 0, closeTagSize = 0, mappingCount = 0;
-  long forceEval = 0, internStrip = 0, senseBrackets = 0;
-  long hashLnRef = 0, hashS1Ref = 0;
-  long callBuffers = 0, hasCallback = 0;
-};
-
-constexpr unsigned long kSigCool = 0x434F4F4C, kSigErrr = 0x45525252;
+using RecordInfo = MoravelRecordInfo;
 
 // A path of the build in the form the test's own system opens.
 std::string NativePath(const std::string& path);

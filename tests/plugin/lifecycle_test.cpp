@@ -23,7 +23,7 @@ MORAVEL_BOTH_WIDTHS(Lifecycle);
 TEST_P(Lifecycle, LoadFillsTheDefaultsOfTheBuild)
 {
   RecordInfo r = info();
-  EXPECT_EQ(r.sig, kSigCool);
+  EXPECT_EQ(r.sig, MORAVEL_SIG_COOL);
   EXPECT_EQ(r.bufferSize, 32768 * unit());
   EXPECT_EQ(r.bufOutSize, 65536 * unit());
   EXPECT_EQ(r.tagBufSize, 1024 * unit());
@@ -68,7 +68,7 @@ TEST_P(Lifecycle, ARefusedRegistrationLeavesARecordThatAnswersTwo)
   host->refuseAtomStores(true);
   host->load();
   ASSERT_NE(host->slot(), nullptr);
-  EXPECT_EQ(info().sig, kSigErrr);
+  EXPECT_EQ(info().sig, MORAVEL_SIG_ERRR);
   EXPECT_EQ(host->call(kVersion, {}).returnValue, Value::number(2));
   EXPECT_EQ(host->call(kSetTags, {Arg::text(U"<a>"), Arg::text(U"</a>")}).returnValue, Value::number(2));
   host->unload();  // releases the record the slot held; the teardown counts blocks
@@ -209,7 +209,7 @@ TEST_P(Lifecycle, EachFailedAllocationOfALoadIsSurvived)
     host->setAllocFailure(n, false);
     host->load();
     host->setAllocFailure(0);
-    if (host->slot() && info().sig == kSigCool) {
+    if (host->slot() && info().sig == MORAVEL_SIG_COOL) {
       EXPECT_GE(n, 3) << "a load needs the record, the keyword table and the files directory";
       break;
     }

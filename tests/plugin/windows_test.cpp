@@ -57,17 +57,8 @@ class WindowsFiles : public PluginTest {
     int code = expand(U"<FIELD>FILE=" + name + U"</FIELD>");
     return code == 0 ? out() : U"<" + formatNumberU(code) + U">";
   }
-  void setFileFailure(int step)
-  {
-    auto fn = reinterpret_cast<void (*)(int)>(host->testSymbol("MoravelTestSetFileFailure"));
-    ASSERT_NE(fn, nullptr);
-    fn(step);
-  }
-  long openFiles()
-  {
-    auto fn = reinterpret_cast<long (*)(void)>(host->testSymbol("MoravelTestOpenFiles"));
-    return fn ? fn() : -1;
-  }
+  void setFileFailure(int step) { host->setFileFailure(step); }
+  long openFiles() { return host->openFiles(); }
 
   fs::path root, cwd;
 };

@@ -10,7 +10,7 @@ class FileFault : public PluginTest {
   void SetUp() override
   {
     PluginTest::SetUp();
-    faults = std::make_unique<FileFaults>(GetParam());
+    faults = std::make_unique<FileFaults>(*host);
     files = std::make_unique<ScratchDir>();
     files->write("page.txt", "[<FIELD>lName</FIELD>]");
     files->write("bracket.txt", "[n+1]");
@@ -47,8 +47,8 @@ TEST_P(FileFault, EachFailedStepAnswersItsCodeAndReleasesEverything)
       {"a second file after a first", U"<FIELD>FILE=bracket.txt</FIELD><FIELD>TAGGEDFILE=page.txt</FIELD>",
        {}, U"[n+1][Ann]"},
   };
-  const std::pair<FileStep, int> steps[] = {
-      {kFailOpen, 4}, {kFailSize, 5}, {kFailSeek, 5}, {kFailRead, 5}, {kFailClose, 5}};
+  const std::pair<MoravelFileStep, int> steps[] = {
+      {kFileStepOpen, 4}, {kFileStepSize, 5}, {kFileStepSeek, 5}, {kFileStepRead, 5}, {kFileStepClose, 5}};
   long injected = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -59,7 +59,7 @@ TEST_P(FileFault, EachFailedStepAnswersItsCodeAndReleasesEverything)
       host->setText(U"out", U"before");
       faults->fail(step);
       EXPECT_EQ(expand(c.text, c.options), code);
-      faults->fail(kNoFileFault);
+      faults->fail(kFileStepNone);
       injected++;
       EXPECT_EQ(out(), U"") << "nothing of a failed expansion is delivered";
       EXPECT_EQ(faults->openFiles(), 0) << "a descriptor left open";
@@ -77,7 +77,7 @@ TEST_P(FileFault, EachFailedStepAnswersItsCodeAndReleasesEverything)
 // failure decides the answer, and nothing leaks either way.
 TEST_P(FileFault, AllocationFailuresAroundAFileRead)
 {
-  for (FileStep step : {kNoFileFault, kFailRead, kFailClose}) {
+  for (MoravelFileStep step : {kFileStepNone, kFileStepRead, kFileStepClose}) {
     for (long n = 1;; n++) {
       SCOPED_TRACE(std::to_string(step) + "/" + std::to_string(n));
       long blocks = host->liveBlocks();
@@ -87,15 +87,15 @@ TEST_P(FileFault, AllocationFailuresAroundAFileRead)
       host->setAllocFailure(n);
       int code = expand(U"<FIELD>TAGGEDFILE=page.txt</FIELD>");
       host->setAllocFailure(0);
-      faults->fail(kNoFileFault);
+      faults->fail(kFileStepNone);
       EXPECT_EQ(faults->openFiles(), 0);
       EXPECT_EQ(host->liveBlocks(), blocks);
       EXPECT_EQ(host->text(U"#S1"), U"saved");
       if (host->allocations() - attempts < n) {
-        EXPECT_EQ(code, step == kNoFileFault ? 0 : 5);
+        EXPECT_EQ(code, step == kFileStepNone ? 0 : 5);
         break;
       }
-      if (step == kNoFileFault) {
+      if (step == kFileStepNone) {
         EXPECT_EQ(code, 2);
       } else {
         EXPECT_TRUE(code == 2 || code == 5) << code;

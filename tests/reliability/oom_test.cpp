@@ -144,7 +144,7 @@ class OomSweep : public PluginTest {
         RecordInfo after = info();
         EXPECT_EQ(host->liveBlocks(), blocks) << "blocks left beyond the record's own";
         EXPECT_EQ(host->text(U"#S1"), U"saved");
-        EXPECT_EQ(after.sig, kSigCool);
+        EXPECT_EQ(after.sig, MORAVEL_SIG_COOL);
         EXPECT_EQ(after.callBuffers, 0) << "per-call buffers outlive the call";
         EXPECT_EQ(after.hasCallback, 0);
         EXPECT_GE(after.bufferSize, before.bufferSize);
@@ -310,7 +310,7 @@ TEST_P(OomSweep, EveryAllocationOfALoadFailsCleanly)
       host->setAllocFailure(0);
       if (host->allocations() - attempts < n) {
         ASSERT_NE(host->slot(), nullptr);
-        EXPECT_EQ(info().sig, kSigCool);
+        EXPECT_EQ(info().sig, MORAVEL_SIG_COOL);
         host->unload();
         break;
       }

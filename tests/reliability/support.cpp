@@ -1,28 +1,12 @@
 // support.cpp: file-fault switches and scratch directories.
 #include "support.h"
 
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <fstream>
 #include <stdexcept>
 
 namespace moravel::test {
-
-FileFaults::FileFaults(Width width)
-{
-  lib_ = dlopen(LibraryPath(width).c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (!lib_) throw std::runtime_error("the test library is not loaded");
-  setFailure_ = reinterpret_cast<void (*)(int)>(dlsym(lib_, "MoravelTestSetFileFailure"));
-  openFiles_ = reinterpret_cast<long (*)()>(dlsym(lib_, "MoravelTestOpenFiles"));
-  if (!setFailure_ || !openFiles_) throw std::runtime_error("the library has no file switches");
-}
-
-FileFaults::~FileFaults()
-{
-  if (setFailure_) setFailure_(0);
-  if (lib_) dlclose(lib_);
-}
 
 ScratchDir::ScratchDir()
 {

@@ -9,24 +9,20 @@
 
 namespace moravel::test {
 
-// The file steps a test build can be told to fail.
-enum FileStep { kNoFileFault = 0, kFailOpen = 1, kFailSize = 2, kFailSeek = 3, kFailRead = 4, kFailClose = 5 };
-
-// The test build's file switches, looked up in the library the host loaded.
+// The test build's file switches, through the host that loaded it; no step
+// fails once the object goes.
 class FileFaults {
  public:
-  explicit FileFaults(Width width);
-  ~FileFaults();
+  explicit FileFaults(Host& host) : host_(host) {}
+  ~FileFaults() { host_.setFileFailure(kFileStepNone); }
   FileFaults(const FileFaults&) = delete;
   FileFaults& operator=(const FileFaults&) = delete;
 
-  void fail(FileStep step) const { setFailure_(static_cast<int>(step)); }
-  long openFiles() const { return openFiles_(); }
+  void fail(MoravelFileStep step) const { host_.setFileFailure(step); }
+  long openFiles() const { return host_.openFiles(); }
 
  private:
-  void* lib_ = nullptr;
-  void (*setFailure_)(int) = nullptr;
-  long (*openFiles_)() = nullptr;
+  Host& host_;
 };
 
 // A directory of its own under the system's temporary directory, removed with

@@ -32,6 +32,8 @@
 #include "moravel/interface.h"
 #include "moravel/value.h"
 
+struct MoravelRecordInfo;
+
 namespace moravel {
 
 enum class Width { Byte, Unicode };
@@ -268,14 +270,18 @@ class Host {
 
   // --- Test builds of the plug-in -----------------------------------------
   bool hasTestHooks() const;
-  // The address of a function the library exports by this name, or null.
-  void* testSymbol(const char* name) const;
   // Fail the nth allocation from now (1 = the next); persistent: every one
   // from the nth on; nth 0 = off. These throw HostError without the hooks.
   void setAllocFailure(long nth, bool persistent = false);
   long liveBlocks() const;
   long allocations() const;
   long beeps() const;
+  // The state record as the build's inspector reports it; false when no
+  // record is loaded.
+  bool recordInfo(MoravelRecordInfo& info) const;
+  // Fail one step of reading a file (MoravelFileStep; 0 = none).
+  void setFileFailure(int step);
+  long openFiles() const;
 
   struct Impl;
 
