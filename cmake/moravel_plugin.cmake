@@ -25,7 +25,6 @@ set(MORAVEL_ENGINE_SOURCES
   ${PROJECT_SOURCE_DIR}/plugin/testview.cpp)
 set(MORAVEL_GLUE_SOURCES
   ${PROJECT_SOURCE_DIR}/glue/omstring.cpp
-  ${PROJECT_SOURCE_DIR}/glue/conversi.cpp
   ${PROJECT_SOURCE_DIR}/glue/kxpqutil.cpp
   ${PROJECT_SOURCE_DIR}/glue/extutils.cpp
   ${PROJECT_SOURCE_DIR}/glue/testhooks.cpp)

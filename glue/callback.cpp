@@ -1,5 +1,6 @@
 /* callback.cpp: host requests through the host's request function. */
 #include "callback.h"
+#include "kxpqutil.h"
 
 #include "omstring.h"
 

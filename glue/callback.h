@@ -203,11 +203,5 @@ qshort GetFldInfo2(_FldInfoRec *fi, tCallback callback);
 qshort GetPackageId(tCallback callback);
 void *GetDesignPtr(tCallback callback);
 
-/* Copies a zero-terminated text into a counted string: at most 255 units,
-   and a text of 255 or more units is announced as 254. */
-void sthandle(const qchar *text, _str255 *str);
-/* Ends a counted string that the host filled at its announced length, of
-   which at most 254 characters are taken. */
-void TerminateStr255(_str255 *str);
 
 #endif

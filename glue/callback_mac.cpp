@@ -1,5 +1,6 @@
 /* callback_mac.cpp: host requests through the host's parameter block of entry points. */
 #include "callback.h"
+#include "kxpqutil.h"
 
 #include "../platform/mac_api.h"
 #include "omstring.h"

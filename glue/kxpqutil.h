@@ -4,6 +4,13 @@
 
 #include "callback.h"
 
+/* Copies a zero-terminated text into a counted string: at most 255 units,
+   and a text of 255 or more units is announced as 254. */
+void sthandle(const qchar *text, _str255 *str);
+/* Ends a counted string that the host filled at its announced length, of
+   which at most 254 characters are taken. */
+void TerminateStr255(_str255 *str);
+
 void *NewXPPointer(qlong pointerSize);
 void DisposeXPPointer(void *thePointer);
 /* thePointer replaced by a zero-filled block of pointerSize bytes that keeps

@@ -49,6 +49,30 @@ static void sCopyString(qchar *pDest, const qchar *pSource)
   }
 }
 
+/* The C library's scans, many units a step, where a qchar is a unit they
+   know (with the GNU C library's one-byte scan in a single pass). */
+const qchar *OMstrchrnul(const qchar *p, qchar c)
+{
+#if MORAVEL_UNICODE && WCHAR_MAX > 0xFFFF
+  const wchar_t *hit = c ? wcschr((const wchar_t *)p, (wchar_t)c) : 0;
+  return hit ? (const qchar *)hit : p + wcslen((const wchar_t *)p);
+#elif MORAVEL_UNICODE
+  for (;;) {
+    if (p[0] == c || p[0] == 0) return p;
+    if (p[1] == c || p[1] == 0) return p + 1;
+    if (p[2] == c || p[2] == 0) return p + 2;
+    if (p[3] == c || p[3] == 0) return p + 3;
+    p += 4;
+  }
+#elif defined(__GLIBC__)
+  return (const qchar *)strchrnul((const char *)p, c);
+#else
+  if (c == 0) return p + strlen((const char *)p);
+  const char *hit = strchr((const char *)p, c);
+  return hit ? (const qchar *)hit : p + strlen((const char *)p);
+#endif
+}
+
 qchar *OMstrcpy(qchar *pDest, const qchar *pSource)
 {
   if (pDest && pSource) sCopyString(pDest, pSource);
@@ -180,3 +204,23 @@ qlong CHRcharToUtf8(const qchar *pInBuf, uint8_t *pOutBuf)
   return n;
 }
 #endif
+
+qchar *longToStr(qlong n, qchar *s)
+{
+  /* Digits are produced least significant first behind a leading zero unit,
+     then the whole run is reversed so the zero unit ends up last. */
+  qulong mag = n < 0 ? (qulong)0 - (qulong)n : (qulong)n;
+  qlong len = 0;
+  s[len++] = 0;
+  do {
+    s[len++] = (qchar)('0' + mag % 10);
+    mag /= 10;
+  } while (mag);
+  if (n < 0) s[len++] = '-';
+  for (qlong i = 0, j = len - 1; i < j; i++, j--) {
+    qchar t = s[i];
+    s[i] = s[j];
+    s[j] = t;
+  }
+  return s;
+}

@@ -7,6 +7,8 @@
 qlong OMstrlen(const qchar *pString);
 /* Length of the text at pString, looking at no more than pLimit units. */
 qlong OMstrnlen(const qchar *pString, qlong pLimit);
+/* First unit at or after p that is c or the terminator. */
+const qchar *OMstrchrnul(const qchar *p, qchar c);
 qchar *OMstrcpy(qchar *pDest, const qchar *pSource);
 qchar *OMstrcat(qchar *pDest, const qchar *pSource);
 qshort OMstrncmp(const qchar *pString1, const qchar *pString2, qlong pCount);
@@ -24,7 +26,7 @@ qlong CHRcharToUtf8(const qchar *pInBuf, uint8_t *pOutBuf);
 #endif
 void CHRcopyQcharStringToAscii(const qchar *pSource, uint8_t *pDest, qbool pCopyNullTerminator);
 
-/* conversi: decimal text of a signed 32-bit number. */
+/* Decimal text of a signed 32-bit number; returns s. */
 qchar *longToStr(qlong n, qchar *s);
 
 /* Converters' marker units for text that cannot be converted. */

@@ -51,6 +51,9 @@ qbool GrowUnitsByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededU
 {
   int64_t capacity = *theBufferSize / QCHAR_SIZE;
   if (capacity > neededUnits) return 1;
+  /* Appends one unit at a time each grow by one chunk when the unit lands
+     at the capacity, so the whole chunks past capacity that reach beyond
+     neededUnits are the sizes they would have passed through. */
   int64_t chunks = (neededUnits - capacity) / kChunkUnits + 1;
   return GrowUnits(theBuffer, theBufferSize, capacity + chunks * kChunkUnits, copyUnits);
 }

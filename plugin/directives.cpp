@@ -5,34 +5,18 @@
 #include "../glue/omstring.h"
 #include "engine.h"
 
-qbool verbMatch(const qchar *buf, const qchar *verb)
+/* Whether buf begins with the keyword verb, held in capitals, in any case. */
+static qbool verbMatch(const qchar *buf, const qchar *verb)
 {
   /* Most tag texts differ from a keyword in their first unit. */
   if (verb[0] && FoldAZ(buf[0]) != verb[0]) return 0;
-  qshort len = (qshort)OMstrlen(verb);
-  for (qshort i = 0; i < len; i++)
-    if (FoldAZ(buf[i]) != verb[i]) return 0;
-  return 1;
+  return MatchesFolded(buf, verb, OMstrlen(verb));
 }
 
 static void EvalToS1(ScanState *st, qchar *calc)
 {
   EvalCalcString(calc, st->g->hashS1Ref, st->g->callback);
   st->s1Result = 1;
-}
-
-/* Reads "#S1" into the value buffer; returns its length, or -1 (err set). */
-static qlong S1ToValueBuffer(ScanState *st)
-{
-  globals *g = st->g;
-  qlong n = S1Length(g, g->callback);
-  if (!GrowUnits(&g->subBufP, &g->subBufSize, n, 0)) {
-    st->err = kErrMemory;
-    return -1;
-  }
-  g->subBufP[0] = 0;
-  GetFldVal(g->hashS1Ref, fmtChar, n, g->subBufP, g->callback);
-  return OMstrnlen(g->subBufP, n);
 }
 
 /* A bracketed value, [calculation], is replaced by the calculation's result
@@ -80,7 +64,7 @@ static void DoField(ScanState *st, qchar *name)
   qlong n = NamedValueToValueBuffer(st, name);
   qbool didExpand;
   n = SenseBrackets(st, st->g->subBufP, n, &didExpand);
-  if (n > 0) AppendOut(st, st->g->subBufP, n);
+  AppendValue(st, st->g->subBufP, n);
 }
 
 static void DoMappedField(ScanState *st)
@@ -98,7 +82,7 @@ static void DoMappedField(ScanState *st)
     return;
   }
   qlong n = NamedValueToValueBuffer(st, g->tagBufP);
-  if (n >= 1) AppendOut(st, g->subBufP, n);
+  AppendValue(st, g->subBufP, n);
 }
 
 /* Copies the input from pos to its end into a block of its own. */
@@ -164,7 +148,7 @@ static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
   else if (g->forceEval)
     EvalCalcString(arg, g->hashS1Ref, g->callback);
   if (fromS1) {
-    n = S1Length(g, g->callback);
+    n = S1Length(g);
   } else {
     GetNamedVal(0, arg, fmtLength, fmtLengthSize, &n, g->callback);
     if (n < 0) n = 0;
@@ -209,7 +193,7 @@ static void DoFile(ScanState *st, const qchar *name)
   if (fileP && st->err == kErrNone) {
     qbool didExpand;
     qlong n = SenseBrackets(st, fileP, filesize, &didExpand);
-    if (n >= 0) AppendOut(st, didExpand ? st->g->subBufP : fileP, n);
+    AppendValue(st, didExpand ? st->g->subBufP : fileP, n);
   }
   if (fileP) DisposeXPPointer(fileP);
 }

@@ -28,8 +28,14 @@ void AppendOut(ScanState *st, const qchar *text, qlong k);
 /* Appends a run of plain text: the output ends with the capacity that
    appending the run one unit at a time would leave. */
 void AppendPlain(ScanState *st, const qchar *text, qlong k);
+/* Appends a value read for a tag: n units when it has any. A value's length
+   is below zero when reading it failed (err set), and an empty value adds
+   nothing. */
+void AppendValue(ScanState *st, const qchar *text, qlong n);
 /* Length of the value of "#S1" as the host reports it, never negative. */
-qlong S1Length(globals *g, tCallback callback);
+qlong S1Length(const globals *myGlobsP);
+/* Reads "#S1" into the value buffer; returns its length, or -1 (err set). */
+qlong S1ToValueBuffer(ScanState *st);
 /* Appends the value of "#S1" through the value buffer. */
 void AppendS1(ScanState *st);
 /* Whether another splice may nest inside those the scan position sits in;

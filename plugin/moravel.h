@@ -120,10 +120,6 @@ qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback c
 qshort ParseTaggedData(globals *myGlobsP, tCallback callback);
 /* Cleans the tag text of len units in the tag buffer. */
 void TrimTagBuffer(globals *myGlobsP, qlong len);
-qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP);
-qlong getCinstName(qchar *outstring, qlong maxOut, globals *myGlobsP);
-qbool verbMatch(const qchar *buf, const qchar *verb);
-qbool TagMatches(const qchar *text, const qchar *tag, qshort tagSize);
 /* Position of the next open tag at or after pos, or of the terminator. */
 qlong NextOpenTag(const globals *myGlobsP, qlong pos);
 /* Collects the text of the tag whose open tag stands at openPos into the tag
@@ -132,6 +128,14 @@ qlong NextOpenTag(const globals *myGlobsP, qlong pos);
 qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt);
 /* Letters a to z as capitals, every other unit unchanged. */
 static inline qchar FoldAZ(qchar c) { return c >= 'a' && c <= 'z' ? (qchar)(c & ~0x20) : c; }
+/* Whether the n units of text, letters folded to capitals, are those of
+   upper, which holds its letters in capitals. */
+static inline qbool MatchesFolded(const qchar *text, const qchar *upper, qlong n)
+{
+  for (qlong k = 0; k < n; k++)
+    if (FoldAZ(text[k]) != upper[k]) return 0;
+  return 1;
+}
 qshort UTFencode(globals *myGlobsP, qshort type);
 void initKeyArray(void);
 /* Drops the zero units that end a text of *count units; false when a zero

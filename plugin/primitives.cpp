@@ -31,26 +31,32 @@ void AppendPlain(ScanState *st, const qchar *text, qlong k)
     PutOut(st, text, k);
 }
 
-qlong S1Length(globals *g, tCallback callback)
+void AppendValue(ScanState *st, const qchar *text, qlong n)
+{
+  if (n > 0) AppendOut(st, text, n);
+}
+
+qlong S1Length(const globals *myGlobsP)
 {
   qlong n = 0;
-  GetFldVal(g->hashS1Ref, fmtLength, fmtLengthSize, &n, callback);
+  GetFldVal(myGlobsP->hashS1Ref, fmtLength, fmtLengthSize, &n, myGlobsP->callback);
   return n < 0 ? 0 : n;
 }
 
-void AppendS1(ScanState *st)
+qlong S1ToValueBuffer(ScanState *st)
 {
-  globals *g = st->g;
-  qlong n = S1Length(g, g->callback);
-  if (!GrowUnits(&g->subBufP, &g->subBufSize, n, 0)) {
+  globals *myGlobsP = st->g;
+  qlong n = S1Length(myGlobsP);
+  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, n, 0)) {
     st->err = kErrMemory;
-    return;
+    return -1;
   }
-  g->subBufP[0] = 0;
-  GetFldVal(g->hashS1Ref, fmtChar, n, g->subBufP, g->callback);
-  g->subBufP[n] = 0;
-  AppendOut(st, g->subBufP, OMstrlen(g->subBufP));
+  myGlobsP->subBufP[0] = 0;
+  GetFldVal(myGlobsP->hashS1Ref, fmtChar, n, myGlobsP->subBufP, myGlobsP->callback);
+  return OMstrnlen(myGlobsP->subBufP, n);
 }
+
+void AppendS1(ScanState *st) { AppendValue(st, st->g->subBufP, S1ToValueBuffer(st)); }
 
 qbool SpliceAllowed(ScanState *st)
 {

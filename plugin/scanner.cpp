@@ -3,39 +3,14 @@
 #include <wchar.h>
 
 #include "../glue/kxpqutil.h"
+#include "../glue/omstring.h"
 #include "engine.h"
 
-qbool TagMatches(const qchar *text, const qchar *tag, qshort tagSize)
+/* Whether text begins with the tag, held in capitals: its first unit as it
+   stands, since the scan finds a tag by that unit, the rest in any case. */
+static qbool TagMatches(const qchar *text, const qchar *tag, qshort tagSize)
 {
-  if (tagSize <= 0 || text[0] != tag[0]) return 0;
-  for (qshort k = 0; k < tagSize; k++)
-    if (FoldAZ(text[k]) != tag[k]) return 0;
-  return 1;
-}
-
-/* First unit at or after p that is c or the terminator: the C library's
-   scans, many units a step, where a qchar is a unit they know (with the GNU
-   C library's one-byte scan in a single pass). */
-static const qchar *FindUnit(const qchar *p, qchar c)
-{
-#if MORAVEL_UNICODE && WCHAR_MAX > 0xFFFF
-  const wchar_t *hit = c ? wcschr((const wchar_t *)p, (wchar_t)c) : 0;
-  return hit ? (const qchar *)hit : p + wcslen((const wchar_t *)p);
-#elif MORAVEL_UNICODE
-  for (;;) {
-    if (p[0] == c || p[0] == 0) return p;
-    if (p[1] == c || p[1] == 0) return p + 1;
-    if (p[2] == c || p[2] == 0) return p + 2;
-    if (p[3] == c || p[3] == 0) return p + 3;
-    p += 4;
-  }
-#elif defined(__GLIBC__)
-  return (const qchar *)strchrnul((const char *)p, c);
-#else
-  if (c == 0) return p + strlen((const char *)p);
-  const char *hit = strchr((const char *)p, c);
-  return hit ? (const qchar *)hit : p + strlen((const char *)p);
-#endif
+  return tagSize > 0 && text[0] == tag[0] && MatchesFolded(text, tag, tagSize);
 }
 
 qlong NextOpenTag(const globals *myGlobsP, qlong pos)
@@ -43,7 +18,7 @@ qlong NextOpenTag(const globals *myGlobsP, qlong pos)
   const qchar *text = myGlobsP->bufferP;
   const qchar *p = text + pos;
   for (;;) {
-    p = FindUnit(p, myGlobsP->openTag[0]);
+    p = OMstrchrnul(p, myGlobsP->openTag[0]);
     if (*p == 0 || TagMatches(p, myGlobsP->openTag, myGlobsP->openTagSize)) return (qlong)(p - text);
     p++;
   }
@@ -71,7 +46,9 @@ static qbool PutTagUnits(globals *myGlobsP, qlong *tagpos, const qchar *src, qlo
 {
   while (n > 0) {
     if (!EnsureTagRoom(myGlobsP, *tagpos)) return 0;
-    /* Units at indices below room pass the test in EnsureTagRoom. */
+    /* Units at indices below room pass the test in EnsureTagRoom; the size
+       is rounded up since that test lets a unit start in the last, partly
+       held unit's bytes, which the buffer's slack covers. */
     qlong room = (qlong)(((int64_t)myGlobsP->tagBufSize + QCHAR_SIZE - 1) / QCHAR_SIZE) - *tagpos;
     qlong k = n < room ? n : room;
     memcpy(myGlobsP->tagBufP + *tagpos, src, (size_t)k * sizeof(qchar));
@@ -91,7 +68,7 @@ qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt)
   *closeAt = -1;
   for (;;) {
     /* The units up to the next one that may begin the close tag go in one run. */
-    const qchar *stop = FindUnit(text + inpos, close0);
+    const qchar *stop = OMstrchrnul(text + inpos, close0);
     qlong run = (qlong)(stop - (text + inpos));
     if (!PutTagUnits(myGlobsP, &tagpos, text + inpos, run)) return kErrMemory;
     inpos += run;
@@ -134,7 +111,7 @@ static void ScanTags(ScanState *st)
 
 qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback callback)
 {
-  qlong s1Size = S1Length(myGlobsP, callback);
+  qlong s1Size = S1Length(myGlobsP);
   qlong holdBytes;
   if (!QBytes((int64_t)s1Size + 2, &holdBytes)) return kErrMemory;
   qchar *s1HoldP = (qchar *)NewXPPointer(holdBytes);

@@ -14,8 +14,7 @@ enum { kKeywordRowPad = 10 };
 
 static void UpperCaseAZ(qchar *text)
 {
-  for (; *text; text++)
-    if (*text >= 'a' && *text <= 'z') *text = (qchar)(*text & ~0x20);
+  for (; *text; text++) *text = FoldAZ(*text);
 }
 
 void DoVersion(tCallback callback)

@@ -11,7 +11,10 @@ enum { kMethodLen = sizeof "METHOD=" - 1, kTaggedMethodLen = sizeof "TAGGEDMETHO
 
 static qbool IsBlank(qchar c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
 
-qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP)
+/* The value of the name instring, at most maxOut units; returns its length.
+   The host evaluates a name as it reads its value, so this is the whole of a
+   bracketed reference's evaluation. */
+static qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP)
 {
   outstring[0] = 0;
   GetNamedVal(0, instring, fmtChar, maxOut, outstring, myGlobsP->callback);
@@ -19,7 +22,7 @@ qlong doEval(qchar *instring, qchar *outstring, qlong maxOut, globals *myGlobsP)
   return OMstrlen(outstring);
 }
 
-qlong getCinstName(qchar *outstring, qlong maxOut, globals *myGlobsP)
+static qlong getCinstName(qchar *outstring, qlong maxOut, globals *myGlobsP)
 {
   qchar notation[16];
   CHRcopyAsciiStringToQchar("$cinst().$name", notation, 1);
@@ -86,15 +89,15 @@ static void ResolveCinst(globals *myGlobsP)
   if (!hit) return;
   qlong k = (qlong)(hit - myGlobsP->tagBufP);
   qchar instName[kInstNameUnits];
-  qlong g = getCinstName(instName, kInstNameUnits - 1, myGlobsP);
-  if (g <= 0) return;
+  qlong nameLen = getCinstName(instName, kInstNameUnits - 1, myGlobsP);
+  if (nameLen <= 0) return;
   qlong len = OMstrlen(myGlobsP->tagBufP);
-  qlong newLen = len - kCinstLen + g;
+  qlong newLen = len - kCinstLen + nameLen;
   if (!GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1))
     return;
   qchar *text = myGlobsP->tagBufP;
-  memmove(text + k + g, text + k + kCinstLen, ((size_t)(len - k - kCinstLen) + 1) * sizeof(qchar));
-  memcpy(text + k, instName, (size_t)g * sizeof(qchar));
+  memmove(text + k + nameLen, text + k + kCinstLen, ((size_t)(len - k - kCinstLen) + 1) * sizeof(qchar));
+  memcpy(text + k, instName, (size_t)nameLen * sizeof(qchar));
 }
 
 void TrimTagBuffer(globals *myGlobsP, qlong len)
@@ -103,7 +106,10 @@ void TrimTagBuffer(globals *myGlobsP, qlong len)
   len = TrimBlanks(text, len);
   if (myGlobsP->internStrip) len = StripLinebreaks(text);
 
-  /* Most tag texts differ from both keywords in their first unit. */
+  /* Compared in exact case, unlike the dispatch: a tag text that begins
+     with "method=" is called as a method but its [name] is not resolved
+     here, as templates written for earlier versions expect. Most tag texts
+     differ from both keywords in their first unit. */
   qbool isMethod = (text[0] == myGlobsP->methodTag[0] && OMstrncmp(text, myGlobsP->methodTag, kMethodLen) == 0) ||
                    (text[0] == myGlobsP->taggedMethodTag[0] &&
                     OMstrncmp(text, myGlobsP->taggedMethodTag, kTaggedMethodLen) == 0);
