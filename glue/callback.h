@@ -30,7 +30,9 @@ enum {
 
 /* Value formats. A length arrives as a 32-bit integer, whose size is the
    maximum length given with fmtLength. */
-enum { fmtNumber = 0, fmtChar = 2, fmtLength = 4, fmtLengthSize = 4 };
+enum { fmtNumber = 0, fmtChar = 2, fmtLength = 4 };
+/* Bytes of the length that a fmtLength read writes. */
+static const qlong fmtLengthSize = 4;
 
 /* Host field numbers of a function call. */
 enum {

@@ -8,6 +8,12 @@
 #include "omstring.h"
 #include "testhooks.h"
 
+void XPBeep(void)
+{
+  TestNoteBeep();
+  PlatBeep();
+}
+
 void *NewXPPointer(qlong pointerSize)
 {
   if (pointerSize < 0 || TestAllocShouldFail()) return 0;

@@ -11,6 +11,9 @@ void sthandle(const qchar *text, _str255 *str);
    which at most 254 characters are taken. */
 void TerminateStr255(_str255 *str);
 
+/* Sounds the platform's bell, which a test build counts. */
+void XPBeep(void);
+
 void *NewXPPointer(qlong pointerSize);
 void DisposeXPPointer(void *thePointer);
 /* thePointer replaced by a zero-filled block of pointerSize bytes that keeps

@@ -2,7 +2,6 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "../glue/testhooks.h"
 #include "mac_api.h"
 #include "platform.h"
 
@@ -44,11 +43,7 @@ void *PlatResize(void *block, qlong size)
 /* Nothing is kept between calls: every block goes back to the system when released. */
 void PlatReleaseKept(void) {}
 
-void PlatBeep(void)
-{
-  TestNoteBeep();
-  SysBeep(3);
-}
+void PlatBeep(void) { SysBeep(3); }
 
 /* A parameter block of the File Manager for the open file. */
 static void FileParams(const PlatFile *file, ParamBlockRec *pb)

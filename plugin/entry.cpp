@@ -70,7 +70,7 @@ static void LoadRecord(void **ref, tCallback callback)
 {
   globals *myGlobsP = (globals *)NewXPPointer((qlong)sizeof(globals));
   if (!myGlobsP) {
-    PlatBeep();
+    XPBeep();
     return;
   }
   FillDefaults(myGlobsP);
@@ -81,7 +81,7 @@ static void LoadRecord(void **ref, tCallback callback)
   if (myGlobsP->keywordArray) myGlobsP->basePathP = (qchar *)NewXPPointer(kBasePathUnits * QCHAR_SIZE);
   if (!myGlobsP->basePathP) {
     /* The record is zero-filled: what was not obtained is null. */
-    PlatBeep();
+    XPBeep();
     DisposeRecord(myGlobsP, callback);
     return;
   }
