@@ -7,9 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh demo
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_BUILD_TESTS=OFF -DCMAKE_UNITY_BUILD=ON >/dev/null
-cmake --build build -j "$(nproc)" --target moravel Moravel MoravelU >/dev/null
-tool=build/tools/moravel
+cmake --preset demo >/dev/null
+cmake --build --preset demo -j "$(nproc)" --target moravel Moravel MoravelU >/dev/null
+tool=build-demo/tools/moravel
 
 echo "== moravel --version: the tool and both plug-in builds"
 "$tool" --version

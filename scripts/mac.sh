@@ -26,7 +26,7 @@ cmake --build "$linux_build" -j "$jobs" --target mac_bundle_tool moravel_session
 
 echo "== the Mac bundle"
 cmake -S . -B "$out/bundle" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mac-i386.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DMORAVEL_BUILD_TESTS=OFF "${werror[@]}" -DMORAVEL_MAC_BUNDLE_TOOL="$PWD/$linux_build/cmake/mac/mac_bundle_tool" >/dev/null
+  -DMORAVEL_BUILD_TESTS=ON "${werror[@]}" -DMORAVEL_MAC_BUNDLE_TOOL="$PWD/$linux_build/cmake/mac/mac_bundle_tool" >/dev/null
 cmake --build "$out/bundle" -j "$jobs"
 
 echo "== its structure, and its session through the bundle loader"

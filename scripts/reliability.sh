@@ -19,7 +19,8 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_strin
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 # sanitizer_suite NAME FLAGS [CMAKE_ARGUMENTS...]: the whole suite built with
-# the sanitizers and the compiler flags FLAGS in $out/NAME, and run.
+# the sanitizers and the compiler flags FLAGS in $out/NAME, and run. The
+# 64-bit one is the CMake preset "sanitize".
 sanitizer_suite() {
   local name=$1 flags=$2 start
   shift 2

@@ -17,10 +17,9 @@ bash scripts/setup.sh
 jobs=$(nproc)
 
 echo "== build and test suite"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_WERROR=ON -DMORAVEL_BUILD_TESTS=ON \
-  -DCMAKE_UNITY_BUILD=OFF
-cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+cmake --preset dev
+cmake --build --preset dev -j "$jobs"
+ctest --preset dev -j "$jobs"
 
 echo "== Debian package, installed into a scratch root"
 bash scripts/package.sh
