@@ -138,3 +138,21 @@ qbool IsWholeText(const qchar *text, qlong *count)
   return OMstrnlen(text, n) == n;
 }
 
+qbool ReadWholeText(const qchar *text, qchar open0, qlong *count, qlong *firstOpen)
+{
+  qlong n = *count;
+  while (n > 0 && text[n - 1] == 0) n--;
+  /* The units before p hold neither a zero nor the open tag's first unit. */
+  const qchar *p = OMstrchrnul(text, open0);
+  qlong k = (qlong)(p - text);
+  *firstOpen = k;
+  if (k < n && (*p == 0 || OMstrnlen(p, n - k) != n - k)) return 0;
+  if (*p == 0) {
+    *count = k;
+    return 1;
+  }
+  qlong from = k < n ? n : k;
+  *count = from + OMstrlen(text + from);
+  return 1;
+}
+

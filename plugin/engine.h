@@ -13,6 +13,9 @@ typedef struct {
   qlong pos;    /* next unread unit of the input */
   qlong outpos; /* length of the output so far */
   qlong inLen;  /* length of the input text */
+  /* Before the first search: where it will stop, measured as the text was
+     read; 0 once used, since a splice may then write before it. */
+  qlong firstOpen;
   qshort err;
   qbool s1Result;
   /* Splices the current tag sits in: for each, how many units of the input

@@ -111,8 +111,9 @@ static void UnloadRecord(void **ref, tCallback callback)
 }
 
 /* Reads parameter 1 into bufferP, enlarging it first when the text needs more
-   room; *textLen is its length up to the terminator. */
-static qshort ReadTaggedText(globals *myGlobsP, tCallback callback, qlong *textLen)
+   room; *textLen is its length up to the terminator, *firstOpen where the
+   first unit that may begin the open tag stands. */
+static qshort ReadTaggedText(globals *myGlobsP, tCallback callback, qlong *textLen, qlong *firstOpen)
 {
   qlong inputSize = 0;
   GetFldVal(ParamField(kParamTaggedText), fmtLength, fmtLengthSize, &inputSize, callback);
@@ -127,18 +128,16 @@ static qshort ReadTaggedText(globals *myGlobsP, tCallback callback, qlong *textL
   }
   GetFldVal(ParamField(kParamTaggedText), fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
   /* A zero unit with text after it would cut the template short. */
-  if (!IsWholeText(myGlobsP->bufferP, &inputSize)) return kErrParams;
-  /* The first inputSize units hold no zero; a host that wrote more units than
-     it reported is measured on from there. */
-  *textLen = inputSize + OMstrlen(myGlobsP->bufferP + inputSize);
+  if (!ReadWholeText(myGlobsP->bufferP, myGlobsP->openTag[0], &inputSize, firstOpen)) return kErrParams;
+  *textLen = inputSize;
   return kErrNone;
 }
 
 static qshort RunGetTagList(globals *myGlobsP, qshort paramCount, tCallback callback)
 {
   if (paramCount < kParamTagListColumn || !myGlobsP->openTagSize || !myGlobsP->closeTagSize) return kErrParams;
-  qlong textLen;
-  qshort err = ReadTaggedText(myGlobsP, callback, &textLen);
+  qlong textLen, firstOpen;
+  qshort err = ReadTaggedText(myGlobsP, callback, &textLen, &firstOpen);
   if (err) return err;
   return ParseTaggedData(myGlobsP, callback);
 }
@@ -160,13 +159,13 @@ static qshort RunDoSubstitutions(globals *myGlobsP, qshort paramCount, tCallback
   myGlobsP->internStrip = FlagParam(paramCount, kParamStripAllLinebreaks, callback);
   myGlobsP->senseBrackets = FlagParam(paramCount, kParamSenseBrackets, callback);
 
-  qlong textLen;
-  qshort err = ReadTaggedText(myGlobsP, callback, &textLen);
+  qlong textLen, firstOpen;
+  qshort err = ReadTaggedText(myGlobsP, callback, &textLen, &firstOpen);
   if (err) return err;
   myGlobsP->bufOutP[0] = 0;
   qchar empty[1] = {0};
   SetFldVal(ParamField(kParamResult), fmtChar, empty, callback);
-  err = ParseBuffer(myGlobsP, textLen, utfType, callback);
+  err = ParseBuffer(myGlobsP, textLen, firstOpen, utfType, callback);
   if (err == kErrNone) SetFldVal(ParamField(kParamResult), fmtChar, myGlobsP->bufOutP, callback);
   return err;
 }

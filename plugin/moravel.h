@@ -116,7 +116,7 @@ void doDesignInfo(void *designinfo, qshort cmdNumber, qlong rootID);
 
 /* Engine. */
 /* Expands the textLen units of bufferP into bufOutP. */
-qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback callback);
+qshort ParseBuffer(globals *myGlobsP, qlong textLen, qlong firstOpen, qshort utfType, tCallback callback);
 qshort ParseTaggedData(globals *myGlobsP, tCallback callback);
 /* Cleans the tag text of len units in the tag buffer. */
 void TrimTagBuffer(globals *myGlobsP, qlong len);
@@ -142,6 +142,11 @@ void initKeyArray(void);
    unit is left inside it, since a text ends at its first zero unit and all
    after it would be lost. */
 qbool IsWholeText(const qchar *text, qlong *count);
+/* IsWholeText for the tagged text, in the same pass finding the first unit
+   that may begin the open tag (at *firstOpen; the end when there is none).
+   *count becomes the length up to the terminator, which lies past the units
+   reported when the host wrote more. */
+qbool ReadWholeText(const qchar *text, qchar open0, qlong *count, qlong *firstOpen);
 #if MORAVEL_UNICODE
 /* The text of an included file's n bytes (the raw block, which it may
    rewrite), decoded by its byte-order mark; returns its length in units. */

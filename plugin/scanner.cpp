@@ -27,7 +27,8 @@ qlong NextOpenTag(const globals *myGlobsP, qlong pos)
 /* Plain text up to the next open tag (or the end), copied in one run. */
 static void CopyPlainText(ScanState *st)
 {
-  qlong next = NextOpenTag(st->g, st->pos);
+  qlong next = NextOpenTag(st->g, st->pos > st->firstOpen ? st->pos : st->firstOpen);
+  st->firstOpen = 0;
   if (next > st->pos) AppendPlain(st, st->g->bufferP + st->pos, next - st->pos);
   st->pos = next;
 }
@@ -109,7 +110,7 @@ static void ScanTags(ScanState *st)
   }
 }
 
-qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback callback)
+qshort ParseBuffer(globals *myGlobsP, qlong textLen, qlong firstOpen, qshort utfType, tCallback callback)
 {
   qlong s1Size = S1Length(myGlobsP);
   qlong holdBytes;
@@ -123,6 +124,7 @@ qshort ParseBuffer(globals *myGlobsP, qlong textLen, qshort utfType, tCallback c
   memset(&st, 0, sizeof st);
   st.g = myGlobsP;
   st.inLen = textLen;
+  st.firstOpen = firstOpen;
   ScanTags(&st);
   qshort err = st.err;
   if (err == kErrNone && utfType > 0) err = UTFencode(myGlobsP, utfType);
