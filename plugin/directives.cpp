@@ -15,7 +15,7 @@ static qbool verbMatch(const qchar *buf, const qchar *verb)
 
 static void EvalToS1(ScanState *st, qchar *calc)
 {
-  EvalCalcString(calc, st->g->hashS1Ref, st->g->callback);
+  EvalCalcString(calc, st->myGlobsP->hashS1Ref, st->myGlobsP->callback);
   st->s1Result = 1;
 }
 
@@ -25,9 +25,9 @@ static void EvalToS1(ScanState *st, qchar *calc)
 static qlong SenseBrackets(ScanState *st, qchar *text, qlong n, qbool *didExpand)
 {
   *didExpand = 0;
-  if (!st->g->senseBrackets || n < 1 || text[0] != '[' || text[n - 1] != ']') return n;
+  if (!st->myGlobsP->senseBrackets || n < 1 || text[0] != '[' || text[n - 1] != ']') return n;
   text[n - 1] = 0;
-  EvalCalcString(text + 1, st->g->hashS1Ref, st->g->callback);
+  EvalCalcString(text + 1, st->myGlobsP->hashS1Ref, st->myGlobsP->callback);
   *didExpand = 1;
   return S1ToValueBuffer(st);
 }
@@ -37,52 +37,52 @@ static qlong SenseBrackets(ScanState *st, qchar *text, qlong n, qbool *didExpand
    the buffer costs a question for its length, and a read at that length. */
 static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
 {
-  globals *g = st->g;
-  qlong maxlen = g->subBufSize / QCHAR_SIZE;
-  g->subBufP[0] = 0;
-  GetNamedVal(0, name, fmtChar, maxlen, g->subBufP, g->callback);
-  qlong n = OMstrnlen(g->subBufP, maxlen);
+  globals *myGlobsP = st->myGlobsP;
+  qlong maxlen = myGlobsP->subBufSize / QCHAR_SIZE;
+  myGlobsP->subBufP[0] = 0;
+  GetNamedVal(0, name, fmtChar, maxlen, myGlobsP->subBufP, myGlobsP->callback);
+  qlong n = OMstrnlen(myGlobsP->subBufP, maxlen);
   if (n < maxlen) return n;
   qlong whole = 0;
-  GetNamedVal(0, name, fmtLength, fmtLengthSize, &whole, g->callback);
+  GetNamedVal(0, name, fmtLength, fmtLengthSize, &whole, myGlobsP->callback);
   if (whole <= maxlen) return n;
-  if (!GrowUnits(&g->subBufP, &g->subBufSize, whole, 0)) {
+  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, whole, 0)) {
     st->err = kErrMemory;
     return -1;
   }
-  g->subBufP[0] = 0;
-  GetNamedVal(0, name, fmtChar, whole, g->subBufP, g->callback);
-  return OMstrnlen(g->subBufP, whole);
+  myGlobsP->subBufP[0] = 0;
+  GetNamedVal(0, name, fmtChar, whole, myGlobsP->subBufP, myGlobsP->callback);
+  return OMstrnlen(myGlobsP->subBufP, whole);
 }
 
 static void DoField(ScanState *st, qchar *name)
 {
-  if (st->g->forceEval) {
+  if (st->myGlobsP->forceEval) {
     EvalToS1(st, name);
     return;
   }
   qlong n = NamedValueToValueBuffer(st, name);
   qbool didExpand;
-  n = SenseBrackets(st, st->g->subBufP, n, &didExpand);
-  AppendValue(st, st->g->subBufP, n);
+  n = SenseBrackets(st, st->myGlobsP->subBufP, n, &didExpand);
+  AppendValue(st, st->myGlobsP->subBufP, n);
 }
 
 static void DoMappedField(ScanState *st)
 {
-  globals *g = st->g;
-  for (qshort i = 0; i < g->mappingCount; i++) {
-    keywordMap *kwMapP = &g->keywordArray[i];
-    if (verbMatch(g->tagBufP, kwMapP->keyword)) {
-      OMstrcpy(g->tagBufP, kwMapP->fieldName);
+  globals *myGlobsP = st->myGlobsP;
+  for (qshort i = 0; i < myGlobsP->mappingCount; i++) {
+    keywordMap *kwMapP = &myGlobsP->keywordArray[i];
+    if (verbMatch(myGlobsP->tagBufP, kwMapP->keyword)) {
+      OMstrcpy(myGlobsP->tagBufP, kwMapP->fieldName);
       break;
     }
   }
-  if (g->forceEval) {
-    EvalToS1(st, g->tagBufP);
+  if (myGlobsP->forceEval) {
+    EvalToS1(st, myGlobsP->tagBufP);
     return;
   }
-  qlong n = NamedValueToValueBuffer(st, g->tagBufP);
-  AppendValue(st, g->subBufP, n);
+  qlong n = NamedValueToValueBuffer(st, myGlobsP->tagBufP);
+  AppendValue(st, myGlobsP->subBufP, n);
 }
 
 /* Copies the input from pos to its end into a block of its own. */
@@ -94,19 +94,19 @@ static qchar *SaveRest(ScanState *st, qlong r)
     st->err = kErrMemory;
     return 0;
   }
-  memcpy(restP, st->g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+  memcpy(restP, st->myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
   return restP;
 }
 
 /* Reads the value of a TAGGED tag, of at most n units, to `at`; its length. */
 static qlong ReadTaggedValue(ScanState *st, qchar *arg, qbool fromS1, qlong n, qchar *at)
 {
-  globals *g = st->g;
+  globals *myGlobsP = st->myGlobsP;
   at[0] = 0;
   if (fromS1)
-    GetFldVal(g->hashS1Ref, fmtChar, n + 1, at, g->callback);
+    GetFldVal(myGlobsP->hashS1Ref, fmtChar, n + 1, at, myGlobsP->callback);
   else
-    GetNamedVal(0, arg, fmtChar, n + 1, at, g->callback);
+    GetNamedVal(0, arg, fmtChar, n + 1, at, myGlobsP->callback);
   return OMstrnlen(at, n + 1);
 }
 
@@ -115,7 +115,7 @@ static qlong ReadTaggedValue(ScanState *st, qchar *arg, qbool fromS1, qlong n, q
    where the value's terminator may land, is kept. */
 static void SpliceValueBefore(ScanState *st, qchar *arg, qbool fromS1, qlong n)
 {
-  qchar *end = st->g->bufferP + st->pos;
+  qchar *end = st->myGlobsP->bufferP + st->pos;
   qchar kept = *end;
   qlong k = ReadTaggedValue(st, arg, fromS1, n, end - n);
   if (k < n) memmove(end - k, end - n, (size_t)k * sizeof(qchar));
@@ -130,7 +130,7 @@ static void SpliceValueAt(ScanState *st, qchar *arg, qbool fromS1, qlong n)
   qchar *restP = SaveRest(st, r);
   if (!restP) return;
   if (SpliceBegin(st, n, r)) {
-    qchar *at = st->g->bufferP + st->pos;
+    qchar *at = st->myGlobsP->bufferP + st->pos;
     SpliceEnd(st, ReadTaggedValue(st, arg, fromS1, n, at), restP, r);
   }
   DisposeXPPointer(restP);
@@ -140,17 +140,17 @@ static void SpliceValueAt(ScanState *st, qchar *arg, qbool fromS1, qlong n)
    input and scanned in turn. */
 static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
 {
-  globals *g = st->g;
-  qbool fromS1 = isMethod || g->forceEval;
+  globals *myGlobsP = st->myGlobsP;
+  qbool fromS1 = isMethod || myGlobsP->forceEval;
   qlong n = 0;
   if (isMethod)
-    CallProcedure(arg, g->hashS1Ref, g->callback);
-  else if (g->forceEval)
-    EvalCalcString(arg, g->hashS1Ref, g->callback);
+    CallProcedure(arg, myGlobsP->hashS1Ref, myGlobsP->callback);
+  else if (myGlobsP->forceEval)
+    EvalCalcString(arg, myGlobsP->hashS1Ref, myGlobsP->callback);
   if (fromS1) {
-    n = S1Length(g);
+    n = S1Length(myGlobsP);
   } else {
-    GetNamedVal(0, arg, fmtLength, fmtLengthSize, &n, g->callback);
+    GetNamedVal(0, arg, fmtLength, fmtLengthSize, &n, myGlobsP->callback);
     if (n < 0) n = 0;
   }
   if (!SpliceAllowed(st)) return;
@@ -163,17 +163,17 @@ static void DoTaggedValue(ScanState *st, qchar *arg, qbool isMethod)
 /* Puts a file name into the value buffer as the platform's path buffer. */
 static qbool PlaceFileName(ScanState *st, const qchar *name)
 {
-  globals *g = st->g;
+  globals *myGlobsP = st->myGlobsP;
   qlong m = OMstrlen(name);
-  if (!GrowUnits(&g->subBufP, &g->subBufSize, (int64_t)m + MORAVEL_MAC, 0)) {
+  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)m + MORAVEL_MAC, 0)) {
     st->err = kErrMemory;
     return 0;
   }
 #if MORAVEL_MAC
-  g->subBufP[0] = (qchar)m;
-  memcpy(g->subBufP + 1, name, ((size_t)m + 1) * sizeof(qchar));
+  myGlobsP->subBufP[0] = (qchar)m;
+  memcpy(myGlobsP->subBufP + 1, name, ((size_t)m + 1) * sizeof(qchar));
 #else
-  memcpy(g->subBufP, name, ((size_t)m + 1) * sizeof(qchar));
+  memcpy(myGlobsP->subBufP, name, ((size_t)m + 1) * sizeof(qchar));
 #endif
   return 1;
 }
@@ -182,8 +182,8 @@ static qchar *ReadNamedFile(ScanState *st, const qchar *name, qlong *filesize)
 {
   *filesize = 0;
   if (!PlaceFileName(st, name)) return 0;
-  AdjustPath(st->g);
-  return FetchFile(st->g->subBufP, &st->err, filesize);
+  AdjustPath(st->myGlobsP);
+  return FetchFile(st->myGlobsP->subBufP, &st->err, filesize);
 }
 
 static void DoFile(ScanState *st, const qchar *name)
@@ -193,7 +193,7 @@ static void DoFile(ScanState *st, const qchar *name)
   if (fileP && st->err == kErrNone) {
     qbool didExpand;
     qlong n = SenseBrackets(st, fileP, filesize, &didExpand);
-    AppendValue(st, didExpand ? st->g->subBufP : fileP, n);
+    AppendValue(st, didExpand ? st->myGlobsP->subBufP : fileP, n);
   }
   if (fileP) DisposeXPPointer(fileP);
 }
@@ -202,16 +202,16 @@ static void DoFile(ScanState *st, const qchar *name)
    buffer meanwhile and put behind it. */
 static void SpliceFileAt(ScanState *st, const qchar *fileP, qlong filesize)
 {
-  globals *g = st->g;
+  globals *myGlobsP = st->myGlobsP;
   qlong r = st->inLen - st->pos;
-  if (!GrowUnits(&g->subBufP, &g->subBufSize, r, 0)) {
+  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, r, 0)) {
     st->err = kErrMemory;
     return;
   }
-  memcpy(g->subBufP, g->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+  memcpy(myGlobsP->subBufP, myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
   if (SpliceBegin(st, filesize, r)) {
-    memcpy(g->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));
-    SpliceEnd(st, filesize, g->subBufP, r);
+    memcpy(myGlobsP->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));
+    SpliceEnd(st, filesize, myGlobsP->subBufP, r);
   }
 }
 
@@ -221,7 +221,7 @@ static void DoTaggedFile(ScanState *st, const qchar *name)
   qchar *fileP = ReadNamedFile(st, name, &filesize);
   if (fileP && st->err == kErrNone && SpliceAllowed(st)) {
     if (SpliceFits(st, filesize)) {
-      memcpy(st->g->bufferP + st->pos - filesize, fileP, (size_t)filesize * sizeof(qchar));
+      memcpy(st->myGlobsP->bufferP + st->pos - filesize, fileP, (size_t)filesize * sizeof(qchar));
       SpliceBefore(st, filesize);
     } else {
       SpliceFileAt(st, fileP, filesize);
@@ -234,25 +234,25 @@ static qchar *ArgAfter(qchar *tag, const qchar *keyword) { return tag + OMstrlen
 
 void DispatchTag(ScanState *st)
 {
-  globals *g = st->g;
-  qchar *tag = g->tagBufP;
+  globals *myGlobsP = st->myGlobsP;
+  qchar *tag = myGlobsP->tagBufP;
   if (tag[0] == '+')
     EvalToS1(st, tag + 1);
-  else if (verbMatch(tag, g->evalTag))
-    EvalToS1(st, ArgAfter(tag, g->evalTag));
-  else if (verbMatch(tag, g->methodTag)) {
-    CallProcedure(ArgAfter(tag, g->methodTag), g->hashS1Ref, g->callback);
+  else if (verbMatch(tag, myGlobsP->evalTag))
+    EvalToS1(st, ArgAfter(tag, myGlobsP->evalTag));
+  else if (verbMatch(tag, myGlobsP->methodTag)) {
+    CallProcedure(ArgAfter(tag, myGlobsP->methodTag), myGlobsP->hashS1Ref, myGlobsP->callback);
     st->s1Result = 1;
-  } else if (verbMatch(tag, g->taggedMethodTag))
-    DoTaggedValue(st, ArgAfter(tag, g->taggedMethodTag), 1);
-  else if (verbMatch(tag, g->fileTag))
-    DoFile(st, ArgAfter(tag, g->fileTag));
-  else if (verbMatch(tag, g->taggedFileTag))
-    DoTaggedFile(st, ArgAfter(tag, g->taggedFileTag));
-  else if (verbMatch(tag, g->fieldTag))
-    DoField(st, ArgAfter(tag, g->fieldTag));
-  else if (verbMatch(tag, g->taggedFieldTag))
-    DoTaggedValue(st, ArgAfter(tag, g->taggedFieldTag), 0);
+  } else if (verbMatch(tag, myGlobsP->taggedMethodTag))
+    DoTaggedValue(st, ArgAfter(tag, myGlobsP->taggedMethodTag), 1);
+  else if (verbMatch(tag, myGlobsP->fileTag))
+    DoFile(st, ArgAfter(tag, myGlobsP->fileTag));
+  else if (verbMatch(tag, myGlobsP->taggedFileTag))
+    DoTaggedFile(st, ArgAfter(tag, myGlobsP->taggedFileTag));
+  else if (verbMatch(tag, myGlobsP->fieldTag))
+    DoField(st, ArgAfter(tag, myGlobsP->fieldTag));
+  else if (verbMatch(tag, myGlobsP->taggedFieldTag))
+    DoTaggedValue(st, ArgAfter(tag, myGlobsP->taggedFieldTag), 0);
   else
     DoMappedField(st);
 }

@@ -8,8 +8,12 @@
    back to its own tag would otherwise be expanded until memory runs out. */
 enum { kMaxSpliceDepth = 256 };
 
+/* The host handle: the entry's routines and ParseBuffer take it as their last
+   parameter; the routines below them, which take the record or the scan state
+   alone, reach the host through myGlobsP->callback, which the entry sets to
+   the same handle for the call. */
 typedef struct {
-  globals *g;
+  globals *myGlobsP;
   qlong pos;    /* next unread unit of the input */
   qlong outpos; /* length of the output so far */
   qlong inLen;  /* length of the input text */

@@ -7,16 +7,16 @@
 /* Copies k units to the end of the output, which has room for them. */
 static void PutOut(ScanState *st, const qchar *text, qlong k)
 {
-  globals *g = st->g;
-  memcpy(g->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
+  globals *myGlobsP = st->myGlobsP;
+  memcpy(myGlobsP->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
   st->outpos += k;
-  g->bufOutP[st->outpos] = 0;
+  myGlobsP->bufOutP[st->outpos] = 0;
 }
 
 void AppendOut(ScanState *st, const qchar *text, qlong k)
 {
-  globals *g = st->g;
-  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + k, st->outpos))
+  globals *myGlobsP = st->myGlobsP;
+  if (!GrowUnits(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + k, st->outpos))
     st->err = kErrMemory;
   else
     PutOut(st, text, k);
@@ -24,8 +24,8 @@ void AppendOut(ScanState *st, const qchar *text, qlong k)
 
 void AppendPlain(ScanState *st, const qchar *text, qlong k)
 {
-  globals *g = st->g;
-  if (!GrowUnitsByChunks(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + k, st->outpos))
+  globals *myGlobsP = st->myGlobsP;
+  if (!GrowUnitsByChunks(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + k, st->outpos))
     st->err = kErrMemory;
   else
     PutOut(st, text, k);
@@ -45,7 +45,7 @@ qlong S1Length(const globals *myGlobsP)
 
 qlong S1ToValueBuffer(ScanState *st)
 {
-  globals *myGlobsP = st->g;
+  globals *myGlobsP = st->myGlobsP;
   qlong n = S1Length(myGlobsP);
   if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, n, 0)) {
     st->err = kErrMemory;
@@ -56,7 +56,7 @@ qlong S1ToValueBuffer(ScanState *st)
   return OMstrnlen(myGlobsP->subBufP, n);
 }
 
-void AppendS1(ScanState *st) { AppendValue(st, st->g->subBufP, S1ToValueBuffer(st)); }
+void AppendS1(ScanState *st) { AppendValue(st, st->myGlobsP->subBufP, S1ToValueBuffer(st)); }
 
 qbool SpliceAllowed(ScanState *st)
 {
@@ -75,8 +75,8 @@ void SpliceBefore(ScanState *st, qlong k)
 
 qbool SpliceBegin(ScanState *st, qlong k, qlong r)
 {
-  globals *g = st->g;
-  if (!GrowUnits(&g->bufferP, &g->bufferSize, (int64_t)st->pos + r + k + 2, st->pos)) {
+  globals *myGlobsP = st->myGlobsP;
+  if (!GrowUnits(&myGlobsP->bufferP, &myGlobsP->bufferSize, (int64_t)st->pos + r + k + 2, st->pos)) {
     st->err = kErrMemory;
     return 0;
   }
@@ -85,9 +85,9 @@ qbool SpliceBegin(ScanState *st, qlong k, qlong r)
 
 void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r)
 {
-  globals *g = st->g;
-  memmove(g->bufferP + st->pos + k, restP, (size_t)r * sizeof(qchar));
-  g->bufferP[st->pos + k + r] = 0;
+  globals *myGlobsP = st->myGlobsP;
+  memmove(myGlobsP->bufferP + st->pos + k, restP, (size_t)r * sizeof(qchar));
+  myGlobsP->bufferP[st->pos + k + r] = 0;
   st->inLen = st->pos + k + r;
   st->restAfter[st->depth++] = r;
 }
@@ -100,10 +100,10 @@ void LeaveFinishedSplices(ScanState *st)
 
 void CopyUnclosedRest(ScanState *st)
 {
-  globals *g = st->g;
+  globals *myGlobsP = st->myGlobsP;
   qlong r = st->inLen - st->pos;
-  if (!GrowUnits(&g->bufOutP, &g->bufOutSize, (int64_t)st->outpos + r, st->outpos))
+  if (!GrowUnits(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + r, st->outpos))
     st->err = kErrMemory;
   else
-    PutOut(st, g->bufferP + st->pos, r);
+    PutOut(st, myGlobsP->bufferP + st->pos, r);
 }

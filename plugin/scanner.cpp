@@ -27,9 +27,9 @@ qlong NextOpenTag(const globals *myGlobsP, qlong pos)
 /* Plain text up to the next open tag (or the end), copied in one run. */
 static void CopyPlainText(ScanState *st)
 {
-  qlong next = NextOpenTag(st->g, st->pos > st->firstOpen ? st->pos : st->firstOpen);
+  qlong next = NextOpenTag(st->myGlobsP, st->pos > st->firstOpen ? st->pos : st->firstOpen);
   st->firstOpen = 0;
-  if (next > st->pos) AppendPlain(st, st->g->bufferP + st->pos, next - st->pos);
+  if (next > st->pos) AppendPlain(st, st->myGlobsP->bufferP + st->pos, next - st->pos);
   st->pos = next;
 }
 
@@ -87,12 +87,12 @@ qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt)
 
 static void ScanTags(ScanState *st)
 {
-  globals *g = st->g;
-  while (g->bufferP[st->pos] != 0 && st->err == kErrNone) {
+  globals *myGlobsP = st->myGlobsP;
+  while (myGlobsP->bufferP[st->pos] != 0 && st->err == kErrNone) {
     CopyPlainText(st);
-    if (st->err || g->bufferP[st->pos] == 0) break;
+    if (st->err || myGlobsP->bufferP[st->pos] == 0) break;
     qlong closeAt;
-    qshort growErr = CollectTagText(g, st->pos, &closeAt);
+    qshort growErr = CollectTagText(myGlobsP, st->pos, &closeAt);
     if (closeAt < 0) {
       CopyUnclosedRest(st);
       if (growErr) st->err = growErr;
@@ -100,9 +100,9 @@ static void ScanTags(ScanState *st)
     }
     LeaveFinishedSplices(st);
     /* Every unit between the tags went into the tag buffer. */
-    qlong tagLen = closeAt - st->pos - g->openTagSize;
-    st->pos = closeAt + g->closeTagSize;
-    TrimTagBuffer(g, tagLen);
+    qlong tagLen = closeAt - st->pos - myGlobsP->openTagSize;
+    st->pos = closeAt + myGlobsP->closeTagSize;
+    TrimTagBuffer(myGlobsP, tagLen);
     st->s1Result = 0;
     DispatchTag(st);
     if (st->s1Result && st->err == kErrNone) AppendS1(st);
@@ -122,7 +122,7 @@ qshort ParseBuffer(globals *myGlobsP, qlong textLen, qlong firstOpen, qshort utf
 
   ScanState st;
   memset(&st, 0, sizeof st);
-  st.g = myGlobsP;
+  st.myGlobsP = myGlobsP;
   st.inLen = textLen;
   st.firstOpen = firstOpen;
   ScanTags(&st);
