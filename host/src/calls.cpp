@@ -10,19 +10,19 @@ namespace moravel {
 
 using namespace detail;
 
-Host::Impl::Impl(std::string p, Width w) : path(std::move(p)), width(w) {
+detail::HostImpl::HostImpl(std::string p, Width w) : path(std::move(p)), width(w) {
   design.assign(design::recordSize(w == Width::Byte ? 1 : 4), 0);
   store.define(U"#S1", Value());
   store.define(U"#LN", Value::number(0));
 }
 
-Frame Host::Impl::sendFrame(int md, Frame frame) {
-  if (frames.size() >= static_cast<std::size_t>(kMaxDepth))
-    throw HostError("plug-in calls nested more than " + std::to_string(kMaxDepth) + " deep");
+Frame detail::HostImpl::sendFrame(int md, Frame frame) {
+  if (frames.size() >= static_cast<std::size_t>(Host::kMaxDepth))
+    throw HostError("plug-in calls nested more than " + std::to_string(Host::kMaxDepth) + " deep");
   int depth = static_cast<int>(frames.size());
   frames.push_back(std::move(frame));
   log.maxDepth = std::max(log.maxDepth, depth + 1);
-  Impl* previous = activate(this);
+  HostImpl* previous = activate(this);
   if (form == Form::Mac)
     macEntry(static_cast<short>(md), &slot, macParamBlock(depth));
   else
@@ -33,7 +33,7 @@ Frame Host::Impl::sendFrame(int md, Frame frame) {
   return done;
 }
 
-CallResult Host::Impl::callFunction(int packageId, std::vector<Arg> args, int paramCount) {
+CallResult detail::HostImpl::callFunction(int packageId, std::vector<Arg> args, int paramCount) {
   Frame f;
   f.message = kCall;
   f.isCall = true;
@@ -63,10 +63,16 @@ CallResult Host::Impl::callFunction(int packageId, std::vector<Arg> args, int pa
   return r;
 }
 
-void Host::Impl::runMethod(const std::u32string& name, int ref) {
+void detail::HostImpl::unanswered(Unanswered::Kind kind, detail::NameView text, std::string reason) {
+  std::u32string name = text.str();
+  if (kind != Unanswered::Kind::Name)
+    log.calcFailures.push_back((kind == Unanswered::Kind::Method ? "method " : "") + encodeUtf8(name) + ": " + reason);
+  if (unansweredListener) unansweredListener(Unanswered{kind, std::move(name), std::move(reason)});
+}
+
+void detail::HostImpl::runMethod(const std::u32string& name, int ref) {
   auto it = methods.find(name);
   if (it == methods.end()) {
-    log.calcFailures.push_back("no method " + encodeUtf8(name));
     unanswered(Unanswered::Kind::Method, name, "no such method");
     return;
   }
@@ -77,7 +83,6 @@ void Host::Impl::runMethod(const std::u32string& name, int ref) {
     if (!o.ok) {
       // A long line is named by its beginning.
       std::string shown = encodeUtf8(line.size() > 60 ? line.substr(0, 60) + U"..." : line);
-      log.calcFailures.push_back("method " + encodeUtf8(name) + ": " + shown + ": " + o.error);
       unanswered(Unanswered::Kind::Method, name, shown + ": " + o.error);
       return;
     }
@@ -86,22 +91,22 @@ void Host::Impl::runMethod(const std::u32string& name, int ref) {
   if (last) writeField(ref, std::move(*last));
 }
 
-std::optional<Value> Host::Impl::variable(std::u32string_view name) {
+std::optional<Value> detail::HostImpl::variable(std::u32string_view name) {
   Var* v = store.find(name);
   if (!v) return std::nullopt;
   if (auto* val = std::get_if<Value>(&v->data)) return *val;
   return std::nullopt;
 }
 
-bool Host::Impl::hasVariable(std::u32string_view name) { return store.find(name) != nullptr; }
+bool detail::HostImpl::hasVariable(std::u32string_view name) { return store.find(name) != nullptr; }
 
-std::optional<Value> Host::Impl::callPlugin(int packageId, std::vector<calc::PluginArg> args) {
+std::optional<Value> detail::HostImpl::callPlugin(int packageId, std::vector<calc::PluginArg> args) {
   std::vector<Arg> a;
   for (auto& p : args) a.push_back(p.byReference ? Arg::reference(p.variable) : Arg(p.value));
   try {
     return callFunction(packageId, std::move(a), -1).returnValue;
   } catch (const HostError& e) {
-    log.calcFailures.push_back(e.what());
+    // Reported as the failure of the calculation that made the call.
     throw calc::Error(e.what(), 0);
   }
 }

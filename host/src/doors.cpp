@@ -10,7 +10,7 @@ namespace moravel::detail {
 
 namespace {
 
-Host::Impl* gActive = nullptr;
+detail::HostImpl* gActive = nullptr;
 long gOrphans = 0;
 
 template <int I>
@@ -33,7 +33,7 @@ constexpr auto kHandles = makeTrampolines(std::make_index_sequence<Host::kMaxDep
 
 Callback requestFunction(int depth) { return kHandles[static_cast<std::size_t>(depth)]; }
 
-Host::Impl* activate(Host::Impl* host) { return std::exchange(gActive, host); }
+detail::HostImpl* activate(detail::HostImpl* host) { return std::exchange(gActive, host); }
 
 long orphans() { return gOrphans; }
 

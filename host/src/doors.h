@@ -14,7 +14,7 @@ Callback requestFunction(int depth);
 
 // Makes `host` the one whose message is in progress; returns the one before.
 // The request functions carry no context, so this is process-wide.
-Host::Impl* activate(Host::Impl* host);
+detail::HostImpl* activate(detail::HostImpl* host);
 
 // Requests that arrived while no host was sending a message.
 long orphans();

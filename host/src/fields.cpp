@@ -13,12 +13,12 @@ bool isParam(int ref) { return ref >= field::kParam1 && ref <= field::kParamLast
 
 }  // namespace
 
-Frame* Host::Impl::callFrame() {
+Frame* detail::HostImpl::callFrame() {
   if (frames.empty() || !frames.back().isCall) return nullptr;
   return &frames.back();
 }
 
-Datum* Host::Impl::resolve(int ref) {
+Datum* detail::HostImpl::resolve(int ref) {
   if (ref == field::kReturn || isParam(ref)) {
     Frame* f = callFrame();
     if (!f) return nullptr;
@@ -35,7 +35,7 @@ Datum* Host::Impl::resolve(int ref) {
 }
 
 // Field 210's number is kept in `paramCountValue` until the next read.
-const Value* Host::Impl::readField(int ref) {
+const Value* detail::HostImpl::readField(int ref) {
   if (ref == field::kParamCount) {
     if (Frame* f = callFrame()) {
       paramCountValue = Value::number(f->paramCount);
@@ -54,7 +54,7 @@ const Value* Host::Impl::readField(int ref) {
   return nullptr;
 }
 
-bool Host::Impl::writeField(int ref, Value v) {
+bool detail::HostImpl::writeField(int ref, Value v) {
   Datum* d = resolve(ref);
   if (!d) {
     problem("write to unknown field " + std::to_string(ref));
@@ -69,18 +69,18 @@ bool Host::Impl::writeField(int ref, Value v) {
   return true;
 }
 
-void Host::Impl::countReturnWrite(int ref) {
+void detail::HostImpl::countReturnWrite(int ref) {
   if (ref == field::kReturn) callFrame()->returnWrites++;
 }
 
-List* Host::Impl::resolveList(int ref) {
+List* detail::HostImpl::resolveList(int ref) {
   Datum* d = resolve(ref);
   return d ? std::get_if<List>(d) : nullptr;
 }
 
 // Column index of `fldref` in `list`: a column reference, "#LN" (the line
 // count), or a parameter whose value is a column number (from 1) or name.
-int Host::Impl::columnOf(const List& list, int fldref) {
+int detail::HostImpl::columnOf(const List& list, int fldref) {
   if (Var* ln = store.find(std::u32string_view(U"#LN")); ln && ln->ref && ln->ref == fldref) return kLineCountColumn;
   if (const std::u32string* name = store.columnName(fldref)) return list.columnIndex(*name);
   // A column that shares its name with a variable was handed out as the
@@ -98,7 +98,7 @@ int Host::Impl::columnOf(const List& list, int fldref) {
   return list.columnIndex(v->asText());
 }
 
-bool Host::Impl::isKnownColumn(std::u32string_view name) const {
+bool detail::HostImpl::isKnownColumn(std::u32string_view name) const {
   auto known = [&](const Datum& d) {
     const List* l = std::get_if<List>(&d);
     return l && l->columnIndex(name) >= 0;
@@ -113,7 +113,7 @@ bool Host::Impl::isKnownColumn(std::u32string_view name) const {
 
 // A variable's name, the variable a parameter refers to, or the empty name
 // for a parameter passed by value and for the return value.
-std::optional<std::u32string> Host::Impl::fieldName(int ref) {
+std::optional<std::u32string> detail::HostImpl::fieldName(int ref) {
   if (isParam(ref)) {
     Frame* f = callFrame();
     std::size_t i = static_cast<std::size_t>(ref - field::kParam1);

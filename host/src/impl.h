@@ -41,7 +41,7 @@ constexpr int kLineCountColumn = -2;
 
 }  // namespace detail
 
-struct Host::Impl final : calc::Context {
+struct detail::HostImpl final : calc::Context {
   std::string path;
   Width width;
   Form form = Form::Windows;
@@ -68,15 +68,12 @@ struct Host::Impl final : calc::Context {
   std::function<void(const Unanswered&)> unansweredListener;
   Value paramCountValue;  // field 210 as last read
 
-  Impl(std::string p, Width w);
+  HostImpl(std::string p, Width w);
 
   void problem(std::string what) { log.problems.push_back(std::move(what)); }
-  void unanswered(Unanswered::Kind kind, detail::NameView text, const char* reason) {
-    if (unansweredListener) unansweredListener(Unanswered{kind, text.str(), reason});
-  }
-  void unanswered(Unanswered::Kind kind, detail::NameView text, const std::string& reason) {
-    unanswered(kind, text, reason.c_str());
-  }
+  // Reports a request that produced nothing: to the listener, and for a
+  // calculation or method also to the log's calcFailures.
+  void unanswered(Unanswered::Kind kind, detail::NameView text, std::string reason);
   void noteText(std::vector<std::u32string>& list, detail::NameView text) {
     if (keepTexts) list.push_back(text.str());
   }

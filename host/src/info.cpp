@@ -10,7 +10,6 @@ short onEvalCalcString(Impl& h, const Str255<U>* calcText, int ref) {
   if (h.keepTexts) h.log.calcTexts.push_back(text);
   calc::Outcome o = calc::run(text, h);
   if (!o.ok) {
-    h.log.calcFailures.push_back(encodeUtf8(text) + ": " + o.error);
     h.unanswered(Unanswered::Kind::Calculation, text, o.error);
     return 0;
   }

@@ -101,7 +101,7 @@ short answer(Impl& h, int code, va_list ap) {
 
 }  // namespace detail
 
-short Host::Impl::dispatch(int handle, int code, va_list ap) {
+short detail::HostImpl::dispatch(int handle, int code, va_list ap) {
   log.requests.note(code);
   int innermost = static_cast<int>(frames.size()) - 1;
   if (frames.empty() || handle != innermost) {

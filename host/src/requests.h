@@ -9,7 +9,7 @@
 
 namespace moravel::detail {
 
-using Impl = Host::Impl;
+using Impl = HostImpl;
 
 // Fields and named values (values.cpp).
 template <class U> short onGetFldRef(Impl& h, const Str255<U>* name);

@@ -164,6 +164,10 @@ struct Unanswered {
   std::string reason;   // what went wrong
 };
 
+namespace detail {
+struct HostImpl;  // the host's state and its answers to requests (host/src/impl.h)
+}
+
 class Host {
  public:
   // The most deeply nested messages the host can send (one request function each).
@@ -283,9 +287,8 @@ class Host {
   void setFileFailure(int step);
   long openFiles() const;
 
-  struct Impl;
-
  private:
+  using Impl = detail::HostImpl;
   std::unique_ptr<Impl> impl_;
 };
 
