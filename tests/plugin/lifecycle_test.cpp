@@ -46,7 +46,7 @@ TEST_P(Lifecycle, LoadFillsTheDefaultsOfTheBuild)
 TEST_P(Lifecycle, VersionAnswersItsTextAndWritesNoCode)
 {
   CallResult r = host->call(kVersion, {});
-  EXPECT_EQ(r.returnValue, Value::text(U"1.5"));
+  EXPECT_EQ(r.returnValue, Value::text(U"" MORAVEL_PROJECT_VERSION));
   EXPECT_EQ(r.returnWrites, 1);
 }
 
@@ -59,7 +59,7 @@ TEST_P(Lifecycle, ALibraryThatIsNotReadyAnswersTwoToEveryFunction)
     EXPECT_EQ(r.returnValue, Value::number(2)) << id;
   }
   host->setSlot(record);
-  EXPECT_EQ(host->call(kVersion, {}).returnValue, Value::text(U"1.5"));
+  EXPECT_EQ(host->call(kVersion, {}).returnValue, Value::text(U"" MORAVEL_PROJECT_VERSION));
 }
 
 TEST_P(Lifecycle, ARefusedRegistrationLeavesARecordThatAnswersTwo)

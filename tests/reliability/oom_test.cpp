@@ -299,7 +299,7 @@ std::vector<Scenario> Corpus()
       {"Version", Kind::Setup, nullptr,
        [](OomSweep& t) {
          CallResult r = t.host->call(kVersion, {});
-         return r.returnValue == Value::text(U"1.5") ? 0 : r.code();
+         return r.returnValue == Value::text(U"" MORAVEL_PROJECT_VERSION) ? 0 : r.code();
        }},
   };
   return c;

@@ -89,10 +89,10 @@ class Tool : public ::testing::Test {
 TEST_F(Tool, VersionOfBothBuildsAndHelp) {
   Outcome u = run({"version"});
   EXPECT_EQ(u.status, 0) << u.err;
-  EXPECT_EQ(u.out, "1.5\n");
+  EXPECT_EQ(u.out, MORAVEL_PROJECT_VERSION "\n");
   Outcome b = run({"version", "--build", "8bit"});
   EXPECT_EQ(b.status, 0) << b.err;
-  EXPECT_EQ(b.out, "1.5\n");
+  EXPECT_EQ(b.out, MORAVEL_PROJECT_VERSION "\n");
   Outcome both = run({"--version"});
   EXPECT_EQ(both.status, 0) << both.err;
   EXPECT_EQ(both.out.rfind("moravel 1.5\nplug-in 1.5 (Unicode build, ", 0), 0u) << both.out;
@@ -597,7 +597,7 @@ TEST_F(Tool, PluginLocation) {
   std::string cmd = "MORAVEL_PLUGIN_DIR=" + quote(pluginDir.string()) + " " + quote((lonely / "moravel").string()) +
                     " version --build 8bit >" + quote((dir / "o.txt").string()) + " 2>&1";
   EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0) << slurp(dir / "o.txt");
-  EXPECT_EQ(slurp(dir / "o.txt"), "1.5\n");
+  EXPECT_EQ(slurp(dir / "o.txt"), MORAVEL_PROJECT_VERSION "\n");
 }
 
 }  // namespace

@@ -123,7 +123,8 @@ TEST(DataFile, UnreadableFile) {
   try {
     tool::loadDataSet("/nonexistent/data.json", false);
     FAIL() << "accepted";
-  } catch (const DataError& e) {
+  } catch (const tool::Failure& e) {
+    EXPECT_EQ(e.status, tool::kExitUsage);
     EXPECT_EQ(std::string(e.what()), "/nonexistent/data.json: cannot read the data file: No such file or directory");
   }
 }

@@ -292,12 +292,7 @@ DataSet parseDataSet(std::string_view text, const std::string& source, bool oneB
 
 DataSet loadDataSet(const std::string& path, bool oneByte) {
   std::string what = path == "-" ? "standard input" : path;
-  Text bytes;
-  try {
-    bytes = readFileText(path, "the data file", kExitUsage);
-  } catch (const std::runtime_error& e) {
-    throw DataError(e.what());
-  }
+  Text bytes = readFileText(path, "the data file", kExitUsage);
   std::string_view view(reinterpret_cast<const char*>(bytes.narrowData()), bytes.size());
   return parseDataSet(view, what, oneByte);
 }

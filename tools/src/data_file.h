@@ -22,13 +22,15 @@
 #include <utility>
 #include <vector>
 
+#include "exit_status.h"
 #include "moravel/value.h"
 
 namespace moravel::tool {
 
-class DataError : public std::runtime_error {
+// Data that cannot be used: a usage error.
+class DataError : public Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DataError(const std::string& message) : Failure(kExitUsage, message) {}
 };
 
 struct DataSet {

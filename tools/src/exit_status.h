@@ -1,6 +1,7 @@
-// exit_status.h: the tool's exit statuses beyond the plug-in's own result codes (0, 2, 3, 4, 5).
+// exit_status.h: the tool's exit statuses, those beyond the plug-in's own result codes (0, 2, 3, 4, 5) named, and its failure.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 namespace moravel::tool {
@@ -12,10 +13,20 @@ constexpr int kExitUnavailable = 69;   // the plug-in library cannot be found or
 constexpr int kExitInternal = 70;      // a fault of the tool itself
 constexpr int kExitCantCreate = 73;    // the output cannot be written
 
-// A failure the tool reports with one line and ends with `status`.
-struct Failure {
+// What each exit status means, from the build's table (exit_statuses.txt).
+struct ExitMeaning {
   int status;
-  std::string message;
+  const char* meaning;
+};
+inline constexpr ExitMeaning kExitMeanings[] = {
+#include "exit_statuses.inc"
+};
+
+// A failure the tool reports with one line and ends with `status`.
+class Failure : public std::runtime_error {
+ public:
+  Failure(int status, const std::string& message) : std::runtime_error(message), status(status) {}
+  int status;
 };
 
 }  // namespace moravel::tool

@@ -36,12 +36,7 @@ void refuseReservedName(const DataSet& d, const std::string& source) {
 DataSet gatherData(const ExpandOptions& o) {
   DataSet all;
   for (const auto& file : o.data) {
-    DataSet d;
-    try {
-      d = loadDataSet(file, !o.common.unicode());
-    } catch (const DataError& e) {
-      throw Failure{kExitUsage, e.what()};
-    }
+    DataSet d = loadDataSet(file, !o.common.unicode());
     refuseReservedName(d, displayName(file));
     if (d.keywordMap && d.keywordMap->size() > kMaxKeywordMapRows)
       throw Failure{kExitUsage, displayName(file) + ": keywordMap: " + std::to_string(d.keywordMap->size()) +

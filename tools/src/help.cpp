@@ -1,28 +1,43 @@
-// help.cpp: the examples, exit statuses and data-file shape that --help shows (tools/moravel.1 says the same).
+// help.cpp: the examples, exit statuses and data-file shape that --help shows (the manual page says the same).
 #include "help.h"
+
+#include <sstream>
+
+#include "exit_status.h"
+
+#ifndef MORAVEL_TOOL_VERSION
+#define MORAVEL_TOOL_VERSION "unknown"
+#endif
 
 namespace moravel::tool::help {
 
 namespace {
 
-const char* const kExitStatus = R"txt(
-Exit status:
-  0   success
-  2   out of memory (the plug-in or the tool), the plug-in not ready, or a
-      TAGGED value that leads back to itself (more than 256 nested levels)
-  3   the plug-in rejected the parameters (an empty tag, an unusable keyword map)
-  4   a file named in a tag could not be opened
-  5   a file named in a tag could not be read, or its text holds a zero character
-  64  usage error: bad arguments, a template or data file that cannot be read
-      or holds a NUL character, bad data
-  65  --strict: a name, calculation or method the host could not answer
-  69  the plug-in library cannot be found or loaded, or is not the build asked for
-  70  an internal error of the tool
-  73  the output cannot be written
-Every subcommand exits with these. On any status but 0 standard error says
+// The exit statuses from their table, each meaning wrapped under its status.
+std::string exitStatusText() {
+  constexpr std::size_t kWidth = 76;
+  const std::string indent(6, ' ');
+  std::string text = "\nExit status:\n";
+  for (const ExitMeaning& e : kExitMeanings) {
+    std::string line = "  " + std::to_string(e.status);
+    line.resize(indent.size(), ' ');
+    std::istringstream words(e.meaning);
+    std::size_t used = 0;  // words on the line so far
+    for (std::string word; words >> word; ++used) {
+      if (used && line.size() + 1 + word.size() > kWidth) {
+        text += line + "\n";
+        line = indent;
+        used = 0;
+      }
+      line += (used ? " " : "") + word;
+    }
+    text += line + "\n";
+  }
+  return text + R"txt(Every subcommand exits with these. On any status but 0 standard error says
 why, and -o FILE is left as it was; standard output gets nothing unless the
 expansion succeeded, but a write that fails part-way may leave part there.
 )txt";
+}
 
 const char* const kDataFile = R"txt(
 Data file (--data; JSON, every key optional):
@@ -67,10 +82,10 @@ Examples:
   moravel expand letter.html --data order.json -o letter.out.html
   moravel tags letter.html
   moravel --version
-)txt") + kExitStatus + kDataFile;
+)txt") + exitStatusText() + kDataFile;
 }
 
-std::string expand() { return std::string(kExpandExamples) + kExitStatus + kDataFile; }
+std::string expand() { return std::string(kExpandExamples) + exitStatusText() + kDataFile; }
 
 std::string tags() {
   return std::string(R"txt(
@@ -78,7 +93,7 @@ Prints the tags of the template as one JSON array of strings, in text order.
 Example:
   $ printf 'Dear <FIELD>NAME</FIELD>, <FIELD>EVAL=qty*2</FIELD>' | moravel tags -
   ["NAME","EVAL=qty*2"]
-)txt") + kExitStatus + "\nThe data file is described by 'moravel expand --help'.\n";
+)txt") + exitStatusText() + "\nThe data file is described by 'moravel expand --help'.\n";
 }
 
 std::string version() {
@@ -86,8 +101,8 @@ std::string version() {
 Prints the version of the plug-in build; 'moravel --version' also names the tool's.
 Example:
   $ moravel version --build 8bit
-  1.5
-)txt") + kExitStatus + "\nThe data file is described by 'moravel expand --help'.\n";
+  )txt" MORAVEL_TOOL_VERSION "\n") +
+         exitStatusText() + "\nThe data file is described by 'moravel expand --help'.\n";
 }
 
 }  // namespace moravel::tool::help

@@ -16,10 +16,8 @@
 #include "moravel/text.h"
 #include "process.h"
 #include "session.h"
-
-#ifndef MORAVEL_TOOL_VERSION
-#define MORAVEL_TOOL_VERSION "unknown"
-#endif
+#include "tags.h"
+#include "version.h"
 
 using namespace moravel;
 using namespace moravel::tool;
@@ -27,73 +25,6 @@ using namespace moravel::tool;
 namespace {
 
 const std::vector<std::string> kSubcommands = {"expand", "tags", "version"};
-
-// A UTF-8 text as a JSON string: quotes, backslashes and control characters escaped.
-void appendJsonString(std::string& out, const std::string& utf8) {
-  static const char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (unsigned char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  out += '"';
-}
-
-int runTags(const Common& common, const std::string& templName, const std::vector<std::string>& tags) {
-  Text templ = readTemplate(templName, common.unicode());
-  auto s = openSession(common);
-  setTags(*s, tags);
-  List list;
-  list.columns = {U"tag"};
-  CallResult r = s->host.call(kGetTagList, {Arg::text(std::move(templ)), Arg(list), Arg::number(1)});
-  check(r, displayName(templName) + ": GetTagList");
-  std::string json = "[";
-  if (const auto* l = std::get_if<List>(&r.parameters.at(1)))
-    for (std::size_t i = 1; i <= l->rows.size(); ++i) {
-      if (i > 1) json += ',';
-      appendJsonString(json, encodeUtf8(l->cell(i, 0).asText()));
-    }
-  writeStandardOutput(json + "]\n");
-  return 0;
-}
-
-std::string pluginVersion(const Common& common) {
-  auto s = openSession(common);
-  CallResult r = s->host.call(kVersion, {});
-  if (r.returnValue.isNumber()) check(r, s->host.libraryPath() + ": Version");
-  return encodeUtf8(r.returnValue.asText());
-}
-
-int runVersion(const Common& common) {
-  writeStandardOutput(pluginVersion(common) + "\n");
-  return 0;
-}
-
-// The tool's version and each plug-in build's, with the file it came from.
-int runToolVersion() {
-  std::string text = "moravel " MORAVEL_TOOL_VERSION "\n";
-  for (const char* build : {"unicode", "8bit"}) {
-    Common c;
-    c.build = build;
-    try {
-      resolvePlugin(c);
-      text += std::string("plug-in ") + pluginVersion(c) + " (" + (c.unicode() ? "Unicode" : "8-bit") + " build, " +
-              c.plugin + ")\n";
-    } catch (const Failure& f) {
-      throw Failure{f.status, "moravel " MORAVEL_TOOL_VERSION ": " + f.message};
-    }
-  }
-  writeStandardOutput(text);
-  return 0;
-}
 
 void addCommon(CLI::App* app, Common& c) {
   app->add_option("--build", c.build,
@@ -213,7 +144,7 @@ int main(int argc, char** argv) {
   try {
     return run(argc, argv);
   } catch (const Failure& f) {
-    std::cerr << "moravel: " << f.message << "\n";
+    std::cerr << "moravel: " << f.what() << "\n";
     return f.status;
   } catch (const std::bad_alloc&) {
     std::cerr << "moravel: out of memory\n";

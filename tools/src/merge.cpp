@@ -259,14 +259,9 @@ void flushRecords(Run& run) {
 int runMerge(const ExpandOptions& o) {
   checkInputs(o);
   bool unicode = o.common.unicode();
-  RecordFormat format;
-  try {
-    format = o.eachFormat.empty() ? recordFormatOf(*o.each)
-             : o.eachFormat == "csv" ? RecordFormat::Csv
-                                     : RecordFormat::JsonLines;
-  } catch (const DataError& e) {
-    throw Failure{kExitUsage, e.what()};
-  }
+  RecordFormat format = o.eachFormat.empty() ? recordFormatOf(*o.each)
+                        : o.eachFormat == "csv" ? RecordFormat::Csv
+                                                : RecordFormat::JsonLines;
   std::optional<NamePattern> pattern;
   if (!o.output.empty() && o.output != "-") pattern.emplace(o.output);
   std::string separator = o.separator ? unescape(*o.separator) : "";
@@ -274,12 +269,7 @@ int runMerge(const ExpandOptions& o) {
 
   Text templ = readTemplate(o.templ, unicode);
   DataSet data = gatherData(o);
-  std::optional<RecordReader> reader;
-  try {
-    reader.emplace(*o.each, format, !unicode);
-  } catch (const DataError& e) {
-    throw Failure{kExitUsage, e.what()};
-  }
+  RecordReader reader(*o.each, format, !unicode);
   auto s = prepareSession(o, data);
   s->host.setText(kTemplateVar, std::move(templ));
   s->host.setText(kOutVar, U"");
@@ -295,32 +285,24 @@ int runMerge(const ExpandOptions& o) {
   int firstStatus = 0;
   Record rec;
   for (;;) {
-    std::string where = reader->what() + ": record " + std::to_string(rec.number + 1);
+    std::string where = reader.what() + ": record " + std::to_string(rec.number + 1);
     try {
-      if (!reader->next(rec)) break;
-      where = reader->what() + ": record " + std::to_string(rec.number) + " (line " + std::to_string(rec.line) + ")";
+      if (!reader.next(rec)) break;
+      where = reader.what() + ": record " + std::to_string(rec.number) + " (line " + std::to_string(rec.line) + ")";
       run.expand(rec, where);
-    } catch (const DataError& e) {
-      progress.done();
-      if (!o.keepGoing) {
-        flushRecords(run);
-        throw Failure{kExitUsage, e.what()};
-      }
-      std::cerr << "moravel: " << e.what() << "\n";
-      ++failed;
-      if (!firstStatus) firstStatus = kExitUsage;
-      if (format == RecordFormat::Csv) break;  // the rows after a broken one cannot be trusted
     } catch (const Failure& f) {
       progress.done();
       if (!o.keepGoing) {
         flushRecords(run);
         throw;
       }
-      std::cerr << "moravel: " << f.message << "\n";
+      std::cerr << "moravel: " << f.what() << "\n";
       ++failed;
       if (!firstStatus) firstStatus = f.status;
+      // The rows after a broken one cannot be trusted.
+      if (format == RecordFormat::Csv && dynamic_cast<const DataError*>(&f)) break;
     }
-    progress.tick(run.written + failed, reader->fraction());
+    progress.tick(run.written + failed, reader.fraction());
   }
   progress.done();
   s->host.onUnanswered(nullptr);

@@ -32,20 +32,11 @@ std::string executableDir() {
   return ec ? std::string() : p.parent_path().string();
 }
 
+// What a result code of the plug-in means, as its exit status does.
 std::string meaningOf(int code) {
-  switch (code) {
-    case kNoMemoryOrNotReady:
-      return "the plug-in could not obtain memory or is not ready, or a TAGGED value leads "
-             "back to itself (more than 256 nested levels)";
-    case kBadParameters:
-      return "the plug-in rejected the parameters";
-    case kCannotOpenFile:
-      return "a file named in a tag could not be opened";
-    case kCannotReadFile:
-      return "a file named in a tag could not be read, or its text holds a zero character";
-    default:
-      return "the plug-in answered an unknown result code";
-  }
+  for (const ExitMeaning& e : kExitMeanings)
+    if (e.status == code && code > 0 && code < kExitUsage) return e.meaning;
+  return "the plug-in answered an unknown result code";
 }
 
 std::string buildName(bool unicode) { return unicode ? "Unicode build" : "8-bit build"; }
@@ -141,12 +132,7 @@ std::u32string toText(const std::string& bytes, bool unicode, const std::string&
 
 Text readTemplate(const std::string& name, bool unicode) {
   std::string what = displayName(name);
-  Text t;
-  try {
-    t = readFileText(name, "the template", kExitUsage);
-  } catch (const std::runtime_error& e) {
-    throw Failure{kExitUsage, e.what()};
-  }
+  Text t = readFileText(name, "the template", kExitUsage);
   if (unicode) {
     std::size_t bad = 0;
     t = decodeUtf8(std::move(t), &bad);

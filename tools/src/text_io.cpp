@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <stdexcept>
 
+#include "exit_status.h"
 #include "moravel/text.h"
 #include "process.h"
 
@@ -45,7 +45,7 @@ void refuseNul(const void* p, std::size_t n, std::size_t offset, const std::stri
   const void* hit = std::memchr(p, 0, n);
   if (!hit) return;
   std::size_t at = offset + static_cast<std::size_t>(static_cast<const char*>(hit) - static_cast<const char*>(p));
-  throw std::runtime_error(what + ": " + role + " contains a NUL character (byte " + std::to_string(at + 1) +
+  throw Failure(kExitUsage, what + ": " + role + " contains a NUL character (byte " + std::to_string(at + 1) +
                            "), which would end it early");
 }
 
@@ -61,10 +61,10 @@ Text readFileText(const std::string& name, const std::string& role, int faultSta
   Fd fd(std_in ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC), !std_in);
   std::string what = std_in ? "standard input" : name;
   std::string failure = what + ": cannot read " + role + ": ";
-  if (fd.get() < 0) throw std::runtime_error(failure + reason());
+  if (fd.get() < 0) throw Failure(kExitUsage, failure + reason());
   struct stat st {};
   std::size_t room = kFirstRead;
-  if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) throw std::runtime_error(failure + "it is a directory");
+  if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) throw Failure(kExitUsage, failure + "it is a directory");
   if (S_ISREG(st.st_mode)) {
     room = static_cast<std::size_t>(st.st_size) + 1;
     if (room > kMapFrom) {
@@ -85,7 +85,7 @@ Text readFileText(const std::string& name, const std::string& role, int faultSta
     if (got == room) buf = text.growNarrow(room *= 2);
     ssize_t n = ::read(fd.get(), buf + got, room - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error(failure + reason());
+    if (n < 0) throw Failure(kExitUsage, failure + reason());
     if (n == 0) break;
     refuseNul(buf + got, static_cast<std::size_t>(n), got, what, role);
     got += static_cast<std::size_t>(n);

@@ -10,7 +10,7 @@ namespace moravel::tool {
 
 // The bytes of a file ("-": standard input), read into a narrow text's own
 // storage, or mapped when the file is large; `role` says what the file is
-// ("the template"). Throws std::runtime_error naming the file when it cannot
+// ("the template"). Throws a Failure (kExitUsage) naming the file when it cannot
 // be read, and when it holds a NUL byte, which would end its text early:
 // a stream is refused at its first NUL rather than read to its end. A
 // mapped file shortened while it is in use ends the process with a message
