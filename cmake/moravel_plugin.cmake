@@ -56,6 +56,8 @@ function(moravel_plugin_compile target)
     target_compile_definitions(${target} PRIVATE MORAVEL_TEST_HOOKS=1)
   endif()
   target_include_directories(${target} PRIVATE ${MORAVEL_GENERATED})
+  # Host widths (16 and 32 bits) meet native sizes here: every narrowing is written out.
+  target_compile_options(${target} PRIVATE -Wshadow -Wconversion)
 endfunction()
 
 # moravel_add_plugin(<target> UNICODE <0|1> PLATFORM <posix|windows|mac> [TEST_HOOKS]):

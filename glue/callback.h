@@ -47,12 +47,13 @@ enum {
 /* Counted string in which names and calculations travel to the host: 255
    units, of which it announces at most 254 characters. */
 enum { kStr255Units = 255, kStr255MaxLength = 254 };
-typedef struct {
 #if MORAVEL_UNICODE
-  qulong length;
+typedef qulong tStr255Length;
 #else
-  uint8_t length;
+typedef uint8_t tStr255Length; /* kStr255MaxLength fits */
 #endif
+typedef struct {
+  tStr255Length length;
   qchar chars[kStr255Units];
 } _str255;
 

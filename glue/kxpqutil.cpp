@@ -47,7 +47,7 @@ void sthandle(const qchar *text, _str255 *str)
     if (text[n] == 0) break;
     n++;
   }
-  str->length = n >= kStr255Units ? kStr255MaxLength : n;
+  str->length = (tStr255Length)(n >= kStr255Units ? kStr255MaxLength : n);
 }
 
 void TerminateStr255(_str255 *str)
@@ -82,8 +82,8 @@ static qshort AtomRequest(qchar *name, qshort request, qatomval value, omnispbre
   memset(rec, 0, sizeof *rec);
   qlong len = OMstrlen(name);
   if (len > kStr255MaxLength) len = kStr255MaxLength;
-  rec->name.length = len;
-  memcpy(rec->name.chars, name, len * sizeof(qchar));
+  rec->name.length = (tStr255Length)len;
+  memcpy(rec->name.chars, name, (size_t)len * sizeof(qchar));
   rec->name.chars[len] = 0;
   rec->info_request = request;
   rec->params = request == kAtomStore ? value : 0;

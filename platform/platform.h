@@ -52,9 +52,10 @@ const char *PlatDelimOrder(void); /* three kinds */
 /* Catalogue string strid + index (Windows form) or entry index of list strid
    (Mac form), at most maxlen units with a zero unit; empty when missing. */
 #if MORAVEL_UNICODE
-void GetResourceOstr(oschar *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring);
+typedef oschar tResourceChar;
 #else
-void GetResourceOstr(char *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring);
+typedef char tResourceChar;
 #endif
+void GetResourceOstr(tResourceChar *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring);
 
 #endif

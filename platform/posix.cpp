@@ -325,11 +325,7 @@ qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *g
 qshort PlatCloseFile(const PlatFile *file) { return close((int)file->ref) == 0 ? (qshort)kErrNone : (qshort)kErrRead; }
 
 /* Catalogue strings, answered from the texts the build compiled in. */
-#if MORAVEL_UNICODE
-void GetResourceOstr(oschar *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring)
-#else
-void GetResourceOstr(char *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring)
-#endif
+void GetResourceOstr(tResourceChar *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring)
 {
   (void)isPstring;
   if (maxlen <= 0) return;
@@ -339,7 +335,7 @@ void GetResourceOstr(char *buf, qlong maxlen, qlong strid, qlong index, qbool is
   const char *text = kCatalogue[id];
   qlong n = 0;
   while (text[n] && n < maxlen - 1) {
-    buf[n] = (uint8_t)text[n];
+    buf[n] = (tResourceChar)(uint8_t)text[n]; /* Latin-1 bytes widen as they are */
     n++;
   }
   buf[n] = 0;

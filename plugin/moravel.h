@@ -127,7 +127,7 @@ qlong NextOpenTag(const globals *myGlobsP, qlong pos);
    first. Returns 2 when the tag buffer cannot grow. */
 qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt);
 /* Letters a to z as capitals, every other unit unchanged. */
-static inline qchar FoldAZ(qchar c) { return c >= 'a' && c <= 'z' ? (qchar)(c & ~0x20) : c; }
+static inline qchar FoldAZ(qchar c) { return c >= 'a' && c <= 'z' ? (qchar)(c - 0x20) : c; }
 /* Whether the n units of text, letters folded to capitals, are those of
    upper, which holds its letters in capitals. */
 static inline qbool MatchesFolded(const qchar *text, const qchar *upper, qlong n)
