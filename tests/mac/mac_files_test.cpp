@@ -1,12 +1,10 @@
 // Mac build, file inclusion: HFS paths joined with ":" first, the counted
 // path buffer, the File Manager's answers as status codes.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
-#include "fixture.h"
+#include "file_fixture.h"
 #include "macsubst.h"
 
 namespace moravel::test {
@@ -14,14 +12,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MacFiles : public PluginTest {
+class MacFiles : public FileTest {
  protected:
+  MacFiles() : FileTest("moravel-mac-") {}
   void SetUp() override
   {
-    PluginTest::SetUp();
-    root = fs::temp_directory_path() / ("moravel-mac-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root);
+    FileTest::SetUp();
     fs::create_directories(root / "volumes" / "Disk" / "Site" / "parts");
     fs::create_directories(root / "default");
     macsubst::setVolumesDirectory((root / "volumes").string());
@@ -33,24 +29,9 @@ class MacFiles : public PluginTest {
     macsubst::forceOpenError(0);
     fileFailure(0);
     EXPECT_EQ(macsubst::openFiles(), 0) << "a file was left open";
-    fs::remove_all(root);
-    PluginTest::TearDown();
-  }
-  // Writes a file below the volumes directory (or elsewhere under the root).
-  void write(const fs::path& rel, const std::string& bytes)
-  {
-    fs::create_directories((root / rel).parent_path());
-    std::ofstream(root / rel, std::ios::binary) << bytes;
-  }
-  int setDir(const std::u32string& d) { return host->call(kSetFilesDirectory, {Arg::text(d)}).code(); }
-  std::u32string include(const std::u32string& name, std::vector<Arg> options = {})
-  {
-    int code = expand(U"<FIELD>FILE=" + name + U"</FIELD>", std::move(options));
-    return code == 0 ? out() : U"<" + formatNumberU(code) + U">";
+    FileTest::TearDown();
   }
   void fileFailure(int step) { host->setFileFailure(step); }
-
-  fs::path root;
 };
 MORAVEL_BOTH_WIDTHS(MacFiles);
 

@@ -1,10 +1,7 @@
 // File inclusion: joining names with the files directory, reading and decoding files.
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 
-#include "fixture.h"
+#include "file_fixture.h"
 
 namespace moravel::test {
 namespace {
@@ -17,35 +14,16 @@ constexpr char32_t kDelim = U'\\';
 constexpr char32_t kDelim = U'/';
 #endif
 
-class Files : public PluginTest {
+class Files : public FileTest {
  protected:
+  Files() : FileTest("moravel-files-") {}
   void SetUp() override
   {
-    PluginTest::SetUp();
-    root = fs::temp_directory_path() / ("moravel-files-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root);
+    FileTest::SetUp();
     fs::create_directories(root / "site" / "parts");
     dir = u32((root / "site").string()) + kDelim;
   }
-  void TearDown() override
-  {
-    fs::remove_all(root);
-    PluginTest::TearDown();
-  }
-  void write(const fs::path& rel, const std::string& bytes)
-  {
-    fs::create_directories((root / rel).parent_path());
-    std::ofstream(root / rel, std::ios::binary) << bytes;
-  }
-  int setDir(const std::u32string& d) { return host->call(kSetFilesDirectory, {Arg::text(d)}).code(); }
-  std::u32string include(const std::u32string& name, std::vector<Arg> options = {})
-  {
-    int code = expand(U"<FIELD>FILE=" + name + U"</FIELD>", std::move(options));
-    return code == 0 ? out() : U"<" + formatNumberU(code) + U">";
-  }
 
-  fs::path root;
   std::u32string dir;
 };
 MORAVEL_BOTH_WIDTHS(Files);

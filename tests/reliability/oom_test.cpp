@@ -313,36 +313,6 @@ TEST_P(OomSweep, EveryAllocationOfTheCorpusFailsCleanly)
   }
 }
 
-// A load that fails at any allocation, once or from then on, beeps and holds nothing.
-TEST_P(OomSweep, EveryAllocationOfALoadFailsCleanly)
-{
-  host->unload();
-  for (bool persistent : {false, true}) {
-    for (long n = 1;; n++) {
-      long beeps = host->beeps();
-      long attempts = host->allocations();
-      host->setAllocFailure(n, persistent);
-      host->load();
-      host->setAllocFailure(0);
-      if (host->allocations() - attempts < n) {
-        ASSERT_NE(host->slot(), nullptr);
-        EXPECT_EQ(info().sig, MORAVEL_SIG_COOL);
-        host->unload();
-        break;
-      }
-      EXPECT_EQ(host->slot(), nullptr) << n;
-      EXPECT_EQ(host->beeps(), beeps + 1) << n;
-      EXPECT_EQ(host->liveBlocks(), 0) << n;
-      EXPECT_EQ(host->log().outstanding(), 0) << n;
-      EXPECT_FALSE(host->atom(U"MORAVEL"));
-      // Function calls of a library without a record answer 2.
-      EXPECT_EQ(host->call(kVersion, {}).returnValue, Value::number(2));
-      ASSERT_LT(n, 20);
-    }
-  }
-  host->load();
-}
-
 // Unload needs no memory: with every allocation failing it still releases everything.
 TEST_P(OomSweep, UnloadReleasesEverythingWithoutMemory)
 {
