@@ -98,12 +98,36 @@ typedef struct {
   qlong maxlen;
 } q_;
 
+/* The design-information record the host hands over while a method is
+   written: what it asks for (qfldid) and the text answered (lable). */
+typedef struct {
+  qshort ditype;
+  qlong diflags;
+  qshort qfldid;
+  uint8_t usedefault;
+  uint8_t isvariblelength;
+  _str255 lable;
+} _extdesigninforec;
+
+/* The setup-information record, of which the library sets one flag. */
+typedef struct {
+  uint8_t unused[14];
+  qshort setupflag;
+} _extsetupinforec;
+
 typedef struct {
   _str255 *name;
   void *val;
 } _xfldvalue;
 
 #pragma pack(pop)
+
+/* Records without pointers: one layout in every build. */
+static_assert(offsetof(_extdesigninforec, qfldid) == 6, "qfldid");
+static_assert(offsetof(_extdesigninforec, usedefault) == 8, "usedefault");
+static_assert(offsetof(_extdesigninforec, lable) == 10, "lable");
+static_assert(sizeof(_extdesigninforec) == (MORAVEL_UNICODE ? 1034 : 266), "_extdesigninforec");
+static_assert(offsetof(_extsetupinforec, setupflag) == 14, "setupflag");
 
 #if UINTPTR_MAX == 0xFFFFFFFFu && !MORAVEL_MAC
 /* A 32-bit build keeps the host's byte offsets exactly. */

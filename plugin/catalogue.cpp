@@ -6,10 +6,7 @@
 #include "moravel.h"
 
 enum {
-  kQfldidOffset = 6,
-  kUseDefaultOffset = 8,
-  kLableOffset = 10,
-  kLableUnits = 255, /* the record's room: 254 characters and a zero unit */
+  kLableUnits = kStr255Units, /* the record's room: 254 characters and a zero unit */
   kAskParameters = 5,
   kAskReturnValue = 6,
   kEntryUnits = 1024
@@ -39,32 +36,24 @@ static qlong AppendParameters(qchar *lable, qlong len, const qchar *entry)
   return len;
 }
 
-static void WriteLable(uint8_t *rec, const qchar *text, qlong len)
+static void WriteLable(_extdesigninforec *rec, const qchar *text, qlong len)
 {
-#if MORAVEL_UNICODE
-  qulong count = (qulong)len;
-  memcpy(rec + kLableOffset, &count, sizeof count);
-  memcpy(rec + kLableOffset + sizeof count, text, ((size_t)len + 1) * sizeof(qchar));
-#else
-  rec[kLableOffset] = (uint8_t)len;
-  memcpy(rec + kLableOffset + 1, text, (size_t)len + 1);
-#endif
-  rec[kUseDefaultOffset] = 0;
+  rec->lable.length = (tStr255Length)len;
+  memcpy(rec->lable.chars, text, ((size_t)len + 1) * sizeof(qchar));
+  rec->usedefault = 0;
 }
 
 void doDesignInfo(void *designinfo, qshort cmdNumber, qlong rootID)
 {
-  uint8_t *rec = (uint8_t *)designinfo;
-  qshort qfldid;
-  memcpy(&qfldid, rec + kQfldidOffset, sizeof qfldid);
+  _extdesigninforec *rec = (_extdesigninforec *)designinfo;
   qchar lable[kLableUnits];
   qlong len;
-  if (qfldid == kAskParameters) {
+  if (rec->qfldid == kAskParameters) {
     qchar entry[kEntryUnits];
     CHRcopyAsciiStringToQchar("Parms: ", lable, 1);
     CatalogueEntry(entry, cmdNumber, rootID);
     len = AppendParameters(lable, OMstrlen(lable), entry);
-  } else if (qfldid == kAskReturnValue) {
+  } else if (rec->qfldid == kAskReturnValue) {
     CHRcopyAsciiStringToQchar("Return Code :", lable, 1);
     len = OMstrlen(lable);
   } else {

@@ -7,7 +7,6 @@
 #include "moravel.h"
 
 enum { kMsgLoad = 0, kMsgCall = 1, kMsgUnload = 2, kMsgDesignInfo = 3, kMsgSetupInfo = 4 };
-enum { kSetupFlagOffset = 14 };
 
 static const char kAtomName[] = "MORAVEL";
 
@@ -279,10 +278,8 @@ static void DesignInfo(tCallback callback)
 
 static void SetupInfo(tCallback callback)
 {
-  uint8_t *setupinfo = (uint8_t *)GetDesignPtr(callback);
-  if (!setupinfo) return;
-  qshort one = 1;
-  memcpy(setupinfo + kSetupFlagOffset, &one, sizeof one);
+  _extsetupinforec *setupinfo = (_extsetupinforec *)GetDesignPtr(callback);
+  if (setupinfo) setupinfo->setupflag = 1;
 }
 
 static void HandleMessage(qshort md, void **ref, tCallback callback)
