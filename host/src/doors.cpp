@@ -37,12 +37,14 @@ detail::HostImpl* activate(detail::HostImpl* host) { return std::exchange(gActiv
 
 long orphans() { return gOrphans; }
 
+detail::HostImpl* hostForRequest() {
+  if (!gActive) ++gOrphans;
+  return gActive;
+}
+
 short forwardRequest(int handle, int code, va_list ap) {
-  if (!gActive) {
-    ++gOrphans;
-    return 0;
-  }
-  return gActive->dispatch(handle, code, ap);
+  detail::HostImpl* h = hostForRequest();
+  return h ? h->dispatch(handle, code, ap) : 0;
 }
 
 }  // namespace moravel::detail

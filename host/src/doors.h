@@ -19,6 +19,10 @@ detail::HostImpl* activate(detail::HostImpl* host);
 // Requests that arrived while no host was sending a message.
 long orphans();
 
+// The host whose message is in progress, which answers a request; null
+// when there is none, and the request is then counted as an orphan.
+detail::HostImpl* hostForRequest();
+
 // Answers one request in the request-function form: `handle` is the nesting
 // depth the request came through (-1: not one of the host's).
 short forwardRequest(int handle, int code, va_list ap);

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <deque>
+#include <exception>
 #include <map>
 #include <optional>
 #include <string>
@@ -104,6 +105,24 @@ struct detail::HostImpl final : calc::Context {
   // Answers one request that came through the request function of nesting
   // depth `handle` (-1: not one of the host's).
   short dispatch(int handle, int code, va_list ap);
+  // Counts a request and notes one that came through a handle not the
+  // innermost message's.
+  void noteRequest(int handle, int code);
+  // Answers request `code` through handle `handle` with answerIt(*this),
+  // after the bookkeeping every request shares; a failure of the answer is
+  // noted as a problem and answers 0.
+  template <class F>
+  short answer(int handle, int code, F&& answerIt) {
+    noteRequest(handle, code);
+    try {
+      return answerIt(*this);
+    } catch (const std::exception& e) {
+      problem(std::string("request ") + std::to_string(code) + " failed: " + e.what());
+    } catch (...) {
+      problem("request " + std::to_string(code) + " failed");
+    }
+    return 0;
+  }
 };
 
 }  // namespace moravel

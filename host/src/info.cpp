@@ -26,7 +26,7 @@ short onCallProcedure(Impl& h, const Str255<U>* nameStr, int ref) {
 }
 
 template <class U>
-short onShowMessage(Impl& h, const Str255<U>* text) {
+short onShowMessage(Impl& h, int /*type*/, int /*high*/, int /*large*/, int /*bell*/, const Str255<U>* text) {
   h.noteText(h.log.shownMessages, sentName(h, text));
   return 1;
 }
@@ -89,25 +89,25 @@ short onGetFldInfo2(Impl& h, FldInfoRec<U>* fi) {
   return 0;
 }
 
+template <class U>
 short onGetPackageId(Impl& h, std::int32_t* out) {
   if (out) *out = h.frames.empty() ? 0 : h.frames.back().packageId;
   return 0;
 }
 
+template <class U>
 short onGetDesignPtr(Impl& h, void** out) {
   if (out) *out = h.design.data();
   return 0;
 }
 
-#define MORAVEL_INFO_FOR(U)                                                  \
-  template short onEvalCalcString<U>(Impl&, const Str255<U>*, int);         \
-  template short onCallProcedure<U>(Impl&, const Str255<U>*, int);          \
-  template short onShowMessage<U>(Impl&, const Str255<U>*);                 \
-  template short onExtensionInfo<U>(Impl&, ExtInfoRec<U>*);                 \
-  template short onGetFldInfo<U>(Impl&, ExtInfoRec<U>*);                    \
-  template short onGetFldInfo2<U>(Impl&, FldInfoRec<U>*);
-MORAVEL_INFO_FOR(std::uint8_t)
-MORAVEL_INFO_FOR(std::uint32_t)
-#undef MORAVEL_INFO_FOR
+MORAVEL_FOR_BOTH_WIDTHS(onEvalCalcString)
+MORAVEL_FOR_BOTH_WIDTHS(onCallProcedure)
+MORAVEL_FOR_BOTH_WIDTHS(onShowMessage)
+MORAVEL_FOR_BOTH_WIDTHS(onExtensionInfo)
+MORAVEL_FOR_BOTH_WIDTHS(onGetFldInfo)
+MORAVEL_FOR_BOTH_WIDTHS(onGetFldInfo2)
+MORAVEL_FOR_BOTH_WIDTHS(onGetPackageId)
+MORAVEL_FOR_BOTH_WIDTHS(onGetDesignPtr)
 
 }  // namespace moravel::detail

@@ -57,6 +57,7 @@ short onGetLstVal(Impl& h, int listno, int fldref, int fmt, void* val, const Lin
   return 0;
 }
 
+template <class U>
 short onGetLstInt(Impl& h, int listno, int lineno, int fldref, double* out) {
   Value v = readCell(h, listno, lineno, fldref, "GetLstInt");
   if (out) *out = v.asNumber();
@@ -79,6 +80,7 @@ short onSetLstVal(Impl& h, int listno, int lineno, int fldref, int fmt, const vo
   return 0;
 }
 
+template <class U>
 short onDoListOp(Impl& h, int lop, int listno, int lineno) {
   List* l = h.resolveList(listno);
   if (!l) {
@@ -114,12 +116,10 @@ short onGetListDef(Impl& h, int ref, int len, U* def) {
   return 0;
 }
 
-#define MORAVEL_LISTS_FOR(U)                                                              \
-  template short onGetLstVal<U>(Impl&, int, int, int, void*, const LineAndMax*);         \
-  template short onSetLstVal<U>(Impl&, int, int, int, int, const void*);                 \
-  template short onGetListDef<U>(Impl&, int, int, U*);
-MORAVEL_LISTS_FOR(std::uint8_t)
-MORAVEL_LISTS_FOR(std::uint32_t)
-#undef MORAVEL_LISTS_FOR
+MORAVEL_FOR_BOTH_WIDTHS(onGetLstVal)
+MORAVEL_FOR_BOTH_WIDTHS(onSetLstVal)
+MORAVEL_FOR_BOTH_WIDTHS(onGetListDef)
+MORAVEL_FOR_BOTH_WIDTHS(onGetLstInt)
+MORAVEL_FOR_BOTH_WIDTHS(onDoListOp)
 
 }  // namespace moravel::detail

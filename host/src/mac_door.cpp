@@ -1,18 +1,18 @@
 // mac_door.cpp: the parameter block of entry points through which a Mac-form
-// plug-in reaches the host. Each entry puts its arguments into the form of
-// the request-function interface and has the same handler answer them, so
-// both doors lead to the same variables, lists, calculations and methods.
-// Numbers cross this door as 80-bit extended values.
+// plug-in reaches the host. Each entry converts what differs at this door
+// (numbers cross it as 80-bit extended values, information records in their
+// Mac layout) and calls the request's handler, the one the request-function
+// door calls, so both doors lead to the same variables, lists, calculations
+// and methods.
 #include "mac_door.h"
 
 #include <array>
-#include <cstdarg>
 #include <cmath>
 #include <cstdint>
 
 #include "doors.h"
 #include "moravel/host.h"
-#include "records.h"
+#include "requests.h"
 
 namespace moravel::detail {
 
@@ -101,12 +101,12 @@ int depthOf(const ParamBlock* pb) {
   return -1;
 }
 
-short request(const ParamBlock* pb, int code, ...) {
-  va_list ap;
-  va_start(ap, code);
-  short r = forwardRequest(depthOf(pb), code, ap);
-  va_end(ap);
-  return r;
+// Answers request `code` of the Mac door with answerIt(host), by the host
+// whose message is in progress, as the request-function door does.
+template <class F>
+short answerFrom(const ParamBlock* pb, int code, F&& answerIt) {
+  HostImpl* h = hostForRequest();
+  return h ? h->answer(depthOf(pb), code, answerIt) : 0;
 }
 
 // A number the plug-in sends: its 80-bit value as a double, or null.
@@ -132,67 +132,70 @@ struct NumberOut {
   }
 };
 
-short getFldRef(Str255<U>* name, ParamBlock* pb) { return request(pb, kGetFldRef, name); }
+short macGetFldRef(Str255<U>* name, ParamBlock* pb) {
+  return answerFrom(pb, kGetFldRef, [&](Impl& h) { return onGetFldRef<U>(h, name); });
+}
 
-short getFldInt(short fldref, Extended80* val, ParamBlock* pb) {
+short macGetFldInt(short fldref, Extended80* val, ParamBlock* pb) {
   NumberOut n(val);
-  short r = request(pb, kGetFldInt, int{fldref}, n.ptr());
+  short r = answerFrom(pb, kGetFldInt, [&](Impl& h) { return onGetFldInt<U>(h, fldref, n.ptr()); });
   n.deliver();
   return r;
 }
 
-short setFldVal(short fldref, short fmt, void* val, ParamBlock* pb) {
-  if (fmt != 0) return request(pb, kSetFldVal, int{fldref}, int{fmt}, val);
+short macSetFldVal(short fldref, short fmt, void* val, ParamBlock* pb) {
+  NumberIn n(fmt == kFmtNumber ? val : nullptr);
+  const void* v = fmt == kFmtNumber ? n.ptr : val;
+  return answerFrom(pb, kSetFldVal, [&](Impl& h) { return onSetFldVal<U>(h, fldref, fmt, v); });
+}
+
+short macSetFldInt(short fldref, Extended80* val, ParamBlock* pb) {
   NumberIn n(val);
-  return request(pb, kSetFldVal, int{fldref}, 0, n.ptr);
+  return answerFrom(pb, kSetFldInt, [&](Impl& h) { return onSetFldInt<U>(h, fldref, n.ptr); });
 }
 
-short setFldInt(short fldref, Extended80* val, ParamBlock* pb) {
-  NumberIn n(val);
-  return request(pb, kSetFldInt, int{fldref}, n.ptr);
+short macShowMessage(short mty, std::int8_t high, std::int8_t large, std::int8_t bell, Str255<U>* text,
+                     ParamBlock* pb) {
+  return answerFrom(pb, kShowMessage, [&](Impl& h) { return onShowMessage<U>(h, mty, high, large, bell, text); });
 }
 
-short showMessage(short mty, std::int8_t high, std::int8_t large, std::int8_t bell, Str255<U>* text,
-                  ParamBlock* pb) {
-  return request(pb, kShowMessage, int{mty}, int{high}, int{large}, int{bell}, text);
-}
-
-short getFldVal(short fldref, short fmt, std::int32_t maxlen, void* val, ParamBlock* pb) {
-  if (fmt != 0) return request(pb, kGetFldVal, int{fldref}, int{fmt}, int{maxlen}, val);
-  NumberOut n(val);
-  short r = request(pb, kGetFldVal, int{fldref}, 0, int{maxlen}, n.ptr());
+short macGetFldVal(short fldref, short fmt, std::int32_t maxlen, void* val, ParamBlock* pb) {
+  NumberOut n(fmt == kFmtNumber ? val : nullptr);
+  void* v = fmt == kFmtNumber ? n.ptr() : val;
+  short r = answerFrom(pb, kGetFldVal, [&](Impl& h) { return onGetFldVal<U>(h, fldref, fmt, maxlen, v); });
   n.deliver();
   return r;
 }
 
-short getLstVal(short listno, std::int32_t lineno, short fldref, short fmt, std::int32_t maxlen, void* val,
-                ParamBlock* pb) {
+short macGetLstVal(short listno, std::int32_t lineno, short fldref, short fmt, std::int32_t maxlen, void* val,
+                   ParamBlock* pb) {
   LineAndMax lm{lineno, maxlen};
-  if (fmt != 0) return request(pb, kGetLstVal, int{listno}, int{fldref}, int{fmt}, val, &lm);
-  NumberOut n(val);
-  short r = request(pb, kGetLstVal, int{listno}, int{fldref}, 0, static_cast<void*>(n.ptr()), &lm);
+  NumberOut n(fmt == kFmtNumber ? val : nullptr);
+  void* v = fmt == kFmtNumber ? n.ptr() : val;
+  short r = answerFrom(pb, kGetLstVal, [&](Impl& h) { return onGetLstVal<U>(h, listno, fldref, fmt, v, &lm); });
   n.deliver();
   return r;
 }
 
-short setLstVal(short listno, std::int32_t lineno, short fldref, short fmt, void* val, ParamBlock* pb) {
-  if (fmt != 0) return request(pb, kSetLstVal, int{listno}, int{lineno}, int{fldref}, int{fmt}, val);
-  NumberIn n(val);
-  return request(pb, kSetLstVal, int{listno}, int{lineno}, int{fldref}, 0, static_cast<void*>(n.ptr));
+short macSetLstVal(short listno, std::int32_t lineno, short fldref, short fmt, void* val, ParamBlock* pb) {
+  NumberIn n(fmt == kFmtNumber ? val : nullptr);
+  const void* v = fmt == kFmtNumber ? n.ptr : val;
+  return answerFrom(pb, kSetLstVal,
+                    [&](Impl& h) { return onSetLstVal<U>(h, listno, lineno, fldref, fmt, v); });
 }
 
-short doListOp(short lop, short listno, std::int32_t lineno, ParamBlock* pb) {
-  return request(pb, kDoListOp, int{lop}, int{listno}, int{lineno});
+short macDoListOp(short lop, short listno, std::int32_t lineno, ParamBlock* pb) {
+  return answerFrom(pb, kDoListOp, [&](Impl& h) { return onDoListOp<U>(h, lop, listno, lineno); });
 }
 
-short callProcedure(Str255<U>* name, short retfldref, ParamBlock* pb) {
-  return request(pb, kCallProcedure, name, int{retfldref});
+short macCallProcedure(Str255<U>* name, short retfldref, ParamBlock* pb) {
+  return answerFrom(pb, kCallProcedure, [&](Impl& h) { return onCallProcedure<U>(h, name, retfldref); });
 }
 
 // The information requests work on the record in its Mac layout; the
 // handler sees the same fields in the request-function layout.
-short infoRequest(int code, MacExtInfoRec* rec, ParamBlock* pb) {
-  if (!rec) return request(pb, code, static_cast<ExtInfoRec<U>*>(nullptr));
+short infoRequest(int code, short (*handler)(Impl&, ExtInfoRec<U>*), MacExtInfoRec* rec, ParamBlock* pb) {
+  if (!rec) return answerFrom(pb, code, [&](Impl& h) { return handler(h, nullptr); });
   ExtInfoRec<U> r{};
   r.name = rec->name;
   r.ref = rec->ref;
@@ -201,7 +204,7 @@ short infoRequest(int code, MacExtInfoRec* rec, ParamBlock* pb) {
   r.info_request = rec->info_request;
   r.params = rec->params;
   r.returncode = rec->returncode;
-  short answer = request(pb, code, &r);
+  short answer = answerFrom(pb, code, [&](Impl& h) { return handler(h, &r); });
   rec->name = r.name;
   rec->ref = r.ref;
   rec->type = r.type;
@@ -211,44 +214,46 @@ short infoRequest(int code, MacExtInfoRec* rec, ParamBlock* pb) {
   return answer;
 }
 
-short getFldInfo(MacExtInfoRec* rec, ParamBlock* pb) { return infoRequest(kGetFldInfo, rec, pb); }
-short extensionInfo(MacExtInfoRec* rec, ParamBlock* pb) { return infoRequest(kExtensionInfo, rec, pb); }
+short macGetFldInfo(MacExtInfoRec* rec, ParamBlock* pb) { return infoRequest(kGetFldInfo, &onGetFldInfo<U>, rec, pb); }
+short macExtensionInfo(MacExtInfoRec* rec, ParamBlock* pb) {
+  return infoRequest(kExtensionInfo, &onExtensionInfo<U>, rec, pb);
+}
 
-std::int32_t getPackageId(ParamBlock* pb) {
+std::int32_t macGetPackageId(ParamBlock* pb) {
   std::int32_t id = 0;
-  request(pb, kGetPackageId, &id);
+  answerFrom(pb, kGetPackageId, [&](Impl& h) { return onGetPackageId<U>(h, &id); });
   return id;
 }
 
-void* getDesignPtr(ParamBlock* pb) {
+void* macGetDesignPtr(ParamBlock* pb) {
   void* ptr = nullptr;
-  request(pb, kGetDesignPtr, &ptr);
+  answerFrom(pb, kGetDesignPtr, [&](Impl& h) { return onGetDesignPtr<U>(h, &ptr); });
   return ptr;
 }
 
-short getListDef(short fldref, short len, U* def, ParamBlock* pb) {
-  return request(pb, kGetListDef, int{fldref}, int{len}, def);
+short macGetListDef(short fldref, short len, U* def, ParamBlock* pb) {
+  return answerFrom(pb, kGetListDef, [&](Impl& h) { return onGetListDef<U>(h, fldref, len, def); });
 }
 
-short evalCalcString(Str255<U>* text, short returnfldref, ParamBlock* pb) {
-  return request(pb, kEvalCalcString, text, int{returnfldref});
+short macEvalCalcString(Str255<U>* text, short returnfldref, ParamBlock* pb) {
+  return answerFrom(pb, kEvalCalcString, [&](Impl& h) { return onEvalCalcString<U>(h, text, returnfldref); });
 }
 
-short purgeFldRef(short fldref, ParamBlock* pb) { return request(pb, kPurgeFldRef, int{fldref}); }
+short macPurgeFldRef(short fldref, ParamBlock* pb) {
+  return answerFrom(pb, kPurgeFldRef, [&](Impl& h) { return onPurgeFldRef<U>(h, fldref); });
+}
 
-short getNamedVal(short fldref, Str255<U>* name, short fmt, std::int32_t maxlen, void* val, ParamBlock* pb) {
-  if (fmt != 0) {
-    XFldValue<U> xv{name, val};
-    return request(pb, kGetNamedVal, int{fldref}, int{fmt}, int{maxlen}, &xv);
-  }
-  NumberOut n(val);
-  XFldValue<U> xv{name, n.ptr()};
-  short r = request(pb, kGetNamedVal, int{fldref}, 0, int{maxlen}, &xv);
+short macGetNamedVal(short fldref, Str255<U>* name, short fmt, std::int32_t maxlen, void* val, ParamBlock* pb) {
+  NumberOut n(fmt == kFmtNumber ? val : nullptr);
+  XFldValue<U> xv{name, fmt == kFmtNumber ? n.ptr() : val};
+  short r = answerFrom(pb, kGetNamedVal, [&](Impl& h) { return onGetNamedVal<U>(h, fldref, fmt, maxlen, &xv); });
   n.deliver();
   return r;
 }
 
-short getFldInfo2(FldInfoRec<U>* fi, ParamBlock* pb) { return request(pb, kGetFldInfo2, fi); }
+short macGetFldInfo2(FldInfoRec<U>* fi, ParamBlock* pb) {
+  return answerFrom(pb, kGetFldInfo2, [&](Impl& h) { return onGetFldInfo2<U>(h, fi); });
+}
 
 template <class F>
 void put(ParamBlock& pb, int offset, F* fn) {
@@ -256,27 +261,13 @@ void put(ParamBlock& pb, int offset, F* fn) {
 }
 
 bool fillBlocks() {
+#define MORAVEL_PUT_ENTRY(name, code, offset) put(pb, offset, &mac##name);
+#define MORAVEL_NO_ENTRY(name, code)
   for (ParamBlock& pb : gBlocks) {
-    put(pb, kAtGetFldRef, &getFldRef);
-    put(pb, kAtGetFldInt, &getFldInt);
-    put(pb, kAtSetFldVal, &setFldVal);
-    put(pb, kAtSetFldInt, &setFldInt);
-    put(pb, kAtShowMessage, &showMessage);
-    put(pb, kAtGetFldVal, &getFldVal);
-    put(pb, kAtGetLstVal, &getLstVal);
-    put(pb, kAtSetLstVal, &setLstVal);
-    put(pb, kAtDoListOp, &doListOp);
-    put(pb, kAtCallProcedure, &callProcedure);
-    put(pb, kAtGetFldInfo, &getFldInfo);
-    put(pb, kAtExtensionInfo, &extensionInfo);
-    put(pb, kAtGetPackageId, &getPackageId);
-    put(pb, kAtGetDesignPtr, &getDesignPtr);
-    put(pb, kAtGetListDef, &getListDef);
-    put(pb, kAtEvalCalcString, &evalCalcString);
-    put(pb, kAtPurgeFldRef, &purgeFldRef);
-    put(pb, kAtGetNamedVal, &getNamedVal);
-    put(pb, kAtGetFldInfo2, &getFldInfo2);
+    MORAVEL_HOST_REQUESTS(MORAVEL_PUT_ENTRY, MORAVEL_NO_ENTRY)
   }
+#undef MORAVEL_PUT_ENTRY
+#undef MORAVEL_NO_ENTRY
   return true;
 }
 

@@ -1,100 +1,42 @@
 // requests.cpp: a request's arguments taken from the request function's argument list and handed to its handler.
 #include "requests.h"
 
+#include <tuple>
+
 namespace moravel {
 
 namespace detail {
 
 namespace {
 
+template <class T>
+T nextArgument(va_list& args) {
+  return va_arg(args, T);
+}
+
+// Calls `handler` with the arguments the argument list holds for it, read by
+// its parameter types (a braced list reads them in order).
+template <class U, class... A>
+short fromArguments(Impl& h, short (*handler)(Impl&, A...), va_list ap) {
+  va_list args;
+  va_copy(args, ap);
+  std::tuple<A...> values{nextArgument<A>(args)...};
+  va_end(args);
+  return std::apply([&](A... a) { return handler(h, a...); }, values);
+}
+
 template <class U>
 short answer(Impl& h, int code, va_list ap) {
-  using namespace request;
+#define MORAVEL_ANSWER(name, ...) \
+  case request::k##name:          \
+    return fromArguments<U>(h, &on##name<U>, ap);
   switch (code) {
-    case kGetFldRef:
-      return onGetFldRef<U>(h, va_arg(ap, const Str255<U>*));
-    case kGetFldInt: {
-      int ref = va_arg(ap, int);
-      return onGetFldInt(h, ref, va_arg(ap, double*));
-    }
-    case kSetFldVal: {
-      int ref = va_arg(ap, int);
-      int fmt = va_arg(ap, int);
-      return onSetFldVal<U>(h, ref, fmt, va_arg(ap, const void*));
-    }
-    case kSetFldInt: {
-      int ref = va_arg(ap, int);
-      return onSetFldInt(h, ref, va_arg(ap, const double*));
-    }
-    case kShowMessage:
-      for (int i = 0; i < 4; ++i) (void)va_arg(ap, int);  // type, high, large, bell
-      return onShowMessage<U>(h, va_arg(ap, const Str255<U>*));
-    case kGetFldVal: {
-      int ref = va_arg(ap, int);
-      int fmt = va_arg(ap, int);
-      int maxlen = va_arg(ap, int);
-      return onGetFldVal<U>(h, ref, fmt, maxlen, va_arg(ap, void*));
-    }
-    case kGetLstVal: {
-      int listno = va_arg(ap, int);
-      int fldref = va_arg(ap, int);
-      int fmt = va_arg(ap, int);
-      void* val = va_arg(ap, void*);
-      return onGetLstVal<U>(h, listno, fldref, fmt, val, va_arg(ap, const LineAndMax*));
-    }
-    case kGetLstInt: {
-      int listno = va_arg(ap, int);
-      int lineno = va_arg(ap, int);
-      int fldref = va_arg(ap, int);
-      return onGetLstInt(h, listno, lineno, fldref, va_arg(ap, double*));
-    }
-    case kSetLstVal: {
-      int listno = va_arg(ap, int);
-      int lineno = va_arg(ap, int);
-      int fldref = va_arg(ap, int);
-      int fmt = va_arg(ap, int);
-      return onSetLstVal<U>(h, listno, lineno, fldref, fmt, va_arg(ap, const void*));
-    }
-    case kDoListOp: {
-      int lop = va_arg(ap, int);
-      int listno = va_arg(ap, int);
-      return onDoListOp(h, lop, listno, va_arg(ap, int));
-    }
-    case kEvalCalcString: {
-      auto* text = va_arg(ap, const Str255<U>*);
-      return onEvalCalcString<U>(h, text, va_arg(ap, int));
-    }
-    case kGetFldInfo:
-      return onGetFldInfo<U>(h, va_arg(ap, ExtInfoRec<U>*));
-    case kExtensionInfo:
-      return onExtensionInfo<U>(h, va_arg(ap, ExtInfoRec<U>*));
-    case kGetPackageId:
-      return onGetPackageId(h, va_arg(ap, std::int32_t*));
-    case kGetDesignPtr:
-      return onGetDesignPtr(h, va_arg(ap, void**));
-    case kGetListDef: {
-      int ref = va_arg(ap, int);
-      int len = va_arg(ap, int);
-      return onGetListDef<U>(h, ref, len, va_arg(ap, U*));
-    }
-    case kCallProcedure: {
-      auto* name = va_arg(ap, const Str255<U>*);
-      return onCallProcedure<U>(h, name, va_arg(ap, int));
-    }
-    case kPurgeFldRef:
-      return onPurgeFldRef(h, va_arg(ap, int));
-    case kGetNamedVal: {
-      (void)va_arg(ap, int);  // fldref, unused
-      int fmt = va_arg(ap, int);
-      int maxlen = va_arg(ap, int);
-      return onGetNamedVal<U>(h, fmt, maxlen, va_arg(ap, XFldValue<U>*));
-    }
-    case kGetFldInfo2:
-      return onGetFldInfo2<U>(h, va_arg(ap, FldInfoRec<U>*));
+    MORAVEL_HOST_REQUESTS(MORAVEL_ANSWER, MORAVEL_ANSWER)
     default:
       h.problem("unknown request " + std::to_string(code));
       return 0;
   }
+#undef MORAVEL_ANSWER
 }
 
 }  // namespace
@@ -102,6 +44,13 @@ short answer(Impl& h, int code, va_list ap) {
 }  // namespace detail
 
 short detail::HostImpl::dispatch(int handle, int code, va_list ap) {
+  return answer(handle, code, [&](HostImpl& h) {
+    return width == Width::Byte ? detail::answer<std::uint8_t>(h, code, ap)
+                                : detail::answer<std::uint32_t>(h, code, ap);
+  });
+}
+
+void detail::HostImpl::noteRequest(int handle, int code) {
   log.requests.note(code);
   int innermost = static_cast<int>(frames.size()) - 1;
   if (frames.empty() || handle != innermost) {
@@ -109,15 +58,6 @@ short detail::HostImpl::dispatch(int handle, int code, va_list ap) {
     problem("request " + std::to_string(code) + " through handle " + std::to_string(handle) +
             " while the innermost message is at depth " + std::to_string(innermost));
   }
-  try {
-    return width == Width::Byte ? detail::answer<std::uint8_t>(*this, code, ap)
-                                : detail::answer<std::uint32_t>(*this, code, ap);
-  } catch (const std::exception& e) {
-    problem(std::string("request ") + std::to_string(code) + " failed: " + e.what());
-  } catch (...) {
-    problem("request " + std::to_string(code) + " failed");
-  }
-  return 0;
 }
 
 }  // namespace moravel

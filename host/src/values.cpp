@@ -124,7 +124,7 @@ short onSetFldVal(Impl& h, int ref, int fmt, const void* val) {
 // The value a name stands for: the instance's name, a variable's value, or
 // the empty text for a name the host does not know (or a list).
 template <class U>
-short onGetNamedVal(Impl& h, int fmt, int maxlen, XFldValue<U>* xv) {
+short onGetNamedVal(Impl& h, int /*fldref: the value is found by its name*/, int fmt, int maxlen, XFldValue<U>* xv) {
   if (!xv) {
     h.problem("GetNamedVal without a value record");
     return 0;
@@ -144,17 +144,20 @@ short onGetNamedVal(Impl& h, int fmt, int maxlen, XFldValue<U>* xv) {
   return 0;
 }
 
+template <class U>
 short onGetFldInt(Impl& h, int ref, double* out) {
   const Value* v = h.readField(ref);
   if (out) *out = v ? v->asNumber() : 0.0;
   return 0;
 }
 
+template <class U>
 short onSetFldInt(Impl& h, int ref, const double* val) {
   if (auto v = receive<std::uint8_t>(h, request::kFmtNumber, val, "SetFldInt")) h.writeField(ref, std::move(*v));
   return 0;
 }
 
+template <class U>
 short onPurgeFldRef(Impl& h, int ref) {
   h.log.purgedRefs.push_back(ref);
   auto it = h.log.outstandingRefs.find(ref);
@@ -166,17 +169,16 @@ short onPurgeFldRef(Impl& h, int ref) {
   return 0;
 }
 
-#define MORAVEL_VALUES_FOR(U)                                                                          \
-  template void deliver<U>(Impl&, const Value&, int, long, void*, const char*);                       \
-  template std::optional<Value> receive<U>(Impl&, int, const void*, const char*);                     \
-  template NameView sentName<U>(Impl&, const Str255<U>*);                                             \
-  template void putName<U>(Impl&, Str255<U>&, const std::u32string&);                                 \
-  template short onGetFldRef<U>(Impl&, const Str255<U>*);                                             \
-  template short onGetFldVal<U>(Impl&, int, int, int, void*);                                         \
-  template short onSetFldVal<U>(Impl&, int, int, const void*);                                        \
-  template short onGetNamedVal<U>(Impl&, int, int, XFldValue<U>*);
-MORAVEL_VALUES_FOR(std::uint8_t)
-MORAVEL_VALUES_FOR(std::uint32_t)
-#undef MORAVEL_VALUES_FOR
+MORAVEL_FOR_BOTH_WIDTHS(deliver)
+MORAVEL_FOR_BOTH_WIDTHS(receive)
+MORAVEL_FOR_BOTH_WIDTHS(sentName)
+MORAVEL_FOR_BOTH_WIDTHS(putName)
+MORAVEL_FOR_BOTH_WIDTHS(onGetFldRef)
+MORAVEL_FOR_BOTH_WIDTHS(onGetFldVal)
+MORAVEL_FOR_BOTH_WIDTHS(onSetFldVal)
+MORAVEL_FOR_BOTH_WIDTHS(onGetNamedVal)
+MORAVEL_FOR_BOTH_WIDTHS(onGetFldInt)
+MORAVEL_FOR_BOTH_WIDTHS(onSetFldInt)
+MORAVEL_FOR_BOTH_WIDTHS(onPurgeFldRef)
 
 }  // namespace moravel::detail

@@ -29,52 +29,50 @@ enum ResultCode : int {
 
 namespace request {
 
+// The requests a plug-in makes, each once: X(name, code, offset) for one
+// with an entry in the Mac door's parameter block (at that byte offset),
+// Y(name, code) for one the request-function door alone carries. The code
+// is its number in the request-function door; the host answers it with its
+// handler on<name> (host/src/requests.h). The plug-in keeps its own copy of
+// these numbers in glue/callback.h, its view of the host, sharing no header
+// with the host as a plug-in built apart from it would not; the requests of
+// tests/host/requests_cases.inc, made with the plug-in's declarations, hold
+// the two together.
+#define MORAVEL_HOST_REQUESTS(X, Y) \
+  X(GetFldRef, 28, 12)              \
+  X(GetFldInt, 29, 24)              \
+  X(SetFldVal, 30, 28)              \
+  X(SetFldInt, 31, 32)              \
+  X(ShowMessage, 36, 92)            \
+  X(GetFldVal, 38, 128)             \
+  X(GetLstVal, 39, 132)             \
+  Y(GetLstInt, 40)                  \
+  X(SetLstVal, 41, 140)             \
+  X(DoListOp, 43, 148)              \
+  X(EvalCalcString, 44, 188)        \
+  X(GetFldInfo, 45, 156)            \
+  X(ExtensionInfo, 47, 164)         \
+  X(GetPackageId, 48, 168)          \
+  X(GetDesignPtr, 49, 172)          \
+  X(GetListDef, 52, 184)            \
+  X(CallProcedure, 53, 152)         \
+  X(PurgeFldRef, 56, 200)           \
+  X(GetNamedVal, 57, 204)           \
+  X(GetFldInfo2, 63, 228)
+
+#define MORAVEL_REQUEST_CODE(name, code, ...) k##name = code,
+#define MORAVEL_REQUEST_MAC_OFFSET(name, code, offset) kAt##name = offset,
+#define MORAVEL_REQUEST_NONE(name, code)
+
 // Request codes of the request-function door.
-enum Code : int {
-  kGetFldRef = 28,
-  kGetFldInt = 29,
-  kSetFldVal = 30,
-  kSetFldInt = 31,
-  kShowMessage = 36,
-  kGetFldVal = 38,
-  kGetLstVal = 39,
-  kGetLstInt = 40,
-  kSetLstVal = 41,
-  kDoListOp = 43,
-  kEvalCalcString = 44,
-  kGetFldInfo = 45,
-  kExtensionInfo = 47,
-  kGetPackageId = 48,
-  kGetDesignPtr = 49,
-  kGetListDef = 52,
-  kCallProcedure = 53,
-  kPurgeFldRef = 56,
-  kGetNamedVal = 57,
-  kGetFldInfo2 = 63
-};
+enum Code : int { MORAVEL_HOST_REQUESTS(MORAVEL_REQUEST_CODE, MORAVEL_REQUEST_CODE) };
 
 // Byte offsets of the entries in the parameter block of the Mac door.
-enum MacOffset : int {
-  kAtGetFldRef = 12,
-  kAtGetFldInt = 24,
-  kAtSetFldVal = 28,
-  kAtSetFldInt = 32,
-  kAtShowMessage = 92,
-  kAtGetFldVal = 128,
-  kAtGetLstVal = 132,
-  kAtSetLstVal = 140,
-  kAtDoListOp = 148,
-  kAtCallProcedure = 152,
-  kAtGetFldInfo = 156,
-  kAtExtensionInfo = 164,
-  kAtGetPackageId = 168,
-  kAtGetDesignPtr = 172,
-  kAtGetListDef = 184,
-  kAtEvalCalcString = 188,
-  kAtPurgeFldRef = 200,
-  kAtGetNamedVal = 204,
-  kAtGetFldInfo2 = 228
-};
+enum MacOffset : int { MORAVEL_HOST_REQUESTS(MORAVEL_REQUEST_MAC_OFFSET, MORAVEL_REQUEST_NONE) };
+
+#undef MORAVEL_REQUEST_CODE
+#undef MORAVEL_REQUEST_MAC_OFFSET
+#undef MORAVEL_REQUEST_NONE
 
 // Value formats.
 enum Format : int { kFmtNumber = 0, kFmtText = 2, kFmtLength = 4 };
