@@ -56,8 +56,19 @@ function(moravel_plugin_compile target)
     target_compile_definitions(${target} PRIVATE MORAVEL_TEST_HOOKS=1)
   endif()
   target_include_directories(${target} PRIVATE ${MORAVEL_GENERATED})
-  # Host widths (16 and 32 bits) meet native sizes here: every narrowing is written out.
-  target_compile_options(${target} PRIVATE -Wshadow -Wconversion)
+  # Host widths (16 and 32 bits) meet native sizes in the plug-in's own files:
+  # every narrowing there is written out.
+  get_target_property(sources ${target} SOURCES)
+  set(own "")
+  foreach(src ${sources})
+    foreach(dir plugin glue platform)
+      string(FIND "${src}" "${PROJECT_SOURCE_DIR}/${dir}/" at)
+      if(at EQUAL 0)
+        list(APPEND own ${src})
+      endif()
+    endforeach()
+  endforeach()
+  set_source_files_properties(${own} TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "-Wshadow;-Wconversion")
 endfunction()
 
 # moravel_add_plugin(<target> UNICODE <0|1> PLATFORM <posix|windows|mac> [TEST_HOOKS]):
