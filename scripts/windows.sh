@@ -7,7 +7,8 @@
 # Windows-only cases, and the shipped DLLs must answer a host session as the
 # Linux build (MORAVEL_LINUX_BUILD, default build/) does; every DLL file also
 # gets structural tests. On a machine that cannot run 32-bit Windows programs
-# the 32-bit suites are skipped with one line.
+# the same suites run with 64-bit test builds and the 64-bit twins under
+# 64-bit wine instead (build-win/x86_64-test/), one line saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,17 +37,32 @@ if [[ ! -f $linux_build/CMakeCache.txt ]]; then
 fi
 cmake --build "$linux_build" -j "$jobs" --target moravel_session Moravel MoravelU
 
-echo "== 32-bit test builds, test host, plug-in suite and shipped-DLL session"
-# Unoptimised: quicker to build, and clear of GCC 12's false -Wrestrict
-# reports on std::u32string at -O3.
-test_build=$out/i686-test
-cmake -S . -B "$test_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_SHIPPED_DIR="$shipped" \
-  -DMORAVEL_LINUX_BUILD="$(cd "$linux_build" && pwd)" "${werror[@]}" >/dev/null
-cmake --build "$test_build" -j "$jobs"
+# test_suite ARCH SHIPPED: the test builds, test host, plug-in suite and
+# shipped-DLL session for ARCH (i686 or x86_64) in $out/ARCH-test, with the
+# DLLs in SHIPPED as the shipped ones; built, not yet run.
+test_suite() {
+  # Unoptimised: quicker to build, and clear of GCC 12's false -Wrestrict
+  # reports on std::u32string at -O3.
+  cmake -S . -B "$out/$1-test" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$1.cmake" \
+    -DCMAKE_BUILD_TYPE=Debug -DMORAVEL_SHIPPED_DIR="$2" \
+    -DMORAVEL_LINUX_BUILD="$(cd "$linux_build" && pwd)" "${werror[@]}" >/dev/null
+  cmake --build "$out/$1-test" -j "$jobs"
+}
 
+echo "== 32-bit test builds, test host, plug-in suite and shipped-DLL session"
+test_suite i686 "$shipped"
 status=0
-bash scripts/probe32.sh windows "$test_build" "the 32-bit Windows suite and the shipped-DLL session" || status=$?
+bash scripts/probe32.sh windows "$out/i686-test" "the 32-bit Windows suite and the shipped-DLL session" || status=$?
+if ((status == 0)); then
+  ctest --test-dir "$out/i686-test" --output-on-failure
+  exit 0
+fi
+if ((status != 1)); then exit "$status"; fi
+
+echo "== instead: 64-bit test builds, plug-in suite and the 64-bit twins' session under 64-bit wine"
+test_suite x86_64 "$PWD/$out/x86_64/lib"
+status=0
+bash scripts/probe32.sh windows64 "$out/x86_64-test" "the 64-bit Windows suite" || status=$?
 if ((status == 1)); then exit 0; fi
 if ((status)); then exit "$status"; fi
-ctest --test-dir "$test_build" --output-on-failure
+ctest --test-dir "$out/x86_64-test" --output-on-failure
