@@ -16,7 +16,7 @@ T nextArgument(va_list& args) {
 
 // Calls `handler` with the arguments the argument list holds for it, read by
 // its parameter types (a braced list reads them in order).
-template <class U, class... A>
+template <class... A>
 short fromArguments(Impl& h, short (*handler)(Impl&, A...), va_list ap) {
   va_list args;
   va_copy(args, ap);
@@ -29,7 +29,7 @@ template <class U>
 short answer(Impl& h, int code, va_list ap) {
 #define MORAVEL_ANSWER(name, ...) \
   case request::k##name:          \
-    return fromArguments<U>(h, &on##name<U>, ap);
+    return fromArguments(h, &on##name<U>, ap);
   switch (code) {
     MORAVEL_HOST_REQUESTS(MORAVEL_ANSWER, MORAVEL_ANSWER)
     default:

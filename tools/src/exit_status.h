@@ -1,4 +1,4 @@
-// exit_status.h: the tool's exit statuses, those beyond the plug-in's own result codes (0, 2, 3, 4, 5) named, and its failure.
+// exit_status.h: the tool's exit statuses and what each means, and the failure that ends a run with one.
 #pragma once
 
 #include <stdexcept>
