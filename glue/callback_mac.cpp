@@ -188,22 +188,25 @@ void GetNamedVal(qshort fldref, qchar *name, qshort fmt, qlong maxlen, void *val
   }
 }
 
-void EvalCalcString(qchar *procstr, qshort returnfldref, tCallback callback)
+/* A request that sends a text (a calculation, a method's name) and the field
+   that receives its result. */
+static void SendTextForField(qlong offset, qchar *text, qshort fldref, tCallback callback)
 {
-  tEntryNameRef entry = ENTRY(callback, kMacEvalCalcString, tEntryNameRef);
+  tEntryNameRef entry = ENTRY(callback, offset, tEntryNameRef);
   if (!entry) return;
   _str255 str;
-  sthandle(procstr, &str);
-  entry(&str, returnfldref, callback);
+  sthandle(text, &str);
+  entry(&str, fldref, callback);
+}
+
+void EvalCalcString(qchar *procstr, qshort returnfldref, tCallback callback)
+{
+  SendTextForField(kMacEvalCalcString, procstr, returnfldref, callback);
 }
 
 void CallProcedure(qchar *name, qshort retfldref, tCallback callback)
 {
-  tEntryNameRef entry = ENTRY(callback, kMacCallProcedure, tEntryNameRef);
-  if (!entry) return;
-  _str255 str;
-  sthandle(name, &str);
-  entry(&str, retfldref, callback);
+  SendTextForField(kMacCallProcedure, name, retfldref, callback);
 }
 
 qshort ExtensionInfo(omnispbrec *pb_rec, tCallback callback)
