@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "../expected_catalogue.h"
 #include "pe_file.h"
 
 namespace moravel::pe {
@@ -23,18 +24,6 @@ void PrintTo(const Dll& d, std::ostream* os) { *os << d.path; }
 std::string Name(const ::testing::TestParamInfo<Dll>& info) {
   return std::string(info.param.unicode ? "MoravelU" : "Moravel") + (info.param.wide ? "_x64" : "_x86");
 }
-
-const char* const kCatalogue[] = {
-    "Moravel.Version():30708006",
-    "Moravel.GetTagList(taggedText,tagList,tagListColumn):30708005",
-    // clang-format off
-    "Moravel.DoSubstitutions(taggedText,expandedText [,utfType [,forceEval [,stripAllLinebreaks [,senseBrackets]]]]):30708002",
-    // clang-format on
-    "Moravel.MapKeywordsToFields(mappingList):30708004",
-    "Moravel.SetFilesDirectory(dirPath):30708003",
-    "Moravel.SetTags(openTag,closeTag):30708001",
-    "*Moravel",
-};
 
 constexpr std::uint32_t kRtString = 6, kRtRcdata = 10, kEnglishUs = 1033;
 
@@ -99,7 +88,7 @@ TEST_P(Structure, StringTableHoldsTheCatalogueInEnglishUs) {
   for (int k = 0; k < 16; ++k) {
     SCOPED_TRACE(30704 + k);
     if (k >= 4 && k <= 10)
-      EXPECT_EQ(strings[k], kCatalogue[k - 4]);
+      EXPECT_EQ(strings[k], kExpectedCatalogue[k - 4]);
     else
       EXPECT_EQ(strings[k], "");
   }

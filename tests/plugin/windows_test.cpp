@@ -6,24 +6,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../expected_catalogue.h"
 #include "fixture.h"
 
 namespace moravel::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kCatalogue[] = {
-    "Moravel.Version():30708006",
-    "Moravel.GetTagList(taggedText,tagList,tagListColumn):30708005",
-    // clang-format off
-    "Moravel.DoSubstitutions(taggedText,expandedText [,utfType [,forceEval [,stripAllLinebreaks [,senseBrackets]]]]):30708002",
-    // clang-format on
-    "Moravel.MapKeywordsToFields(mappingList):30708004",
-    "Moravel.SetFilesDirectory(dirPath):30708003",
-    "Moravel.SetTags(openTag,closeTag):30708001",
-    "*Moravel",
-};
 
 class WindowsFiles : public PluginTest {
  protected:
@@ -179,7 +168,7 @@ TEST_P(WindowsResources, StringTableHoldsTheCatalogue)
     int n = LoadStringW(module, id, buf, 512);
     std::string text(buf, buf + n);
     if (id >= 30708 && id <= 30714)
-      EXPECT_EQ(text, kCatalogue[id - 30708]);
+      EXPECT_EQ(text, kExpectedCatalogue[id - 30708]);
     else
       EXPECT_EQ(n, 0) << "the rest of the block is empty";
   }
