@@ -107,7 +107,11 @@ struct detail::HostImpl final : calc::Context {
   short dispatch(int handle, int code, va_list ap);
   // Counts a request and notes one that came through a handle not the
   // innermost message's.
-  void noteRequest(int handle, int code);
+  void noteRequest(int handle, int code) {
+    log.requests.note(code);
+    if (frames.empty() || handle != static_cast<int>(frames.size()) - 1) noteStaleHandle(handle, code);
+  }
+  void noteStaleHandle(int handle, int code);
   // Answers request `code` through handle `handle` with answerIt(*this),
   // after the bookkeeping every request shares; a failure of the answer is
   // noted as a problem and answers 0.

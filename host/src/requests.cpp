@@ -50,14 +50,10 @@ short detail::HostImpl::dispatch(int handle, int code, va_list ap) {
   });
 }
 
-void detail::HostImpl::noteRequest(int handle, int code) {
-  log.requests.note(code);
-  int innermost = static_cast<int>(frames.size()) - 1;
-  if (frames.empty() || handle != innermost) {
-    log.staleHandles++;
-    problem("request " + std::to_string(code) + " through handle " + std::to_string(handle) +
-            " while the innermost message is at depth " + std::to_string(innermost));
-  }
+void detail::HostImpl::noteStaleHandle(int handle, int code) {
+  log.staleHandles++;
+  problem("request " + std::to_string(code) + " through handle " + std::to_string(handle) +
+          " while the innermost message is at depth " + std::to_string(static_cast<int>(frames.size()) - 1));
 }
 
 }  // namespace moravel
