@@ -109,26 +109,31 @@ short answerFrom(const ParamBlock* pb, int code, F&& answerIt) {
   return h ? h->answer(depthOf(pb), code, answerIt) : 0;
 }
 
-// A number the plug-in sends: its 80-bit value as a double, or null.
+// A value the plug-in sends in format `fmt`, as the handler takes it: a
+// number's 80-bit value as a double, anything else (or null) as it came.
 struct NumberIn {
   double value = 0;
-  double* ptr = nullptr;
-  explicit NumberIn(const void* val) {
-    if (val) {
+  const void* arg;
+  NumberIn(int fmt, const void* val) : arg(val) {
+    if (fmt == kFmtNumber && val) {
       value = fromX80(*static_cast<const Extended80*>(val));
-      ptr = &value;
+      arg = &value;
     }
   }
+  const double* number() const { return static_cast<const double*>(arg); }
 };
 
-// A number the plug-in receives: filled as a double, then handed over.
+// A value the plug-in receives in format `fmt`: a number is filled as a
+// double and handed over by deliver(), anything else written where it goes.
 struct NumberOut {
   double value = 0;
   void* target;
-  explicit NumberOut(void* val) : target(val) {}
-  double* ptr() { return target ? &value : nullptr; }
+  bool converts;
+  NumberOut(int fmt, void* val) : target(val), converts(fmt == kFmtNumber && val) {}
+  void* arg() { return converts ? &value : target; }
+  double* number() { return static_cast<double*>(arg()); }
   void deliver() {
-    if (target) *static_cast<Extended80*>(target) = toX80(value);
+    if (converts) *static_cast<Extended80*>(target) = toX80(value);
   }
 };
 
@@ -137,21 +142,20 @@ short macGetFldRef(Str255<U>* name, ParamBlock* pb) {
 }
 
 short macGetFldInt(short fldref, Extended80* val, ParamBlock* pb) {
-  NumberOut n(val);
-  short r = answerFrom(pb, kGetFldInt, [&](Impl& h) { return onGetFldInt<U>(h, fldref, n.ptr()); });
+  NumberOut n(kFmtNumber, val);
+  short r = answerFrom(pb, kGetFldInt, [&](Impl& h) { return onGetFldInt<U>(h, fldref, n.number()); });
   n.deliver();
   return r;
 }
 
 short macSetFldVal(short fldref, short fmt, void* val, ParamBlock* pb) {
-  NumberIn n(fmt == kFmtNumber ? val : nullptr);
-  const void* v = fmt == kFmtNumber ? n.ptr : val;
-  return answerFrom(pb, kSetFldVal, [&](Impl& h) { return onSetFldVal<U>(h, fldref, fmt, v); });
+  NumberIn n(fmt, val);
+  return answerFrom(pb, kSetFldVal, [&](Impl& h) { return onSetFldVal<U>(h, fldref, fmt, n.arg); });
 }
 
 short macSetFldInt(short fldref, Extended80* val, ParamBlock* pb) {
-  NumberIn n(val);
-  return answerFrom(pb, kSetFldInt, [&](Impl& h) { return onSetFldInt<U>(h, fldref, n.ptr); });
+  NumberIn n(kFmtNumber, val);
+  return answerFrom(pb, kSetFldInt, [&](Impl& h) { return onSetFldInt<U>(h, fldref, n.number()); });
 }
 
 short macShowMessage(short mty, std::int8_t high, std::int8_t large, std::int8_t bell, Str255<U>* text,
@@ -160,9 +164,8 @@ short macShowMessage(short mty, std::int8_t high, std::int8_t large, std::int8_t
 }
 
 short macGetFldVal(short fldref, short fmt, std::int32_t maxlen, void* val, ParamBlock* pb) {
-  NumberOut n(fmt == kFmtNumber ? val : nullptr);
-  void* v = fmt == kFmtNumber ? n.ptr() : val;
-  short r = answerFrom(pb, kGetFldVal, [&](Impl& h) { return onGetFldVal<U>(h, fldref, fmt, maxlen, v); });
+  NumberOut n(fmt, val);
+  short r = answerFrom(pb, kGetFldVal, [&](Impl& h) { return onGetFldVal<U>(h, fldref, fmt, maxlen, n.arg()); });
   n.deliver();
   return r;
 }
@@ -170,18 +173,16 @@ short macGetFldVal(short fldref, short fmt, std::int32_t maxlen, void* val, Para
 short macGetLstVal(short listno, std::int32_t lineno, short fldref, short fmt, std::int32_t maxlen, void* val,
                    ParamBlock* pb) {
   LineAndMax lm{lineno, maxlen};
-  NumberOut n(fmt == kFmtNumber ? val : nullptr);
-  void* v = fmt == kFmtNumber ? n.ptr() : val;
-  short r = answerFrom(pb, kGetLstVal, [&](Impl& h) { return onGetLstVal<U>(h, listno, fldref, fmt, v, &lm); });
+  NumberOut n(fmt, val);
+  short r = answerFrom(pb, kGetLstVal, [&](Impl& h) { return onGetLstVal<U>(h, listno, fldref, fmt, n.arg(), &lm); });
   n.deliver();
   return r;
 }
 
 short macSetLstVal(short listno, std::int32_t lineno, short fldref, short fmt, void* val, ParamBlock* pb) {
-  NumberIn n(fmt == kFmtNumber ? val : nullptr);
-  const void* v = fmt == kFmtNumber ? n.ptr : val;
+  NumberIn n(fmt, val);
   return answerFrom(pb, kSetLstVal,
-                    [&](Impl& h) { return onSetLstVal<U>(h, listno, lineno, fldref, fmt, v); });
+                    [&](Impl& h) { return onSetLstVal<U>(h, listno, lineno, fldref, fmt, n.arg); });
 }
 
 short macDoListOp(short lop, short listno, std::int32_t lineno, ParamBlock* pb) {
@@ -244,8 +245,8 @@ short macPurgeFldRef(short fldref, ParamBlock* pb) {
 }
 
 short macGetNamedVal(short fldref, Str255<U>* name, short fmt, std::int32_t maxlen, void* val, ParamBlock* pb) {
-  NumberOut n(fmt == kFmtNumber ? val : nullptr);
-  XFldValue<U> xv{name, fmt == kFmtNumber ? n.ptr() : val};
+  NumberOut n(fmt, val);
+  XFldValue<U> xv{name, n.arg()};
   short r = answerFrom(pb, kGetNamedVal, [&](Impl& h) { return onGetNamedVal<U>(h, fldref, fmt, maxlen, &xv); });
   n.deliver();
   return r;
