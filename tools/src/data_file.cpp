@@ -185,6 +185,13 @@ class Reader {
     return Value::text(fromLatin1(digits));
   }
 
+  // A record of a mail merge given flat: each key a variable.
+  DataSet flat(const json& root) const {
+    DataSet d;
+    for (const auto& [name, v] : root.items()) d.variables.emplace_back(checked(name, name), scalar(v, name));
+    return d;
+  }
+
   DataSet read(const json& root) const {
     if (!root.is_object()) fail("", "expected a JSON object at the top level");
     DataSet d;
@@ -288,6 +295,35 @@ DataSet parseDataSet(std::string_view text, const std::string& source, bool oneB
   Builder b(source);
   json::sax_parse(text, &b);
   return Reader(source, oneByte, b.longIntegers).read(b.root);
+}
+
+namespace {
+
+// Whether a record is of the data file's shape: its every key is one of the
+// data file's, and "variables" and "lists" hold objects. Any other object
+// is a flat record.
+bool isDataFileShape(const json& root) {
+  for (const auto& [key, val] : root.items()) {
+    if (key == "variables" || key == "lists") {
+      if (!val.is_object()) return false;
+    } else if (key != "keywordMap" && key != "methods" && key != "instance") {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+DataSet parseRecord(std::string_view text, const std::string& source, bool oneByte) {
+  Builder b(source);
+  json::sax_parse(text, &b);
+  Reader reader(source, oneByte, b.longIntegers);
+  if (b.root.is_object() && !isDataFileShape(b.root)) return reader.flat(b.root);
+  DataSet d = reader.read(b.root);
+  if (!d.methods.empty() || d.keywordMap || d.instance)
+    throw DataError(source + ": a record of the data file's shape holds variables and lists only");
+  return d;
 }
 
 DataSet loadDataSet(const std::string& path, bool oneByte) {

@@ -46,6 +46,12 @@ struct DataSet {
 // plug-in's range). Throws DataError.
 DataSet parseDataSet(std::string_view json, const std::string& source, bool oneByte);
 
+// One record of a mail merge, a JSON object: of the data file's shape when
+// its every key is one of the data file's and "variables" and "lists" hold
+// objects (then with variables and lists only), or else flat, each key a
+// variable ({"name": "Ann", "qty": 3}). Throws DataError.
+DataSet parseRecord(std::string_view json, const std::string& source, bool oneByte);
+
 // Reads ("-": standard input) and parses a file. Throws DataError (also when
 // it cannot be read).
 DataSet loadDataSet(const std::string& path, bool oneByte);

@@ -20,10 +20,12 @@ struct ExpandOptions {
   int utf = 0;
   bool forceEval = false, stripLinebreaks = false, senseBrackets = false;
   bool strict = false;  // report what the host could not answer and fail with 65
+  std::string escape;   // "html": values handed to the plug-in are escaped for HTML
   std::string output;    // a file; with `each`, a pattern of file names
   // Mail merge: the template expanded once for each record of this file.
   std::optional<std::string> each;
-  std::string eachFormat;  // "jsonl", "csv", or "" to go by the file's name
+  std::string eachFormat;  // "jsonl", "csv", "tsv", or "" to go by the file's name
+  std::string delimiter;   // between CSV fields: ",", ";", "tab"; "" for the format's own
   std::optional<std::string> separator;  // between records on standard output
   bool keepGoing = false, quiet = false;
 };

@@ -84,7 +84,16 @@ int run(int argc, char** argv) {
                      "Mail merge: expand the template once for each record of this JSON Lines or CSV file "
                      "(- for standard input)");
   expand->add_option("--each-format", ex.eachFormat, "The records' form when their file's name does not say it")
-      ->check(CLI::IsMember({"jsonl", "csv"}));
+      ->check(CLI::IsMember({"jsonl", "csv", "tsv"}));
+  expand->add_option("--delimiter", ex.delimiter,
+                     "With CSV records: the character between fields: ',' (the default), ';' or tab "
+                     "(the default of .tsv)")
+      ->check(CLI::IsMember({",", ";", "tab", "\t", "\\t"}));
+  expand->add_option("--escape", ex.escape,
+                     "html: every value the host hands the plug-in (variables, records, -D, calculation and "
+                     "method results) is written with &amp; &lt; &gt; &quot; &#39;; template text and included "
+                     "files are not, and a TAGGED value's tags are shown, not expanded")
+      ->check(CLI::IsMember({"html", "none"}));
   expand->add_option("--separator", ex.separator, "With --each: text between the records on standard output "
                                                   "(\\n, \\0 and \\f allowed)");
   expand->add_flag("--keep-going", ex.keepGoing,
@@ -120,8 +129,8 @@ int run(int argc, char** argv) {
   if (showVersion && (*expand || *tags || *version))
     throw Failure{kExitUsage, "--version takes no subcommand; for the plug-in's version alone: moravel version"};
   if (*expand) {
-    if (!ex.each && (!ex.eachFormat.empty() || ex.separator || ex.keepGoing))
-      throw Failure{kExitUsage, "--each-format, --separator and --keep-going go with --each"};
+    if (!ex.each && (!ex.eachFormat.empty() || ex.separator || ex.keepGoing || !ex.delimiter.empty()))
+      throw Failure{kExitUsage, "--each-format, --delimiter, --separator and --keep-going go with --each"};
     resolvePlugin(ex.common);
     return runExpand(ex);
   }

@@ -1,10 +1,13 @@
 // merge.cpp: the mail merge: one template expanded for each record of a file, the plug-in set up once.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <set>
 #include <unordered_set>
 
 #include "expand.h"
@@ -77,11 +80,20 @@ class NamePattern {
       if (p.kind == Part::Variable) return true;
     return false;
   }
+  bool reads(const std::string& name) const {
+    for (const Part& p : parts_)
+      if (p.kind == Part::Variable && p.text == name) return true;
+    return false;
+  }
 
   // The file of a record; Failure (64) naming the record when a value would
-  // lead out of the pattern's directory or there is none.
-  std::string expand(const Record& r, const Host& host, bool unicode, const std::string& where) const {
+  // lead out of the pattern's directory, there is none, or the name is empty.
+  // `dirs` gets the directories that the pattern's own text and numbers
+  // name, before any value: those a run may make.
+  std::string expand(const Record& r, const Host& host, bool unicode, const std::string& where,
+                     std::string& dirs) const {
     std::string name;
+    std::size_t ownEnd = std::string::npos;  // where the first value begins
     for (const Part& p : parts_) {
       if (p.kind == Part::Text) {
         name += p.text;
@@ -90,6 +102,7 @@ class NamePattern {
         if (n.size() < static_cast<std::size_t>(p.width)) n.insert(0, static_cast<std::size_t>(p.width) - n.size(), '0');
         name += n;
       } else {
+        ownEnd = std::min(ownEnd, name.size());
         std::optional<Value> v = host.value(toText(p.text, unicode, "-o"));
         if (!v) throw Failure{kExitUsage, where + ": {" + p.text + "} has no value"};
         std::string text = unicode ? encodeUtf8(v->asText()) : toLatin1(v->asText());
@@ -99,6 +112,10 @@ class NamePattern {
         name += text;
       }
     }
+    std::size_t slash = name.rfind('/', ownEnd == std::string::npos ? ownEnd : ownEnd - (ownEnd > 0));
+    dirs = slash == std::string::npos || slash == 0 ? "" : name.substr(0, slash);
+    if (name.empty() || name.back() == '/')
+      throw Failure{kExitUsage, where + ": gives an empty file name ('" + name + "'); nothing written"};
     return name;
   }
 
@@ -201,6 +218,45 @@ struct Run {
   std::unordered_set<std::uint64_t> files;
   Findings findings;
   long written = 0;
+  std::string madeDirs;  // the pattern's directories last made
+  const std::vector<std::u32string>* header = nullptr;  // the CSV header
+
+  // A template that reads names no record has, and none of the header's,
+  // was given records it does not fit (another header, another delimiter):
+  // said at the first record rather than expanded with every field empty.
+  // Names read in calculations and methods are not seen, so then nothing is said.
+  void checkHeaderIsRead(const std::string& where) {
+    const HostLog& log = s.host.log();
+    bool unseen = !log.calcTexts.empty() || !log.procedureNames.empty();
+    std::set<std::u32string> columns(header->begin(), header->end());
+    std::vector<std::u32string> missing;
+    bool readsHeader = false;
+    for (const auto& c : *header) readsHeader = readsHeader || (pattern && pattern->reads(encodeUtf8(c)));
+    for (const auto& name : log.namedValueNames) {
+      if (columns.count(name)) readsHeader = true;
+      else if (!name.empty() && name[0] != U'$' && !s.host.has(name) &&
+               std::find(missing.begin(), missing.end(), name) == missing.end())
+        missing.push_back(name);
+    }
+    s.host.keepRequestTexts(false);
+    s.host.clearLog();
+    if (unseen || readsHeader || missing.empty()) return;
+    auto joined = [](const std::vector<std::u32string>& names) {
+      std::string t;
+      for (const auto& n : names) t += (t.empty() ? "'" : ", '") + encodeUtf8(n) + "'";
+      return t;
+    };
+    throw DataError(where + ": the template reads none of the header's names (" + joined(*header) + "), and " +
+                    joined(missing) + (missing.size() == 1 ? " has" : " have") + " no value; nothing written");
+  }
+
+  void makeDirectories(const std::string& dirs) {
+    if (dirs.empty() || dirs == madeDirs) return;
+    std::error_code ec;
+    std::filesystem::create_directories(dirs, ec);
+    if (ec) throw OutputError(dirs + ": cannot make the output's directory: " + ec.message());
+    madeDirs = dirs;
+  }
 
   // One record expanded and written; Failure when it cannot be.
   void expand(Record& rec, const std::string& where) {
@@ -216,9 +272,12 @@ struct Run {
   }
 
   void expandOverlaid(const Record& rec, const std::string& where) {
-    check(s.host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
-                                                         Arg::reference(std::u32string(kOutVar)))),
-          where + ": DoSubstitutions");
+    bool first = rec.number == 1 && header && !header->empty();
+    if (first) s.host.keepRequestTexts(true);
+    CallResult r = s.host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
+                                                                  Arg::reference(std::u32string(kOutVar))));
+    if (first) checkHeaderIsRead(where);
+    check(r, where + ": DoSubstitutions");
     if (!findings.empty()) {
       findings.report(where);
       findings.clear();
@@ -228,9 +287,11 @@ struct Run {
     const Text* text = s.host.storedText(kOutVar);
     try {
       if (pattern) {
-        std::string name = pattern->expand(rec, s.host, s.unicode, where);
+        std::string dirs;
+        std::string name = pattern->expand(rec, s.host, s.unicode, where, dirs);
         if (pattern->namesByValue() && !files.insert(hashOf(name)).second)
           throw Failure{kExitUsage, where + ": " + name + " is named by an earlier record too; not written again"};
+        makeDirectories(dirs);
         Output file(name);
         writeText(text ? *text : kEmpty, s.unicode, file);
         file.commit();
@@ -261,7 +322,11 @@ int runMerge(const ExpandOptions& o) {
   bool unicode = o.common.unicode();
   RecordFormat format = o.eachFormat.empty() ? recordFormatOf(*o.each)
                         : o.eachFormat == "csv" ? RecordFormat::Csv
+                        : o.eachFormat == "tsv" ? RecordFormat::Tsv
                                                 : RecordFormat::JsonLines;
+  if (!o.delimiter.empty() && format == RecordFormat::JsonLines)
+    throw Failure{kExitUsage, "--delimiter goes with CSV records, not JSON Lines"};
+  char delimiter = o.delimiter.empty() ? 0 : o.delimiter == "," || o.delimiter == ";" ? o.delimiter[0] : '\t';
   std::optional<NamePattern> pattern;
   if (!o.output.empty() && o.output != "-") pattern.emplace(o.output);
   std::string separator = o.separator ? unescape(*o.separator) : "";
@@ -269,11 +334,11 @@ int runMerge(const ExpandOptions& o) {
 
   Text templ = readTemplate(o.templ, unicode);
   DataSet data = gatherData(o);
-  RecordReader reader(*o.each, format, !unicode);
+  RecordReader reader(*o.each, format, !unicode, delimiter);
   auto s = prepareSession(o, data);
   s->host.setText(kTemplateVar, std::move(templ));
   s->host.setText(kOutVar, U"");
-  Run run{o, *s, std::move(pattern), separator, std::nullopt, {}, {}, 0};
+  Run run{o, *s, std::move(pattern), separator, std::nullopt, {}, {}, 0, {}, &reader.header()};
   if (!run.pattern) {
     run.out.emplace("");
     run.out->buffer();
@@ -300,7 +365,7 @@ int runMerge(const ExpandOptions& o) {
       ++failed;
       if (!firstStatus) firstStatus = f.status;
       // The rows after a broken one cannot be trusted.
-      if (format == RecordFormat::Csv && dynamic_cast<const DataError*>(&f)) break;
+      if (format != RecordFormat::JsonLines && dynamic_cast<const DataError*>(&f)) break;
     }
     progress.tick(run.written + failed, reader.fraction());
   }

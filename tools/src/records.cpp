@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <set>
 #include <vector>
 
 #include "moravel/text.h"
@@ -18,16 +19,24 @@ bool endsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+std::string delimiterName(char c) { return c == '\t' ? "tabs" : "'" + std::string(1, c) + "'"; }
+
 }  // namespace
 
 RecordFormat recordFormatOf(const std::string& path) {
   if (endsWith(path, ".jsonl") || endsWith(path, ".ndjson")) return RecordFormat::JsonLines;
   if (endsWith(path, ".csv")) return RecordFormat::Csv;
-  throw DataError(path + ": the name says neither JSON Lines (.jsonl, .ndjson) nor CSV (.csv); use --each-format");
+  if (endsWith(path, ".tsv")) return RecordFormat::Tsv;
+  throw DataError(path + ": the name says neither JSON Lines (.jsonl, .ndjson) nor CSV (.csv, .tsv); use --each-format");
 }
 
-RecordReader::RecordReader(const std::string& path, RecordFormat format, bool oneByte)
-    : what_(path == "-" ? "standard input" : path), format_(format), oneByte_(oneByte), in_(&std::cin) {
+RecordReader::RecordReader(const std::string& path, RecordFormat format, bool oneByte, char delimiter)
+    : what_(path == "-" ? "standard input" : path),
+      format_(format),
+      oneByte_(oneByte),
+      delimiter_(delimiter ? delimiter : format == RecordFormat::Tsv ? '\t' : ','),
+      delimiterGiven_(delimiter != 0),
+      in_(&std::cin) {
   if (path != "-") {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
@@ -44,8 +53,14 @@ void RecordReader::fail(long line, const std::string& why) const {
 }
 
 int RecordReader::get() {
-  int c = in_->rdbuf()->sbumpc();
-  if (c == std::char_traits<char>::eof()) return -1;
+  int c;
+  if (!held_.empty()) {
+    c = static_cast<unsigned char>(held_.front());
+    held_.erase(0, 1);
+  } else {
+    c = in_->rdbuf()->sbumpc();
+    if (c == std::char_traits<char>::eof()) return -1;
+  }
   ++read_;
   if (c == '\n') ++line_;
   if (c == 0) fail(line_, "a NUL character, which would end a text early");
@@ -72,9 +87,9 @@ bool RecordReader::readCsvRow(std::vector<std::string>& fields) {
         }
         field += static_cast<char>(c);
       }
-      if (c >= 0 && c != ',' && c != '\n' && c != '\r') fail(line_, "text after a closing quote");
+      if (c >= 0 && c != delimiter_ && c != '\n' && c != '\r') fail(line_, "text after a closing quote");
     }
-    if (c < 0 || c == ',' || c == '\n' || c == '\r') {
+    if (c < 0 || c == delimiter_ || c == '\n' || c == '\r') {
       fields.push_back(std::move(field));
       field.clear();
       if (c == '\r') {
@@ -91,6 +106,41 @@ bool RecordReader::readCsvRow(std::vector<std::string>& fields) {
   }
 }
 
+// The bytes of a UTF-8 byte-order mark are dropped; any others looked at are read again.
+void RecordReader::skipByteOrderMark() {
+  static const std::string kMark = "\xEF\xBB\xBF";
+  while (held_.size() < kMark.size()) {
+    int c = in_->rdbuf()->sbumpc();
+    if (c == std::char_traits<char>::eof()) break;
+    held_ += static_cast<char>(c);
+    if (held_.back() != kMark[held_.size() - 1]) return;
+  }
+  if (held_ == kMark) held_.clear();
+}
+
+void RecordReader::readHeader() {
+  skipByteOrderMark();
+  std::vector<std::string> fields;
+  if (!readCsvRow(fields)) throw DataError(what_ + ": no header row");
+  std::set<std::u32string> seen;
+  for (const auto& f : fields) {
+    std::size_t bad = 0;
+    std::u32string name = decodeUtf8(f, &bad);
+    if (bad || name.empty()) throw DataError(what_ + ": line 1: a header that is empty or not UTF-8");
+    if (!seen.insert(name).second)
+      throw DataError(what_ + ": line 1: the header names the column '" + f + "' twice");
+    header_.push_back(std::move(name));
+  }
+  // A header read with the wrong delimiter is one column holding the right one.
+  if (fields.size() == 1 && !delimiterGiven_)
+    for (char other : {',', ';', '\t'})
+      if (other != delimiter_ && fields[0].find(other) != std::string::npos)
+        throw DataError(what_ + ": line 1: the header did not split at " + delimiterName(delimiter_) +
+                        ": it is one column, '" + fields[0] + "', so no record has a field the template could "
+                        "read by name; for fields separated by " + delimiterName(other) + " give --delimiter " +
+                        (other == '\t' ? "tab" : "'" + std::string(1, other) + "'"));
+}
+
 bool RecordReader::next(Record& r) {
   r.data = DataSet();
   if (format_ == RecordFormat::JsonLines) {
@@ -105,6 +155,7 @@ bool RecordReader::next(Record& r) {
         return false;
       }
       read_ += static_cast<long>(text.size()) + 1;
+      if (line_ == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
       ++line_;
       if (text.find('\0') != std::string::npos) fail(line, "a NUL character, which would end a text early");
       if (text.find_first_not_of(" \t\r") != std::string::npos) break;
@@ -113,21 +164,11 @@ bool RecordReader::next(Record& r) {
     r.number = count_;
     r.line = line;
     std::string where = what_ + ": record " + std::to_string(count_) + " (line " + std::to_string(line) + ")";
-    r.data = parseDataSet(text, where, oneByte_);
-    if (!r.data.methods.empty() || r.data.keywordMap || r.data.instance)
-      throw DataError(where + ": a record holds variables and lists only");
+    r.data = parseRecord(text, where, oneByte_);
     return true;
   }
   std::vector<std::string> fields;
-  if (header_.empty()) {
-    if (!readCsvRow(fields)) throw DataError(what_ + ": no header row");
-    for (const auto& f : fields) {
-      std::size_t bad = 0;
-      std::u32string name = decodeUtf8(f, &bad);
-      if (bad || name.empty()) throw DataError(what_ + ": line 1: a header that is empty or not UTF-8");
-      header_.push_back(std::move(name));
-    }
-  }
+  if (header_.empty()) readHeader();
   long line;
   for (;;) {
     line = line_;

@@ -11,9 +11,9 @@
 
 namespace moravel::tool {
 
-enum class RecordFormat { JsonLines, Csv };
+enum class RecordFormat { JsonLines, Csv, Tsv };
 
-// The form a records file's name says (.jsonl, .ndjson, .csv); DataError when it says none.
+// The form a records file's name says (.jsonl, .ndjson, .csv, .tsv); DataError when it says none.
 RecordFormat recordFormatOf(const std::string& path);
 
 struct Record {
@@ -23,29 +23,40 @@ struct Record {
 };
 
 // Reads records as a stream: memory is bounded by the largest record.
-//   JSON Lines: each non-blank line is an object of the data file's shape,
-//   with "variables" and "lists" only.
+//   JSON Lines: each non-blank line is an object, read as parseRecord says.
 //   CSV (RFC 4180): a header row, then one record a row; quoted fields may
-//   hold commas, doubled quotes and line breaks; lines end in CRLF or LF.
-//   Each column is a text variable named by its header.
+//   hold the delimiter, doubled quotes and line breaks; lines end in CRLF or
+//   LF. Each column is a text variable named by its header; a header naming
+//   a column twice is refused. TSV is the same with tabs.
+// A UTF-8 byte-order mark at the start of the file is skipped.
 // Errors are DataError naming the file, the record and its line.
 class RecordReader {
  public:
-  RecordReader(const std::string& path, RecordFormat format, bool oneByte);
+  // `delimiter`: the one CSV separates fields with, 0 for the format's own
+  // (',' or a tab). A header of one column that holds another delimiter
+  // did not split, and is refused unless the delimiter was given.
+  RecordReader(const std::string& path, RecordFormat format, bool oneByte, char delimiter = 0);
   // The next record into `r`; false at the end.
   bool next(Record& r);
   // How much of the file has been read, 0 to 1; negative when not known (a stream).
   double fraction() const;
   const std::string& what() const { return what_; }
+  // The CSV header's column names, once the first record is read.
+  const std::vector<std::u32string>& header() const { return header_; }
 
  private:
   int get();  // the next byte, or -1 at the end
   bool readCsvRow(std::vector<std::string>& fields);
+  void readHeader();
+  void skipByteOrderMark();
   [[noreturn]] void fail(long line, const std::string& why) const;
 
   std::string what_;
   RecordFormat format_;
   bool oneByte_;
+  char delimiter_;
+  bool delimiterGiven_;
+  std::string held_;  // bytes taken while looking for a byte-order mark, read again first
   std::ifstream file_;
   std::istream* in_;
   long size_ = -1, read_ = 0;
