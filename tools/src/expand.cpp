@@ -6,6 +6,7 @@
 
 #include "data_file.h"
 #include "findings.h"
+#include "includes.h"
 #include "moravel/text.h"
 #include "output.h"
 #include "text_io.h"
@@ -104,6 +105,11 @@ std::vector<Arg> substitutionArgs(const ExpandOptions& o, Arg templ, Arg out) {
           Arg::number(o.stripLinebreaks ? 1 : 0), Arg::number(o.senseBrackets ? 1 : 0)};
 }
 
+void checkSubstitution(Session& s, const ExpandOptions& o, const CallResult& r, const std::string& what) {
+  int code = r.code();
+  check(r, what, code == 4 || code == 5 ? includeFailure(s, kTemplateVar, o.filesDir, code) : "");
+}
+
 int runExpand(const ExpandOptions& o) {
   if (o.each) return runMerge(o);
   bool unicode = o.common.unicode();
@@ -120,12 +126,14 @@ int runExpand(const ExpandOptions& o) {
   auto s = prepareSession(o, data);
   Findings findings;
   if (o.strict) findings.listen(s->host);
-  // The template moves into the call's first parameter; the expanded text is
-  // written out from the second.
-  CallResult r = s->host.call(kDoSubstitutions, substitutionArgs(o, Arg::text(std::move(templ)), Arg::text(U"")));
+  // The template moves into the host's variable, read by reference; the
+  // expanded text is written out from the call's second parameter.
+  s->host.setText(kTemplateVar, std::move(templ));
+  CallResult r = s->host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
+                                                                 Arg::text(U"")));
   s->host.onUnanswered(nullptr);
-  r.parameters.at(0) = Value();
-  check(r, templName + ": DoSubstitutions");
+  checkSubstitution(*s, o, r, templName + ": DoSubstitutions");
+  s->host.remove(kTemplateVar);
   if (!findings.empty()) {
     findings.report(templName);
     throw Failure{kExitStrict, templName + ": --strict: the host could not answer what is listed above; nothing written"};

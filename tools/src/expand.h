@@ -39,6 +39,13 @@ void checkInputs(const ExpandOptions& o);
 DataSet gatherData(const ExpandOptions& o);
 // The plug-in loaded with the run's tags, files directory and data, which it takes.
 std::unique_ptr<Session> prepareSession(const ExpandOptions& o, DataSet& data);
+// The template lives in a host variable of the tool's own, so that each
+// call reads the one template in place.
+constexpr std::u32string_view kTemplateVar = U"#MORAVELTEMPLATE";
+// What a failed DoSubstitutions answer says: for a file that could not be
+// opened or read, which one it was.
+void checkSubstitution(Session& s, const ExpandOptions& o, const CallResult& r, const std::string& what);
+
 // DoSubstitutions' parameters: the template, the output and the options.
 std::vector<Arg> substitutionArgs(const ExpandOptions& o, Arg templ, Arg out);
 

@@ -21,9 +21,7 @@ namespace moravel::tool {
 
 namespace {
 
-// The template and the expanded text live in host variables of the tool's
-// own, so that each call reads the one template in place.
-constexpr std::u32string_view kTemplateVar = U"#MORAVELTEMPLATE";
+// The expanded text lives in a host variable of the tool's own too.
 constexpr std::u32string_view kOutVar = U"#MORAVELOUT";
 
 // --separator with \n, \0, \f and \\ for the bytes they name.
@@ -277,7 +275,7 @@ struct Run {
     CallResult r = s.host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
                                                                   Arg::reference(std::u32string(kOutVar))));
     if (first) checkHeaderIsRead(where);
-    check(r, where + ": DoSubstitutions");
+    checkSubstitution(s, o, r, where + ": DoSubstitutions");
     if (!findings.empty()) {
       findings.report(where);
       findings.clear();

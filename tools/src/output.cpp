@@ -81,6 +81,9 @@ Output::Output(const std::string& name) {
     return;
   }
   if (S_ISDIR(st.st_mode)) throw OutputError(what_ + ": cannot write the output: it is a directory");
+  // A file its owner made read-only is refused, as a shell's > refuses it,
+  // though the directory would let it be replaced.
+  if (S_ISREG(st.st_mode) && ::access(name.c_str(), W_OK) != 0) fail("cannot write the output");
   if (!S_ISREG(st.st_mode)) {
     // A device, a named pipe or a socket: written directly, as a shell
     // redirection writes it.
@@ -181,9 +184,47 @@ void Output::commit() {
     if (::close(fd) != 0) fail("cannot write the output");
   }
   if (temp_.empty()) return;
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) fail("cannot replace the output file");
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    // A sticky directory lets only the file's owner replace it; another
+    // user who may write it writes it in place, the text being complete.
+    if (errno != EPERM && errno != EACCES) fail("cannot replace the output file");
+    copyInPlace();
+  }
+  ::unlink(temp_.c_str());
   temp_.clear();
   removeOnAbort("");
+}
+
+void Output::copyInPlace() {
+  int from = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (from < 0) fail("cannot replace the output file");
+  fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    int why = errno;
+    ::close(from);
+    errno = why;
+    fail("cannot replace the output file");
+  }
+  truncatePending_ = true;
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(from, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int why = errno;
+      ::close(from);
+      if (n < 0) {
+        errno = why;
+        fail("cannot write the output");
+      }
+      break;
+    }
+    writeNow(buf.data(), static_cast<std::size_t>(n));
+  }
+  truncateIfPending();
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) fail("cannot write the output");
 }
 
 void writeStandardOutput(const std::string& text) {

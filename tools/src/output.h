@@ -19,7 +19,9 @@ class OutputError : public std::runtime_error {
 // so an output that fails half-way leaves the old file as it was; it gets
 // the old file's permissions. Where no new file can be made beside it, a
 // file the caller may write is written in place, emptied only by the first
-// write. What is not a regular file (a device, a named pipe, a socket) is
+// write; so is one whose new file may not be renamed over it (another
+// user's file in a sticky directory). A file the caller may not write is
+// refused. What is not a regular file (a device, a named pipe, a socket) is
 // written directly, and a name of one of the process's own descriptors
 // (/dev/stdout, /dev/fd/N) writes that descriptor, as a shell does. A write
 // to a pipe whose reader has gone ends the process by SIGPIPE, quietly, as
@@ -45,6 +47,7 @@ class Output {
   [[noreturn]] void fail(const std::string& doing) const;
   void openBeside(int existingMode, bool exists);
   void truncateIfPending();
+  void copyInPlace();  // the new file's text written over the target, when it cannot be renamed
 
   std::string what_;
   std::string target_;  // the file replaced on commit ("" when written directly)

@@ -104,10 +104,11 @@ std::unique_ptr<Session> openSession(const Common& c) {
   }
 }
 
-void check(const CallResult& r, const std::string& what) {
+void check(const CallResult& r, const std::string& what, const std::string& detail) {
   int code = r.code();
   if (code != 0)
-    throw Failure{code, what + " failed with result " + std::to_string(code) + ": " + meaningOf(code)};
+    throw Failure{code, what + " failed with result " + std::to_string(code) + ": " + meaningOf(code) +
+                            (detail.empty() ? "" : ": " + detail)};
 }
 
 void setTags(Session& s, const std::vector<std::string>& tags) {

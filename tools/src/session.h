@@ -41,8 +41,9 @@ struct Session {
 std::unique_ptr<Session> openSession(const Common& c);
 
 // Throws Failure with the result code when a plug-in function did not
-// succeed; `what` names what the call was about ("page.html: DoSubstitutions").
-void check(const CallResult& r, const std::string& what);
+// succeed; `what` names what the call was about ("page.html: DoSubstitutions"),
+// and `detail`, when given, follows the meaning of the code.
+void check(const CallResult& r, const std::string& what, const std::string& detail = "");
 
 // SetTags with the open and close tag of --tags, when given.
 void setTags(Session& s, const std::vector<std::string>& tags);
