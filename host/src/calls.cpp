@@ -88,7 +88,7 @@ void detail::HostImpl::runMethod(const std::u32string& name, int ref) {
     }
     last = std::move(o.value);
   }
-  if (last) writeField(ref, std::move(*last));
+  if (last) writeField(ref, handedOut(std::move(*last)));
 }
 
 std::optional<Value> detail::HostImpl::variable(std::u32string_view name) {

@@ -242,6 +242,7 @@ std::size_t Host::atomCount() const { return impl_->atoms.size(); }
 
 const HostLog& Host::log() const { return impl_->log; }
 void Host::keepRequestTexts(bool keep) { impl_->keepTexts = keep; }
+void Host::escapeValuesForHtml(bool on) { impl_->escapeHtml = on; }
 
 void Host::onUnanswered(std::function<void(const Unanswered&)> listener) {
   impl_->unansweredListener = std::move(listener);

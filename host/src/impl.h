@@ -11,6 +11,7 @@
 
 #include "moravel/host.h"
 #include "moravel_testexports.h"
+#include "escape.h"
 #include "store.h"
 
 namespace moravel {
@@ -68,6 +69,7 @@ struct detail::HostImpl final : calc::Context {
   bool keepTexts = true;
   std::function<void(const Unanswered&)> unansweredListener;
   Value paramCountValue;  // field 210 as last read
+  bool escapeHtml = false;  // values handed out escaped for HTML (Host::escapeValuesForHtml)
 
   HostImpl(std::string p, Width w);
 
@@ -75,6 +77,12 @@ struct detail::HostImpl final : calc::Context {
   // Reports a request that produced nothing: to the listener, and for a
   // calculation or method also to the log's calcFailures.
   void unanswered(Unanswered::Kind kind, detail::NameView text, std::string reason);
+  // A calculation's or method's result as the plug-in is to get it.
+  Value handedOut(Value v) {
+    if (escapeHtml)
+      if (auto e = detail::htmlEscaped(v)) return std::move(*e);
+    return v;
+  }
   void noteText(std::vector<std::u32string>& list, detail::NameView text) {
     if (keepTexts) list.push_back(text.str());
   }

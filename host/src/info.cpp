@@ -13,7 +13,7 @@ short onEvalCalcString(Impl& h, const Str255<U>* calcText, int ref) {
     h.unanswered(Unanswered::Kind::Calculation, text, o.error);
     return 0;
   }
-  h.writeField(ref, std::move(o.value));
+  h.writeField(ref, h.handedOut(std::move(o.value)));
   return 1;
 }
 

@@ -140,6 +140,8 @@ short onGetNamedVal(Impl& h, int /*fldref: the value is found by its name*/, int
   } else {
     h.unanswered(Unanswered::Kind::Name, name, "no such variable");
   }
+  std::optional<Value> escaped;
+  if (h.escapeHtml && found != &h.instanceName && (escaped = htmlEscaped(*found))) found = &*escaped;
   deliver<U>(h, *found, fmt, maxlen, xv->val, "GetNamedVal");
   return 0;
 }

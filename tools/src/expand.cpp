@@ -97,6 +97,7 @@ std::unique_ptr<Session> prepareSession(const ExpandOptions& o, DataSet& data) {
           "--files-dir: SetFilesDirectory");
   applyData(*s, data);
   data = DataSet();  // released before the calls, like all the tool no longer needs
+  s->host.escapeValuesForHtml(o.escape == "html");
   return s;
 }
 

@@ -226,6 +226,12 @@ class Host {
   const Text* storedText(std::u32string_view name) const;
   int refOf(std::u32string_view name) const;  // the reference the plug-in would get; 0 if none
 
+  // Whether every text handed to the plug-in as a value (a variable read by
+  // name, a calculation's or method's result) is escaped for HTML: & < > " '
+  // as &amp; &lt; &gt; &quot; &#39;. Off at first. Call parameters, lists
+  // and the instance name are handed out as they are.
+  void escapeValuesForHtml(bool on);
+
   // --- Methods and instance -----------------------------------------------
   // A method is a list of calculations run in order; the value of the last is
   // its return value. Names are matched exactly.
