@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs only what the plug-in and the tool need (setup.sh's demo profile),
-# builds just those (no tests; the host and the tool one translation unit
-# each, for speed), and expands the bundled example through the real
-# plug-in library.
+# builds just those as they ship (Release; no tests; the host and the tool
+# one translation unit each, for speed), and expands the bundled example
+# through the real plug-in library. The tool is then build-demo/tools/moravel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +24,5 @@ echo
 echo "== a template from standard input, with tags chosen through SetTags and a variable from -D"
 printf 'Hello {{NAME}} from {{city}}: {{+6*7}}, {{greeting}}\n' |
   "$tool" expand - --tags '{{' '}}' --data examples/letter/data.json -D greeting=welcome
+echo
+echo "== the tool is $tool (Release), with both plug-in builds in build-demo/lib/"

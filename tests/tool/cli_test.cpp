@@ -103,7 +103,9 @@ TEST_F(Tool, VersionOfBothBuildsAndHelp) {
     EXPECT_NE(h.out.find("Example"), std::string::npos) << sub;
     EXPECT_NE(h.out.find("\n  65  --strict"), std::string::npos) << sub;
   }
-  EXPECT_NE(run({"expand", "--help"}).out.find("\"keywordMap\": [[\"NAME\", \"lName\"]]"), std::string::npos);
+  Outcome expandHelp = run({"expand", "--help"});
+  for (const char* says : {"\"keywordMap\": [[\"NAME\", \"lName\"]]", "--delimiter", "--escape", "{\"name\": \"Ann\""})
+    EXPECT_NE(expandHelp.out.find(says), std::string::npos) << says;
 }
 
 TEST_F(Tool, ExpandsWithVariablesMethodsAndKeywordMap) {
@@ -146,7 +148,13 @@ TEST_F(Tool, AFailedExpansionWritesNothingAndExplainsOnOneLine) {
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.errLines(), 1) << r.err;
-  EXPECT_NE(r.err.find("could not be opened"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("could not be opened: FILE=missing.txt: looked for as " + dir.string() +
+                       "/missing.txt: No such file or directory"), std::string::npos) << r.err;
+  write("inner.txt", "<FIELD> file=gone.txt </FIELD>");
+  Outcome inner = run({"expand", "-", "--files-dir", dir.string() + "/"}, "<FIELD>TAGGEDFILE=inner.txt</FIELD>");
+  EXPECT_EQ(inner.status, 4);
+  EXPECT_NE(inner.err.find(": FILE=gone.txt: looked for as " + dir.string() + "/gone.txt"), std::string::npos)
+      << inner.err;
 
   Outcome t = run({"expand", "-", "--tags", "", "}}"}, "text");
   EXPECT_EQ(t.status, 3);
@@ -198,38 +206,73 @@ TEST_F(Tool, OutputFile) {
   EXPECT_TRUE(fs::is_symlink(dir / "la"));
 }
 
-// Where no new file can be made beside the output, it is written in place,
-// and only once the expansion has succeeded. The caller must not be root,
-// whom no directory refuses.
+// Where no new file can be made beside the output, or it may not replace
+// the output, a file the caller may write is written in place, and only once
+// the expansion has succeeded; one it may not write is left alone. The caller
+// must not be root, whom no directory or mode refuses: as root, the tool
+// runs as user 65534 from a copy that user can reach, with both plug-ins
+// beside it.
 TEST_F(Tool, AnOutputWrittenInPlaceIsLeftAsItWasByAFailedRun) {
   fs::path locked = dir / "locked";
   fs::create_directories(locked);
   fs::path out = write("locked/out.txt", "old");
   auto t = write("t.txt", "<FIELD>x</FIELD><FIELD>FILE=inc.txt</FIELD>");
   write("inc.txt", "!");
-  std::string user;
-  if (geteuid() == 0) {
-    user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  std::string tool = "\"$MORAVEL\"";
+  bool root = geteuid() == 0;
+  if (root) {
+    fs::path bin = dir / "bin";
+    fs::create_directories(bin);
+    fs::copy_file(MORAVEL_TOOL, bin / "moravel");
+    fs::copy_file(MORAVEL_PLUGIN_8, bin / "libMoravel.so");
+    fs::copy_file(MORAVEL_PLUGIN_U, bin / "libMoravelU.so");
+    tool = "setpriv --reuid=65534 --regid=65534 --clear-groups " + quote((bin / "moravel").string());
     ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
     fs::permissions(dir, fs::perms(0755));
   }
   fs::permissions(locked, fs::perms(0555));
-  auto expand = [&](const std::string& extra) {
-    return shell(user + "\"$MORAVEL\" expand " + quote(t.string()) + " -o " + quote(out.string()) + " --files-dir " +
+  auto expand = [&](const fs::path& to, const std::string& extra) {
+    return shell(tool + " expand " + quote(t.string()) + " -o " + quote(to.string()) + " --files-dir " +
                  quote(dir.string() + "/") + extra);
   };
-  Outcome strict = expand(" --strict");
+  Outcome strict = expand(out, " --strict");
   EXPECT_EQ(strict.status, 65) << strict.err;
   EXPECT_EQ(slurp(out), "old");
   fs::rename(dir / "inc.txt", dir / "gone.txt");
-  Outcome missing = expand(" -D x=X");
+  Outcome missing = expand(out, " -D x=X");
   EXPECT_EQ(missing.status, 4) << missing.err;
   EXPECT_EQ(slurp(out), "old");
   fs::rename(dir / "gone.txt", dir / "inc.txt");
-  Outcome done = expand(" -D x=X");
+  Outcome done = expand(out, " -D x=X");
   EXPECT_EQ(done.status, 0) << done.err;
   EXPECT_EQ(slurp(out), "X!");
   fs::permissions(locked, fs::perms(0755));
+  // A file its owner made read-only, in a directory the caller may write, is
+  // refused as a shell's > refuses it.
+  fs::path mine = write("mine/ro.txt", "kept");
+  if (root) {
+    ASSERT_EQ(chown(mine.parent_path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(mine.c_str(), 65534, 65534), 0);
+  }
+  fs::permissions(mine, fs::perms(0444));
+  Outcome readOnly = expand(mine, " -D x=Y");
+  EXPECT_EQ(readOnly.status, 73) << readOnly.err;
+  EXPECT_NE(readOnly.err.find("ro.txt: cannot write the output: Permission denied"), std::string::npos)
+      << readOnly.err;
+  EXPECT_EQ(slurp(mine), "kept");
+  if (!root) return;
+  // Another user's writable file in a sticky directory, which only its
+  // owner may replace, is written as a shell's > writes it.
+  fs::path shared = dir / "shared";
+  fs::create_directories(shared);
+  fs::permissions(shared, fs::perms(01777));
+  fs::path theirs = write("shared/theirs.txt", "theirs");
+  ASSERT_EQ(chown(theirs.c_str(), 65533, 65533), 0);
+  fs::permissions(theirs, fs::perms(0666));
+  Outcome sticky = expand(theirs, " -D x=Z");
+  EXPECT_EQ(sticky.status, 0) << sticky.err;
+  EXPECT_EQ(slurp(theirs), "Z!");
+  EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 1);
 }
 
 TEST_F(Tool, AnOutputThatFailsIsReportedAndLeavesTheOldFile) {
@@ -298,6 +341,18 @@ TEST_F(Tool, Encodings) {
   EXPECT_EQ(run({"expand", "-", "--utf", "1"}, text).out, "caf&eacute; &#8364;");
   EXPECT_EQ(run({"expand", "-", "--utf", "2"}, text).out, "caf&#233; &#8364;");
   EXPECT_EQ(run({"expand", "-", "--utf", "3"}, text).out, "caf&#xE9; &#x20AC;");
+  // --escape html: each value the host hands out is escaped, the template's
+  // own text and included files are not, and a TAGGED value's tags are shown.
+  write("inc.html", "<b>&</b>");
+  auto d = write("data.json", R"j({"variables": {"v": "O'Brien & <Sons>", "t": "<FIELD>v</FIELD>"},
+    "methods": {"$m": "con(v, '\"')"}})j");
+  Outcome html = run({"expand", "-", "--data", d.string(), "-D", "w=a<b", "--files-dir", dir.string() + "/",
+                      "--escape", "html", "--utf", "1"},
+                     "<i>\xC3\xA9</i><FIELD>v</FIELD>|<FIELD>w</FIELD>|<FIELD>METHOD=$m</FIELD>|"
+                     "<FIELD>EVAL=con(w, len(v))</FIELD>|<FIELD>TAGGEDFIELD=t</FIELD>|<FIELD>FILE=inc.html</FIELD>");
+  EXPECT_EQ(html.status, 0) << html.err;
+  EXPECT_EQ(html.out, "<i>&eacute;</i>O&#39;Brien &amp; &lt;Sons&gt;|a&lt;b|O&#39;Brien &amp; &lt;Sons&gt;&quot;|"
+                      "a&lt;b16|&lt;FIELD&gt;v&lt;/FIELD&gt;|<b>&</b>");
 }
 
 TEST_F(Tool, InvalidUtf8IsKeptAsCharactersOfTheirOwnValue) {
@@ -618,6 +673,18 @@ TEST_F(Tool, TheLetterExampleGivesItsExpectedOutput) {
                          "town=Basel", "-D", "sender=The Moravel shop", "--separator", "\\f"});
   EXPECT_EQ(letters.status, 0) << letters.err;
   EXPECT_EQ(letters.out, slurp(merge / "expected.txt"));
+  // The README's merge example, as written, from a fresh directory.
+  Outcome readme = shell("cd " + quote(dir.string()) + " && \"$MORAVEL\" expand " +
+                         quote((merge / "letter.txt").string()) + " --each " + quote((merge / "people.csv").string()) +
+                         " -o 'out/{n:03}-{last}.txt'");
+  EXPECT_EQ(readme.status, 0) << readme.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 4);
+  // The demo builds what ships.
+  auto presets = nlohmann::json::parse(slurp(fs::path(MORAVEL_SOURCE_DIR) / "CMakePresets.json"));
+  for (const auto& p : presets["configurePresets"])
+    if (p["name"] == "demo") {
+      EXPECT_EQ(p["cacheVariables"]["CMAKE_BUILD_TYPE"], "Release");
+    }
 }
 
 }  // namespace
@@ -642,16 +709,66 @@ TEST_F(Tool, MergeCsvRecordsToStandardOutput) {
   EXPECT_EQ(j.out, "Ann of X, yo.|Bob of X, .");
 }
 
+// Records as spreadsheets and databases write them: a byte-order mark,
+// fields separated by ';' or tabs, and JSON Lines of flat objects beside
+// those of the data file's shape.
+TEST_F(Tool, MergeReadsRecordsAsSpreadsheetsAndDatabasesWriteThem) {
+  auto t = write("letter.txt", "Dear <FIELD>name</FIELD> of <FIELD>city</FIELD>.");
+  auto merge = [&](const fs::path& records, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"expand", t.string(), "--each", records.string(), "--separator", "|"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(args);
+  };
+  Outcome bom = merge(write("bom.csv", "\xEF\xBB\xBFname,city\r\nAnn,Paris\r\n"));
+  EXPECT_EQ(bom.status, 0) << bom.err;
+  EXPECT_EQ(bom.out, "Dear Ann of Paris.");
+  Outcome semi = merge(write("semi.csv", "name;city\nAnn;\"Paris; FR\"\n"), {"--delimiter", ";"});
+  EXPECT_EQ(semi.status, 0) << semi.err;
+  EXPECT_EQ(semi.out, "Dear Ann of Paris; FR.");
+  Outcome tabs = merge(write("tabs.tsv", "name\tcity\nAnn\tParis\nBo\tRome\n"));
+  EXPECT_EQ(tabs.status, 0) << tabs.err;
+  EXPECT_EQ(tabs.out, "Dear Ann of Paris.|Dear Bo of Rome.");
+  Outcome flat = merge(write("flat.jsonl", "{\"name\": \"Ann\", \"city\": \"Paris\"}\n"
+                                           "{\"variables\": {\"name\": \"Bo\"}, \"lists\": {}}\n"
+                                           "{\"name\": \"Cy\", \"variables\": 2, \"city\": null}\n"));
+  EXPECT_EQ(flat.status, 0) << flat.err;
+  EXPECT_EQ(flat.out, "Dear Ann of Paris.|Dear Bo of .|Dear Cy of .");
+}
+
+// Records whose names the template cannot read are refused before anything
+// is written, not expanded with every field empty.
+TEST_F(Tool, MergeRefusesAHeaderItCannotRead) {
+  auto t = write("letter.txt", "Dear <FIELD>name</FIELD> of <FIELD>city</FIELD>.");
+  for (const auto& [csv, says] : std::vector<std::pair<std::string, std::string>>{
+           {"name,name\nAnn,Bo\n", "twice.csv: line 1: the header names the column 'name' twice"},
+           {"name;city\nAnn;Paris\n", "twice.csv: line 1: the header did not split at ',': it is one column, "
+                                      "'name;city'"},
+           {"Name,Town\nAnn,Paris\n", "twice.csv: record 1 (line 2): the template reads none of the header's "
+                                      "names ('Name', 'Town'), and 'name', 'city' have no value"},
+       }) {
+    Outcome r = run({"expand", t.string(), "--each", write("twice.csv", csv).string()});
+    EXPECT_EQ(r.status, 64) << csv;
+    EXPECT_EQ(r.out, "") << csv;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(Tool, MergeWritesAFileForEachRecord) {
   auto t = write("letter.txt", "Dear <FIELD>name</FIELD>");
   auto records = write("people.jsonl", "{\"variables\": {\"name\": \"Ann\"}}\n{\"variables\": {\"name\": \"Bob\"}}\n");
-  fs::create_directories(dir / "out");
-  Outcome r = run({"expand", t.string(), "--each", records.string(), "-o", (dir / "out/{n:03}-{name}.txt").string()});
+  // The directories the pattern names are made; one a value names is not.
+  Outcome r = run({"expand", t.string(), "--each", records.string(), "-o", (dir / "out/a/{n:03}-{name}.txt").string()});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(slurp(dir / "out/001-Ann.txt"), "Dear Ann");
-  EXPECT_EQ(slurp(dir / "out/002-Bob.txt"), "Dear Bob");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 2);
+  EXPECT_EQ(slurp(dir / "out/a/001-Ann.txt"), "Dear Ann");
+  EXPECT_EQ(slurp(dir / "out/a/002-Bob.txt"), "Dear Bob");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out/a"), fs::directory_iterator()), 2);
+  Outcome byValue = run({"expand", t.string(), "--each", records.string(), "-o", (dir / "by/{name}/x.txt").string()});
+  EXPECT_EQ(byValue.status, 73);
+  EXPECT_NE(byValue.err.find("by/Ann/x.txt: cannot write the output: No such file or directory"), std::string::npos)
+      << byValue.err;
+  EXPECT_TRUE(fs::is_directory(dir / "by"));
+  EXPECT_FALSE(fs::exists(dir / "by/Ann"));
 }
 
 TEST_F(Tool, MergeRefusesNamesThatLeaveThePatternsDirectoryOrRepeat) {
@@ -672,6 +789,10 @@ TEST_F(Tool, MergeRefusesNamesThatLeaveThePatternsDirectoryOrRepeat) {
             std::string::npos) << d.err;
   Outcome bad = run({"expand", t.string(), "--each", twice.string(), "-o", (dir / "{n:x}").string()});
   EXPECT_EQ(bad.status, 64);
+  auto empty = write("empty.csv", "city\nok2\n\"\"\n");
+  Outcome e2 = run({"expand", t.string(), "--each", empty.string(), "-o", (dir / "out/{city}").string()});
+  EXPECT_EQ(e2.status, 64);
+  EXPECT_NE(e2.err.find("empty.csv: record 2 (line 3): gives an empty file name ('" + (dir / "out/").string() + "')"), std::string::npos) << e2.err;
 }
 
 // A bad line or a failing record stops the run with its status and names it;

@@ -119,6 +119,30 @@ TEST(DataFile, OneByteBuildTakesOnlyLatin1) {
             "data.json: methods.\xE2\x82\xAC: character above U+00FF cannot reach the 8-bit build");
 }
 
+// A mail merge's record is of the data file's shape only when its every key
+// is one of the data file's and variables and lists hold objects.
+TEST(DataFile, ARecordIsFlatUnlessOfTheDataFilesShape) {
+  auto shaped = tool::parseRecord(R"j({"variables": {"a": "A"}, "lists": {}})j", "r", false);
+  ASSERT_EQ(shaped.variables.size(), 1u);
+  EXPECT_EQ(shaped.variables[0].first, U"a");
+  auto flat = tool::parseRecord(R"j({"n": 12345678901234567890, "variables": "v", "yes": true})j", "r", false);
+  ASSERT_EQ(flat.variables.size(), 3u);
+  EXPECT_EQ(flat.variables[0].second, Value::text(U"12345678901234567890"));
+  EXPECT_EQ(flat.variables[1], std::make_pair(std::u32string(U"variables"), Value::text(U"v")));
+  EXPECT_EQ(flat.variables[2].second, Value::number(1));
+  auto refused = [](const std::string& json) {
+    try {
+      tool::parseRecord(json, "r", false);
+    } catch (const DataError& e) {
+      return std::string(e.what());
+    }
+    return std::string("<accepted>");
+  };
+  EXPECT_EQ(refused(R"j({"name": {"first": "Ann"}})j"), "r: name: expected text, a number, true, false or null");
+  EXPECT_EQ(refused(R"j({"variables": {}, "instance": "w"})j"),
+            "r: a record of the data file's shape holds variables and lists only");
+}
+
 TEST(DataFile, UnreadableFile) {
   try {
     tool::loadDataSet("/nonexistent/data.json", false);

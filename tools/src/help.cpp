@@ -61,16 +61,30 @@ Examples:
   printf 'Hi {{who}}\n' | moravel expand - --tags '{{' '}}' -D who=Ann
   moravel expand page.html --data site.json --data - --strict < page.json
   moravel expand letter.html --each people.csv -o 'out/{n:05}-{last}.html'
+  moravel expand mail.html --each export.csv --delimiter ';' --escape html
   moravel expand mail.txt --each people.jsonl --separator '\f'
 
-Mail merge (--each): the template is expanded once for each record, JSON
-Lines (.jsonl, .ndjson: one object of the data file's shape a line, with
-variables and lists) or CSV (.csv: a header row, each column a text
-variable). Each record's variables lie over the common data and are gone
-before the next. Without -o the results go to standard output, joined by
---separator; with -o PATTERN each goes to a file of its own: {n} is the
-record's number, {n:05} the same zero-padded, {name} a variable's value. A
-record that fails stops the run (--keep-going: the run goes on and counts).
+Mail merge (--each): the template is expanded once for each record.
+  JSON Lines (.jsonl, .ndjson), one object a line, either flat, each key a
+  variable:  {"name": "Ann", "city": "Paris", "qty": 3}
+  or of the data file's shape, when every key is one of the data file's and
+  variables and lists hold objects (then with those two only):
+             {"variables": {"name": "Ann"}, "lists": {}}
+  CSV (.csv; .tsv for tabs): a header row, each column a text variable. A
+  byte-order mark is skipped; --delimiter ';' or tab for other separators. A
+  header naming a column twice, one that did not split, and one of which the
+  template reads no name while the names it reads have no value are refused.
+Each record's variables lie over the common data and are gone before the
+next. Without -o the results go to standard output, joined by --separator;
+with -o PATTERN each goes to a file of its own: {n} is the record's number,
+{n:05} the same zero-padded, {name} a variable's value; the directories the
+pattern itself names are made. A record that fails stops the run
+(--keep-going: the run goes on and counts).
+
+--escape html writes every value the tool hands the plug-in (variables,
+records, -D, calculation and method results) with &amp; &lt; &gt; &quot;
+&#39;; the template's text and included files are not escaped, and a
+TAGGEDFIELD= or TAGGEDMETHOD= value shows its tags instead of expanding them.
 )txt";
 
 }  // namespace
@@ -82,6 +96,8 @@ Examples:
   moravel expand letter.html --data order.json -o letter.out.html
   moravel tags letter.html
   moravel --version
+From a checkout, scripts/demo.sh builds this tool as it ships (Release) as
+build-demo/tools/moravel.
 )txt") + exitStatusText() + kDataFile;
 }
 
