@@ -110,7 +110,7 @@ class NamePattern {
         name += text;
       }
     }
-    std::size_t slash = name.rfind('/', ownEnd == std::string::npos ? ownEnd : ownEnd - (ownEnd > 0));
+    std::size_t slash = name.substr(0, ownEnd).rfind('/');
     dirs = slash == std::string::npos || slash == 0 ? "" : name.substr(0, slash);
     if (name.empty() || name.back() == '/')
       throw Failure{kExitUsage, where + ": gives an empty file name ('" + name + "'); nothing written"};
@@ -229,7 +229,8 @@ struct Run {
     std::set<std::u32string> columns(header->begin(), header->end());
     std::vector<std::u32string> missing;
     bool readsHeader = false;
-    for (const auto& c : *header) readsHeader = readsHeader || (pattern && pattern->reads(encodeUtf8(c)));
+    for (const auto& c : *header)
+      readsHeader = readsHeader || (pattern && pattern->reads(s.unicode ? encodeUtf8(c) : toLatin1(c)));
     for (const auto& name : log.namedValueNames) {
       if (columns.count(name)) readsHeader = true;
       else if (!name.empty() && name[0] != U'$' && !s.host.has(name) &&
