@@ -64,7 +64,17 @@ struct Loaded {
   std::map<std::string, void*> exports;
 
   std::uint32_t slide() const { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(memory)) - img.base(); }
-  std::uint32_t* at(std::uint32_t addr) const { return reinterpret_cast<std::uint32_t*>(memory + (addr - img.base())); }
+  std::uint8_t* at(std::uint32_t addr) const { return memory + (addr - img.base()); }
+  // The 4 bytes at an address of the image, which a stub's operand leaves unaligned.
+  std::uint32_t get(std::uint32_t addr) const {
+    std::uint32_t v;
+    std::memcpy(&v, at(addr), 4);
+    return v;
+  }
+  std::uint32_t put(std::uint32_t addr, std::uint32_t v) const {
+    std::memcpy(at(addr), &v, 4);
+    return v;
+  }
 };
 
 // The bundles loaded and not yet closed, for the lazy binder.
@@ -191,11 +201,11 @@ void relocate(const Loaded& l) {
   for (int i : readOnly) protect(img.segments[static_cast<std::size_t>(i)], macho::kProtRead | macho::kProtWrite);
   for (const auto& f : rebases) {
     if (f.type != macho::kPointer && f.type != macho::kTextAbsolute32) fail("a rebase of an unknown type");
-    *l.at(img.addressOf(f)) += l.slide();
+    l.put(img.addressOf(f), l.get(img.addressOf(f)) + l.slide());
   }
   for (int i : readOnly) protect(img.segments[static_cast<std::size_t>(i)], img.segments[static_cast<std::size_t>(i)].initprot);
   for (const auto& f : img.binds())
-    if (!f.lazy) *l.at(img.addressOf(f)) = resolve(img, f);
+    if (!f.lazy) l.put(img.addressOf(f), resolve(img, f));
 }
 
 void start(Loaded& l) {
@@ -204,7 +214,7 @@ void start(Loaded& l) {
     for (const auto& s : seg.sections)
       if (s.type() == macho::kInitPointers)
         for (std::uint32_t i = 0; i < s.size / 4; ++i)
-          reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(*l.at(s.addr + 4 * i)))();
+          reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(l.get(s.addr + 4 * i)))();
   for (const auto& [name, offset] : img.exports()) l.exports[name] = l.memory + offset;
 }
 
@@ -265,14 +275,14 @@ extern "C" __attribute__((visibility("hidden"))) std::uint32_t macbundle_lazy_bi
     const Loaded& l = **it;
     std::uint32_t cacheSlot = cache - l.slide();
     if (!writable(l.img, cacheSlot)) fail("the stub helper's cache slot " + hex(cacheSlot) + " is not writable");
-    *l.at(cacheSlot) = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&l));
+    l.put(cacheSlot, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&l)));
     Fixup f = macho::lazyBindAt(l.img, entry);
     if (callerStack % 16)
       fail("the call of " + f.symbol + " was made with the stack at " + hex(callerStack) +
            ", which the Darwin i386 ABI wants 16-byte aligned at every call");
     std::uint32_t addr = l.img.addressOf(f);
     if (!writable(l.img, addr)) fail("the lazy pointer of " + f.symbol + " is not writable");
-    return *l.at(addr) = resolve(l.img, f);
+    return l.put(addr, resolve(l.img, f));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bundle loader: lazy binding: %s\n", e.what());
     std::abort();
