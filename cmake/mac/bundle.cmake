@@ -7,8 +7,12 @@ if(NOT MORAVEL_MAC_BUNDLE_TOOL)
 endif()
 
 # The linker writes i386 Mach-O for Mac OS X 10.6, whose loader reads the
-# compressed dyld information this linker writes.
-set(MORAVEL_MAC_LINK "${MORAVEL_MAC_LINKER} -arch i386 -macosx_version_min 10.6 -sdk_version 10.6")
+# compressed dyld information this linker writes. It fills the padding
+# between the pieces of a section from memory it never clears, so it runs
+# with every allocation cleared (glibc's allocator: perturbation byte 0xFF
+# fills new blocks with zeros; without the per-thread cache, which skips
+# that): the padding is zero and two links of the same objects are the same.
+set(MORAVEL_MAC_LINK "env GLIBC_TUNABLES=glibc.malloc.tcache_count=0:glibc.malloc.perturb=255 ${MORAVEL_MAC_LINKER} -arch i386 -macosx_version_min 10.6 -sdk_version 10.6")
 set(CMAKE_CXX_CREATE_SHARED_MODULE "${MORAVEL_MAC_LINK} -bundle <LINK_FLAGS> -o <TARGET> <OBJECTS> <LINK_LIBRARIES>")
 set(CMAKE_C_CREATE_SHARED_LIBRARY "${MORAVEL_MAC_LINK} -dylib <LINK_FLAGS> -o <TARGET> <OBJECTS> <LINK_LIBRARIES>")
 

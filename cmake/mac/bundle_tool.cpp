@@ -7,9 +7,12 @@
 // entry, and a Mac always loads a bundle away from its link address: the
 // operand of each import stub (jmp *lazy_pointer) and the two operands of
 // the stub helper's head (push $cache; jmp *binder). Each gets a
-// TEXT_ABSOLUTE32 entry. Pointer slots it leaves empty cannot be mended
-// here, since the output no longer says which symbol each was for: they
-// fail the step with a message.
+// TEXT_ABSOLUTE32 entry, and the sections holding them are marked for
+// dyld (S_ATTR_LOC_RELOC), which makes a read-only segment writable while it
+// rebases it only then. The table is written compactly in the linker's slot,
+// in the order of tables dyld checks. Pointer slots the linker leaves empty
+// cannot be mended here, since the output no longer says which symbol each
+// was for: they fail the step with a message.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +20,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -115,7 +119,71 @@ void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
   if (std::rename(temp.c_str(), path.c_str()) != 0) fail(path + ": cannot be replaced");
 }
 
-// The new rebase table goes at the end of the file, inside a grown __LINKEDIT.
+// Where each field that holds a file offset into __LINKEDIT lies in a load command of this kind.
+std::vector<std::size_t> linkeditFields(std::uint32_t cmd) {
+  switch (cmd) {
+    case 0x2: return {8, 16};                           // LC_SYMTAB: symbols, strings
+    case 0xB: return {32, 40, 48, 56, 64, 72};          // LC_DYSYMTAB
+    case 0x22: case 0x80000022: return {8, 16, 24, 32, 40};  // LC_DYLD_INFO(_ONLY)
+    case 0x1D: case 0x1E: case 0x26: case 0x29: case 0x2B: case 0x2E: return {8};  // linkedit_data_command
+    case 0x1: case 0xC: case 0xD: case 0xE: case 0x1B: case 0x24: case 0x2A: case 0x32:
+    case 0x80000018: case 0x8000001C: case 0x8000001F: return {};
+    default: fail("load command " + std::to_string(cmd) + " is not known here: __LINKEDIT cannot be laid out again");
+  }
+}
+
+// Puts the rebase table in the linker's slot for it, first of dyld's tables. When it does not fit, what
+// follows the slot moves further into __LINKEDIT, keeping the order rebase, bind, weak bind, lazy bind, export.
+void placeRebases(const Image& img, std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& table) {
+  const macho::Segment* link = img.segment("__LINKEDIT");
+  std::uint32_t slot = img.info.rebaseSize ? img.info.rebaseOff : link->fileoff;
+  std::uint32_t slotEnd = slot + img.info.rebaseSize;
+  std::uint32_t grow = 0;
+  if (table.size() > img.info.rebaseSize) {
+    grow = (static_cast<std::uint32_t>(table.size()) - img.info.rebaseSize + 7) & ~7u;
+    out.insert(out.begin() + slotEnd, grow, 0);
+    for (const auto& c : img.commands)
+      for (std::size_t field : linkeditFields(c.cmd)) {
+        std::uint32_t v = macho::get32(out, c.offset + field);
+        if (v >= slotEnd) macho::put32(out, c.offset + field, v + grow);
+      }
+    std::uint32_t filesize = link->filesize + grow;
+    macho::put32(out, link->commandOffset + 36, filesize);
+    macho::put32(out, link->commandOffset + 28, (filesize + 4095) & ~4095u);
+  }
+  std::fill(out.begin() + slot, out.begin() + slotEnd + grow, 0);
+  std::copy(table.begin(), table.end(), out.begin() + slot);
+  macho::put32(out, img.info.commandOffset + 8, slot);
+  macho::put32(out, img.info.commandOffset + 12, static_cast<std::uint32_t>(table.size()));
+}
+
+// A section of a read-only segment that dyld rebases carries S_ATTR_LOC_RELOC, so that dyld makes the
+// segment writable while it rebases it.
+void markTextRebases(const Image& img, std::vector<std::uint8_t>& out, const std::vector<Fixup>& entries) {
+  for (const auto& f : entries) {
+    const auto& seg = img.segments.at(static_cast<std::size_t>(f.segment));
+    if (seg.initprot & macho::kProtWrite) continue;
+    if (!(seg.maxprot & macho::kProtWrite)) fail(seg.name + " is rebased, but its maximum protection forbids writing");
+    std::uint32_t addr = img.addressOf(f);
+    auto s = std::find_if(seg.sections.begin(), seg.sections.end(),
+                          [&](const macho::Section& c) { return addr >= c.addr && addr - c.addr < c.size; });
+    if (s == seg.sections.end()) fail(seg.name + " is rebased outside its sections");
+    macho::put32(out, s->headerOffset + 56, s->flags | macho::kLocalRelocations);
+  }
+}
+
+// The mended file must read back with exactly these rebases, laid out as dyld wants.
+void verify(const std::vector<std::uint8_t>& out, const std::vector<Fixup>& entries, const std::string& path) {
+  Image img = macho::parse(out, path);
+  for (const std::string& fault : {img.dyldInfoLayoutFault(), img.textRebaseFault()})
+    if (!fault.empty()) fail(path + ": " + fault);
+  auto key = [](const Fixup& f) { return std::make_tuple(f.segment, f.offset, f.type); };
+  std::set<std::tuple<int, std::uint32_t, std::uint8_t>> want, got;
+  for (const auto& f : entries) want.insert(key(f));
+  for (const auto& f : img.rebases()) got.insert(key(f));
+  if (want != got) fail(path + ": the rebase table does not read back as written");
+}
+
 void fix(const std::string& path) {
   Image img = macho::read(path);
   if (img.cputype != macho::kCpuI386 || img.filetype != macho::kBundle) fail(path + ": not an i386 bundle");
@@ -126,15 +194,9 @@ void fix(const std::string& path) {
   const macho::Segment* link = img.segment("__LINKEDIT");
   if (!link || link->fileoff + link->filesize != img.bytes.size()) fail(path + ": __LINKEDIT does not end the file");
   std::vector<std::uint8_t> out = img.bytes;
-  while (out.size() % 4) out.push_back(0);
-  std::vector<std::uint8_t> table = macho::encodeRebases(r.entries);
-  auto at = static_cast<std::uint32_t>(out.size());
-  out.insert(out.end(), table.begin(), table.end());
-  std::uint32_t filesize = static_cast<std::uint32_t>(out.size()) - link->fileoff;
-  macho::put32(out, link->commandOffset + 36, filesize);
-  macho::put32(out, link->commandOffset + 28, (filesize + 4095) & ~4095u);
-  macho::put32(out, img.info.commandOffset + 8, at);
-  macho::put32(out, img.info.commandOffset + 12, static_cast<std::uint32_t>(table.size()));
+  placeRebases(img, out, macho::encodeRebases(r.entries));
+  markTextRebases(img, out, r.entries);
+  verify(out, r.entries, path);
   writeFile(path, out);
 }
 

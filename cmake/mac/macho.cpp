@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <stdexcept>
 #include <tuple>
 
@@ -93,6 +94,7 @@ void parseSegment(Image& img, std::size_t at) {
     c.flags = get32(b, p + 56);
     c.reserved1 = get32(b, p + 60);
     c.reserved2 = get32(b, p + 64);
+    c.headerOffset = p;
     if (c.addr < s.vmaddr || static_cast<std::uint64_t>(c.addr) + c.size > static_cast<std::uint64_t>(s.vmaddr) + s.vmsize)
       fail("section " + c.segment + "," + c.name + " lies outside its segment");
     s.sections.push_back(c);
@@ -142,8 +144,9 @@ void parseDyldInfo(Image& img, std::size_t at) {
   img.hasInfo = true;
 }
 
-// Runs one bind table; the lazy one separates its entries with DONE.
-void decodeBinds(const Image& img, std::uint32_t off, std::uint32_t size, bool lazy, std::vector<Fixup>& out) {
+// Runs one bind table; the lazy one separates its entries with DONE. `firstOnly`: stops after one entry.
+void decodeBinds(const Image& img, std::uint32_t off, std::uint32_t size, bool lazy, std::vector<Fixup>& out,
+                 bool firstOnly = false) {
   Stream s(img.bytes, off, size, lazy ? "lazy bind table" : "bind table");
   Fixup f;
   f.lazy = lazy;
@@ -154,7 +157,7 @@ void decodeBinds(const Image& img, std::uint32_t off, std::uint32_t size, bool l
     out.push_back(f);
     offset += 4;
   };
-  while (s.more()) {
+  while (s.more() && !(firstOnly && !out.empty())) {
     std::uint8_t c = s.byte(), op = c & 0xF0, imm = c & 0x0F;
     switch (op) {
       case 0x00: if (!lazy) return; break;  // DONE
@@ -213,6 +216,7 @@ Image parse(std::vector<std::uint8_t> bytes, const std::string& what) {
     for (std::uint32_t i = 0; i < ncmds; ++i) {
       std::uint32_t cmd = get32(b, at), size = get32(b, at + 4);
       if (size < 8 || at + size > 28 + sizeofcmds) fail("a load command lies outside the commands");
+      img.commands.push_back({cmd, at});
       if (cmd == kSegmentCommand) parseSegment(img, at);
       else if (cmd == kSymtab) parseSymbols(img, at);
       else if (cmd == kDysymtab) parseIndirect(img, at);
@@ -353,17 +357,98 @@ std::vector<std::pair<std::string, std::uint32_t>> Image::exports() const {
   return out;
 }
 
+std::string Image::dyldInfoLayoutFault() const {
+  const Segment* link = segment("__LINKEDIT");
+  if (!hasInfo) return "";
+  if (!link) return "no __LINKEDIT segment holds the dyld information";
+  struct Table {
+    const char* name;
+    std::uint32_t off, size;
+  };
+  const Table tables[] = {{"rebase", info.rebaseOff, info.rebaseSize},
+                          {"bind", info.bindOff, info.bindSize},
+                          {"weak bind", info.weakOff, info.weakSize},
+                          {"lazy bind", info.lazyOff, info.lazySize},
+                          {"export", info.exportOff, info.exportSize}};
+  std::uint64_t end = link->fileoff, linkEnd = static_cast<std::uint64_t>(link->fileoff) + link->filesize;
+  const char* before = nullptr;
+  for (const Table& t : tables) {
+    if (!t.size) continue;
+    if (t.off < end)
+      return before ? std::string("the ") + t.name + " information overlaps the " + before +
+                          " information before it: dyld wants the tables in the order rebase, bind, weak bind, lazy "
+                          "bind, export"
+                    : std::string("the ") + t.name + " information starts before __LINKEDIT";
+    end = static_cast<std::uint64_t>(t.off) + t.size;
+    if (end > linkEnd) return std::string("the ") + t.name + " information runs past the end of __LINKEDIT";
+    before = t.name;
+  }
+  return "";
+}
+
+std::string Image::textRebaseFault() const {
+  std::set<int> rebased;
+  for (const Fixup& f : rebases()) rebased.insert(f.segment);
+  for (int i : rebased) {
+    const Segment& seg = segments.at(static_cast<std::size_t>(i));
+    if (seg.initprot & kProtWrite) continue;
+    bool marked = std::any_of(seg.sections.begin(), seg.sections.end(),
+                              [](const Section& c) { return (c.flags & kLocalRelocations) != 0; });
+    if (!marked)
+      return "segment " + seg.name + " is rebased but is not writable, and none of its sections carries " +
+             "S_ATTR_LOC_RELOC: dyld would not make it writable to rebase it";
+    if (!(seg.maxprot & kProtWrite)) return "segment " + seg.name + " is rebased but its maximum protection forbids writing";
+  }
+  return "";
+}
+
+Fixup lazyBindAt(const Image& img, std::uint32_t at) {
+  if (!img.hasInfo || at >= img.info.lazySize) fail("a lazy bind offset outside the lazy bind table");
+  std::vector<Fixup> out;
+  decodeBinds(img, img.info.lazyOff + at, img.info.lazySize - at, true, out, true);
+  if (out.empty()) fail("a lazy bind offset where no entry is");
+  return out.front();
+}
+
 std::vector<std::uint8_t> encodeRebases(std::vector<Fixup> entries) {
   std::sort(entries.begin(), entries.end(), [](const Fixup& a, const Fixup& b) {
     return std::tie(a.segment, a.offset) < std::tie(b.segment, b.offset);
   });
   std::vector<std::uint8_t> out;
-  int type = -1;
-  for (const Fixup& f : entries) {
+  int type = -1, segment = -1;
+  std::uint32_t next = 0;  // where dyld's address stands after the last opcode
+  for (std::size_t i = 0; i < entries.size();) {
+    const Fixup& f = entries[i];
     if (f.type != type) out.push_back(static_cast<std::uint8_t>(0x10 | f.type)), type = f.type;
-    out.push_back(static_cast<std::uint8_t>(0x20 | f.segment));
-    encodeUleb(out, f.offset);
-    out.push_back(0x51);  // one rebase here
+    if (f.segment != segment || f.offset < next) {
+      out.push_back(static_cast<std::uint8_t>(0x20 | f.segment));
+      encodeUleb(out, f.offset);
+      segment = f.segment;
+    } else if (f.offset - next < 16 * 4 && (f.offset - next) % 4 == 0) {
+      if (f.offset != next) out.push_back(static_cast<std::uint8_t>(0x40 | (f.offset - next) / 4));
+    } else {
+      out.push_back(0x30);
+      encodeUleb(out, f.offset - next);
+    }
+    // The run of places an equal step apart that starts here.
+    std::size_t n = 1;
+    std::uint32_t step = i + 1 < entries.size() ? entries[i + 1].offset - f.offset : 0;
+    while (i + n < entries.size() && step >= 4 && entries[i + n].segment == f.segment && entries[i + n].type == f.type &&
+           entries[i + n].offset - entries[i + n - 1].offset == step)
+      ++n;
+    if (n == 1) step = 4;
+    if (step == 4 && n < 16) {
+      out.push_back(static_cast<std::uint8_t>(0x50 | n));
+    } else if (step == 4) {
+      out.push_back(0x60);
+      encodeUleb(out, n);
+    } else {
+      out.push_back(0x80);
+      encodeUleb(out, n);
+      encodeUleb(out, step - 4);
+    }
+    next = f.offset + static_cast<std::uint32_t>(n) * step;
+    i += n;
   }
   out.push_back(0x00);
   while (out.size() % 4) out.push_back(0x00);

@@ -19,6 +19,12 @@ constexpr std::uint32_t kNonLazyPointers = 6;
 constexpr std::uint32_t kLazyPointers = 7;
 constexpr std::uint32_t kSymbolStubs = 8;
 constexpr std::uint32_t kInitPointers = 9;
+// Section attribute: the section holds places dyld rebases (S_ATTR_LOC_RELOC), so a read-only segment
+// holding it is made writable while dyld rebases it.
+constexpr std::uint32_t kLocalRelocations = 0x100;
+
+// Segment protections.
+constexpr std::uint32_t kProtRead = 1, kProtWrite = 2, kProtExecute = 4;
 
 constexpr std::uint32_t kIndirectLocal = 0x80000000u;
 constexpr std::uint32_t kIndirectAbsolute = 0x40000000u;
@@ -30,6 +36,7 @@ constexpr std::uint8_t kTextAbsolute32 = 2;
 struct Section {
   std::string segment, name;
   std::uint32_t addr = 0, size = 0, offset = 0, flags = 0, reserved1 = 0, reserved2 = 0;
+  std::size_t headerOffset = 0;  // where its header is in the file
   std::uint32_t type() const { return flags & 0xFF; }
 };
 
@@ -66,8 +73,14 @@ struct DyldInfo {
   std::size_t commandOffset = 0;
 };
 
+struct LoadCommand {
+  std::uint32_t cmd = 0;
+  std::size_t offset = 0;  // in the file
+};
+
 struct Image {
   std::vector<std::uint8_t> bytes;
+  std::vector<LoadCommand> commands;
   std::uint32_t cputype = 0, filetype = 0, flags = 0;
   std::vector<Segment> segments;  // in load-command order
   std::vector<std::string> dylibs;
@@ -92,14 +105,25 @@ struct Image {
   std::vector<Fixup> rebases() const;
   std::vector<Fixup> binds() const;  // the non-lazy, weak and lazy tables
   std::vector<std::pair<std::string, std::uint32_t>> exports() const;  // name, offset from base()
+
+  // How dyld 10.12 and later refuse the layout of the LC_DYLD_INFO tables: each inside __LINKEDIT, in the
+  // order rebase, bind, weak bind, lazy bind, export, none overlapping the one before. Empty: none.
+  std::string dyldInfoLayoutFault() const;
+  // Why dyld could not apply the rebases to a segment that is not writable: none of its sections carries
+  // kLocalRelocations, or its maximum protection forbids writing. Empty: none.
+  std::string textRebaseFault() const;
 };
 
 // Reads and checks the structure of a file; throws std::runtime_error naming what is wrong.
 Image read(const std::string& path);
 Image parse(std::vector<std::uint8_t> bytes, const std::string& what);
 
-// A rebase table for these entries, sorted by place; ends with DONE.
+// A rebase table for these entries, sorted by place, each run of places an equal step apart in one
+// opcode; ends with DONE.
 std::vector<std::uint8_t> encodeRebases(std::vector<Fixup> entries);
+
+// Decodes one bind entry of the lazy table from `at`, an offset into that table, as dyld's lazy binder does.
+Fixup lazyBindAt(const Image& img, std::uint32_t at);
 
 std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at);
 void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v);

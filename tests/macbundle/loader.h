@@ -1,13 +1,19 @@
 // loader.h: runs the shipped Mac bundle in a 32-bit Linux process, as the
 // Mac's loader would (test equipment).
 //
-// The bundle is mapped away from its link address; its rebase table is
-// applied and its imports are bound at once, lazy ones included, each to
-// the function of that name in this process: the Mac stand-ins
-// (tests/macsubst) for Carbon, the C library for libSystem. A pointer slot
-// or stub operand that refers into the bundle without a rebase entry, an
-// import without a library, or an import this process lacks refuses the
-// load. The exported functions are found through the export trie.
+// Refused as dyld refuses it: dyld's tables out of order or outside
+// __LINKEDIT, a read-only segment rebased without S_ATTR_LOC_RELOC on its
+// sections or without write in its maximum protection, an import bound into
+// a read-only segment. Refused because it would be wrong elsewhere: a pointer
+// slot or stub operand that refers into the bundle without a rebase entry.
+// Each segment is mapped from the file away from its link address with its
+// initial protection; a rebased read-only segment is writable only while it
+// is rebased. Imports are bound two-level, each from the stand-in set of the
+// library its ordinal names (standins.h); one not there refuses the load.
+// Lazy pointers are bound at the first call, through a stand-in of
+// dyld_stub_binder that follows the stub helper and checks that the bundle
+// called with the stack 16-byte aligned. The exported functions are found
+// through the export trie.
 #pragma once
 
 #include <cstdint>

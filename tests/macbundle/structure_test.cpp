@@ -33,6 +33,7 @@ TEST(MacBundle, IsAnI386BundleForMacOS106ExportingOnlyMain) {
   EXPECT_EQ(img.filetype, macho::kBundle);
   EXPECT_TRUE(img.flags & macho::kTwoLevel);
   EXPECT_EQ(img.minVersion, 0x000A0600u) << "the compressed dyld information needs 10.6";
+  EXPECT_EQ(img.dyldInfoLayoutFault(), "");
   auto exports = img.exports();
   ASSERT_EQ(exports.size(), 1u);
   EXPECT_EQ(exports[0].first, "_main");
@@ -77,8 +78,9 @@ TEST(MacBundle, ImportsComeFromCarbonAndLibSystemOnly) {
 // The same objects linked at another address hold the other address
 // wherever the linker wrote an absolute address of the bundle's own, and
 // each such place must be in the rebase table: a Mac loads a bundle where
-// it can. (Bytes that differ otherwise are the header's addresses, and the
-// padding between constants, which this linker leaves as it finds it.)
+// it can. (Bytes that differ otherwise are the header's addresses.) A
+// section of a read-only segment holding such a place is marked for dyld,
+// which otherwise leaves the segment read-only.
 TEST(MacBundle, EveryAbsoluteAddressOfItsOwnIsRebased) {
   macho::Image a = shipped(), b = macho::read(MORAVEL_MAC_BUNDLE_REBASED);
   ASSERT_EQ(a.segments.size(), b.segments.size());
@@ -89,7 +91,15 @@ TEST(MacBundle, EveryAbsoluteAddressOfItsOwnIsRebased) {
     std::uint32_t at = a.addressOf(f);
     rebased.insert(at);
     EXPECT_EQ(b.read32(at + delta) - a.read32(at), delta) << "a rebase where no address of its own is: " << at;
+    const auto& seg = a.segments.at(static_cast<std::size_t>(f.segment));
+    if (seg.initprot & macho::kProtWrite) continue;
+    for (const auto& s : seg.sections) {
+      if (at - s.addr < s.size) {
+        EXPECT_TRUE(s.flags & macho::kLocalRelocations) << s.name << " lacks S_ATTR_LOC_RELOC";
+      }
+    }
   }
+  EXPECT_EQ(a.textRebaseFault(), "");
   EXPECT_EQ(b.rebases().size(), rebased.size());
   std::size_t headers = 28 + macho::get32(a.bytes, 20), addresses = 0;
   for (std::size_t i = 0; i < a.segments.size(); ++i) {
