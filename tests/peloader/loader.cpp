@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -313,9 +312,12 @@ void* PeLoader::open(const std::string& path, std::string& error)
     enterWindowsThread();
     DWORD code;
     std::string file = linuxPathOfUtf8(path, code);
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (code || !in) fail("cannot read " + path);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+      fail("cannot read " + path);
     Headers h = readHeaders(bytes);
     map(*l, h, bytes, path);
     relocate(*l, h);
