@@ -354,6 +354,8 @@ void* PeLoader::symbol(void* library, const char* name)
   return it->second;
 }
 
+void* PeLoader::moduleHandle(void* library) { return static_cast<Loaded*>(library)->module.base; }
+
 void PeLoader::close(void* library)
 {
   auto* l = static_cast<Loaded*>(library);

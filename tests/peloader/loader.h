@@ -23,6 +23,8 @@ class PeLoader : public moravel::LibraryLoader {
   void* open(const std::string& path, std::string& error) override;
   void* symbol(void* library, const char* name) override;
   void close(void* library) override;
+  // The module handle (base address) of a library `open` gave.
+  static void* moduleHandle(void* library);
 };
 
 }  // namespace peloader

@@ -23,28 +23,48 @@ std::uint32_t read32(const Module& m, std::uint32_t rva)
   return v;
 }
 
-// The entries of the directory at `dir` (an offset into the resource
-// section): the id entries, with their targets as offsets or data entries.
-std::vector<std::pair<std::uint32_t, std::uint32_t>> idEntries(const Module& m, std::uint32_t dir)
+constexpr std::uint32_t kSubdirectory = 0x80000000u;
+
+struct Entry {
+  ResourceId id;
+  std::uint32_t target;  // a subdirectory (kSubdirectory set) or a data entry, as offsets
+};
+
+std::u16string capitals(std::u16string s)
+{
+  for (char16_t& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char16_t>(c - 'a' + 'A');
+  return s;
+}
+
+// The entries of the directory at `dir`, an offset into the resource section.
+std::vector<Entry> entries(const Module& m, std::uint32_t dir)
 {
   std::uint32_t counts = read32(m, m.resourceRva + dir + 12);
-  std::uint32_t named = counts & 0xFFFF, ids = counts >> 16;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
-  for (std::uint32_t i = named; i < named + ids; ++i) {
+  std::uint32_t all = (counts & 0xFFFF) + (counts >> 16);
+  std::vector<Entry> list;
+  for (std::uint32_t i = 0; i < all; ++i) {
     std::uint32_t at = m.resourceRva + dir + 16 + 8 * i;
-    entries.emplace_back(read32(m, at), read32(m, at + 4));
+    Entry e{{read32(m, at), {}}, read32(m, at + 4)};
+    if (e.id.number & kSubdirectory) {  // a name: its length and its UTF-16 units
+      std::uint32_t text = m.resourceRva + (e.id.number & ~kSubdirectory);
+      std::uint32_t length = read32(m, text) & 0xFFFF;
+      if (length) read32(m, text + 2 * length - 2);
+      e.id.text.assign(reinterpret_cast<const char16_t*>(m.base + text + 2), length);
+      e.id.number = 0;
+    }
+    list.push_back(e);
   }
-  return entries;
+  return list;
 }
 
-const std::pair<std::uint32_t, std::uint32_t>* entryFor(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& e,
-                                                        std::uint32_t id)
+const Entry* entryFor(const std::vector<Entry>& list, const ResourceId& id)
 {
-  auto it = std::find_if(e.begin(), e.end(), [id](const auto& p) { return p.first == id; });
-  return it == e.end() ? nullptr : &*it;
+  for (const Entry& e : list)
+    if (id.text.empty() ? e.id.text.empty() && e.id.number == id.number : capitals(e.id.text) == capitals(id.text))
+      return &e;
+  return nullptr;
 }
-
-constexpr std::uint32_t kSubdirectory = 0x80000000u;
 
 }  // namespace
 
@@ -74,22 +94,28 @@ Module* moduleNamed(const std::string& fileName)
   return nullptr;
 }
 
-const std::uint8_t* findResource(const Module& m, std::uint32_t type, std::uint32_t name, std::uint32_t& size)
+const std::uint8_t* findResource(const Module& m, const ResourceId& type, const ResourceId& name, std::uint32_t& size,
+                                 std::optional<std::uint32_t> language)
 {
   if (!m.resourceRva) return nullptr;
-  auto types = idEntries(m, 0);
-  const auto* t = entryFor(types, type);
-  if (!t || !(t->second & kSubdirectory)) return nullptr;
-  auto names = idEntries(m, t->second & ~kSubdirectory);
-  const auto* n = entryFor(names, name);
-  if (!n || !(n->second & kSubdirectory)) return nullptr;
-  auto languages = idEntries(m, n->second & ~kSubdirectory);
-  const auto* l = entryFor(languages, 0);
-  if (!l) l = entryFor(languages, 1033);
-  if (!l && !languages.empty()) l = &languages.front();
-  if (!l || (l->second & kSubdirectory)) return nullptr;
-  std::uint32_t dataRva = read32(m, m.resourceRva + l->second);
-  size = read32(m, m.resourceRva + l->second + 4);
+  auto types = entries(m, 0);
+  const Entry* t = entryFor(types, type);
+  if (!t || !(t->target & kSubdirectory)) return nullptr;
+  auto names = entries(m, t->target & ~kSubdirectory);
+  const Entry* n = entryFor(names, name);
+  if (!n || !(n->target & kSubdirectory)) return nullptr;
+  auto languages = entries(m, n->target & ~kSubdirectory);
+  const Entry* l = nullptr;
+  if (language) {
+    l = entryFor(languages, {*language, {}});
+  } else {
+    l = entryFor(languages, {0, {}});
+    if (!l) l = entryFor(languages, {1033, {}});
+    if (!l && !languages.empty()) l = &languages.front();
+  }
+  if (!l || (l->target & kSubdirectory)) return nullptr;
+  std::uint32_t dataRva = read32(m, m.resourceRva + l->target);
+  size = read32(m, m.resourceRva + l->target + 4);
   if (dataRva > m.size || size > m.size - dataRva) refuse(m.fileName + ": a resource lies outside the image");
   return m.base + dataRva;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,18 @@ Module* moduleContaining(const void* address);
 // The module of this file name, in any case, or null.
 Module* moduleNamed(const std::string& fileName);
 
-// The bytes of resource (type, name) in the module, in the language Windows
-// would pick first (neutral, then English (United States), then the first
-// one); null when it has none. Stops the process when the directory runs
-// outside the resource section.
-const std::uint8_t* findResource(const Module& m, std::uint32_t type, std::uint32_t name, std::uint32_t& size);
+// A resource's type or name: a number, or a text (compared in capitals, as
+// Windows does) when `text` is not empty.
+struct ResourceId {
+  std::uint32_t number = 0;
+  std::u16string text;
+};
+
+// The bytes of resource (type, name) in the module, in `language`, or
+// without one in the language Windows would pick first (neutral, then
+// English (United States), then the first one); null when it has none.
+// Stops the process when the directory runs outside the resource section.
+const std::uint8_t* findResource(const Module& m, const ResourceId& type, const ResourceId& name, std::uint32_t& size,
+                                 std::optional<std::uint32_t> language = {});
 
 }  // namespace peloader

@@ -25,7 +25,7 @@ const char16_t* findString(const void* instance, UINT id, std::uint32_t& length)
     return nullptr;
   }
   std::uint32_t size = 0;
-  const std::uint8_t* block = findResource(*m, kRtString, (id >> 4) + 1, size);
+  const std::uint8_t* block = findResource(*m, {kRtString, {}}, {(id >> 4) + 1, {}}, size);
   if (!block) {
     setLastError(kErrorResourceNameNotFound);
     return nullptr;
