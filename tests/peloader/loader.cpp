@@ -50,6 +50,8 @@ struct Loaded {
   std::uint32_t tlsCallbacks = 0;  // VA of the callback list, 0 when none
   std::uint32_t entry = 0;
   void* entryThunk = nullptr;
+  void* guard = nullptr;  // the preferred base, held inaccessible while the DLL is loaded
+  std::uint32_t guardSize = 0;
 };
 
 template <typename T>
@@ -145,12 +147,17 @@ std::uint32_t address(const void* p) { return static_cast<std::uint32_t>(reinter
 
 void map(Loaded& l, const Headers& h, const std::vector<std::uint8_t>& file, const std::string& path)
 {
-  // Away from the preferred base: ask for memory there, and keep the next
-  // mapping (anywhere else) when the system gives that place.
-  void* avoid = mmap(reinterpret_cast<void*>(static_cast<std::uintptr_t>(h.imageBase)), h.sizeOfImage, PROT_NONE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  // Away from the preferred base: that place is held inaccessible while the
+  // DLL is loaded, so an address the relocations missed faults at once.
+  void* want = reinterpret_cast<void*>(static_cast<std::uintptr_t>(h.imageBase));
+  void* guard = mmap(want, h.sizeOfImage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (guard == want) {
+    l.guard = guard;
+    l.guardSize = h.sizeOfImage;
+  } else if (guard != MAP_FAILED) {
+    munmap(guard, h.sizeOfImage);
+  }
   void* p = mmap(nullptr, h.sizeOfImage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (avoid != MAP_FAILED) munmap(avoid, h.sizeOfImage);
   if (p == MAP_FAILED) fail("no memory to map the image");
   l.module.base = static_cast<std::uint8_t*>(p);
   l.module.size = h.sizeOfImage;
@@ -299,6 +306,7 @@ void release(Loaded* l)
   if (l->tlsSlot != ~0u) freeTlsSlot(l->tlsSlot);
   if (l->entryThunk) freeCallThunk(l->entryThunk);
   if (l->module.base) munmap(l->module.base, l->module.size);
+  if (l->guard) munmap(l->guard, l->guardSize);
   delete l;
 }
 
