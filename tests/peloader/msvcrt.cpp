@@ -22,9 +22,11 @@ alignas(8) unsigned char gIob[3 * kFileRecord];
 FILE* streamOf(void* f)
 {
   auto* p = static_cast<unsigned char*>(f);
-  if (p < gIob || p >= gIob + sizeof gIob || (p - gIob) % kFileRecord) refuse("a FILE that is not stdin, stdout or stderr");
+  if (p < gIob || p >= gIob + sizeof gIob) refuse("a FILE that is not stdin, stdout or stderr");
+  auto at = static_cast<std::size_t>(p - gIob);
+  if (at % kFileRecord) refuse("a FILE that is not stdin, stdout or stderr");
   FILE* const streams[] = {stdin, stdout, stderr};
-  return streams[(p - gIob) / kFileRecord];
+  return streams[at / kFileRecord];
 }
 
 using Initialiser = void(__attribute__((cdecl)) *)();

@@ -41,7 +41,7 @@ std::uint32_t address(const void* p) { return static_cast<std::uint32_t>(reinter
 void enterWindowsThread()
 {
   if (gTeb) return;
-  static std::uint8_t peb[kTebSize] alignas(4096);
+  alignas(4096) static std::uint8_t peb[kTebSize];
   void* block = mmap(nullptr, kTebSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) throw std::runtime_error("no memory for the thread environment block");
   auto* teb = static_cast<std::uint8_t*>(block);

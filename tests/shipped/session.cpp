@@ -55,7 +55,7 @@ std::string nativePath(const std::string& path)
 }
 
 // The site's folder as the plug-in's platform names it.
-std::u32string filesDirectory(const fs::path& site)
+[[maybe_unused]] std::u32string filesDirectoryOf(const fs::path& site)
 {
 #if MORAVEL_WINDOWS_PLUGIN
   return u32(windowsPath((site / "").string()));
@@ -278,7 +278,7 @@ void runSessions(Transcript& t, const fs::path& work, char** libraries)
     fs::path site = work / names[i];
     writeSite(site);
     t("== " + std::string(names[i]) + " build", "");
-    Session(nativePath(libraries[i]), i ? Width::Unicode : Width::Byte, Form::Windows, t).run(filesDirectory(site));
+    Session(nativePath(libraries[i]), i ? Width::Unicode : Width::Byte, Form::Windows, t).run(filesDirectoryOf(site));
   }
 }
 
