@@ -341,7 +341,11 @@ void* PeLoader::open(const std::string& path, std::string& error)
     callEntry(*l, kDllProcessAttach);
   } catch (const std::exception& e) {
     // A DLL whose attach failed is told of its detach, as Windows does.
-    if (attached) callEntry(*l, kDllProcessDetach);
+    try {
+      if (attached) callEntry(*l, kDllProcessDetach);
+    } catch (const std::exception&) {
+      // the load has failed already; its first reason is the one reported
+    }
     release(l);
     error = path + ": " + e.what();
     return nullptr;

@@ -10,6 +10,7 @@
 #include "loader.h"
 #include "module.h"
 #include "standins.h"
+#include "thread.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposition, DWORD flags, HANDLE)
 {
+  peloader::enterWindowsThread();  // where the last error is kept
   return peloader::openFile(utf16(name), access, share, disposition, flags);
 }
 
