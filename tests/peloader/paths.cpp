@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "moravel/text.h"
 #include "standins.h"
 #include "win32.h"
 
@@ -25,37 +26,20 @@ bool reservedCharacter(char16_t c)
   return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
 }
 
-void appendUtf8(std::string& out, char32_t c)
-{
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | c >> 18);
-    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // One name of a path in UTF-8; false for an unpaired surrogate, which no
 // Linux name can hold.
 bool toUtf8(std::u16string_view name, std::string& out)
 {
+  std::u32string text;
   for (std::size_t i = 0; i < name.size(); ++i) {
     char32_t c = name[i];
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] < 0xE000)
       c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
     else if (c >= 0xD800 && c < 0xE000)
       return false;
-    appendUtf8(out, c);
+    text += c;
   }
+  out = moravel::u8(text);
   return true;
 }
 
@@ -155,24 +139,23 @@ std::string linuxPath(std::u16string_view path, std::uint32_t& error)
   return out.empty() ? "/" : out;
 }
 
-std::string linuxPathOfUtf8(const std::string& path, std::uint32_t& error)
+std::u16string utf16(std::u32string_view text)
 {
-  std::u16string wide;
-  for (std::size_t i = 0; i < path.size();) {
-    auto b = static_cast<unsigned char>(path[i]);
-    int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-    char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + static_cast<std::size_t>(k) < path.size(); ++k)
-      c = c << 6 | (static_cast<unsigned char>(path[i + static_cast<std::size_t>(k)]) & 0x3F);
-    i += static_cast<std::size_t>(extra) + 1;
+  std::u16string out;
+  for (char32_t c : text) {
     if (c >= 0x10000) {
-      wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
     } else {
-      wide += static_cast<char16_t>(c);
+      out += static_cast<char16_t>(c);
     }
   }
-  return linuxPath(wide, error);
+  return out;
+}
+
+std::string linuxPathOfUtf8(const std::string& path, std::uint32_t& error)
+{
+  return linuxPath(utf16(moravel::u32(path)), error);
 }
 
 void refuse(const std::string& what)

@@ -35,7 +35,9 @@ char ansiOf(char16_t unit);
 // dropped, as Windows does. Sets `error` to a Windows error code and answers
 // nothing when Windows would refuse the name or find no such drive.
 std::string linuxPath(std::u16string_view windowsPath, std::uint32_t& error);
-// The same for a path in UTF-8, as a host gives it.
+// UTF-32 text in UTF-16.
+std::u16string utf16(std::u32string_view text);
+// linuxPath of a path in UTF-8, as a host gives it.
 std::string linuxPathOfUtf8(const std::string& windowsPath, std::uint32_t& error);
 
 // Stops the process with a message: the DLL did what Windows would not let it do.

@@ -14,19 +14,12 @@
 
 namespace {
 
+// On Linux a wchar_t is a UTF-32 unit.
 std::u16string utf16(const wchar_t* text)
 {
-  std::u16string out;
-  for (; *text; ++text) {
-    auto c = static_cast<char32_t>(*text);
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
+  std::u32string units;
+  for (; *text; ++text) units += static_cast<char32_t>(*text);
+  return peloader::utf16(units);
 }
 
 // A type or name: a number below 0x10000, or a text.
