@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# probe32.sh linux|windows|windows64|emulated DIR WHAT: whether this machine
-# runs 32-bit programs, natively (linux), under 32-bit wine (windows), or
-# natively or else under qemu-i386 (emulated), or 64-bit Windows programs
-# under 64-bit wine (windows64), tried with a tiny one built in DIR. Exit status
+# probe32.sh linux|windows|emulated DIR WHAT: whether this machine runs 32-bit
+# programs, natively (linux), under 32-bit wine (windows), or natively or else
+# under qemu-i386 (emulated), tried with a tiny one built in DIR. Exit status
 # 0: it runs; 3 (emulated only): it runs under qemu-i386, and one line says so;
 # 1: it does not, and one line says that WHAT is skipped; 2: the tiny program
 # could not be built. The wine prefix
@@ -26,15 +25,8 @@ case $kind in
     system="32-bit Windows programs under wine"
     run=(timeout 300 /usr/lib/wine/wine "$dir/probe32.exe")
     ;;
-  windows64)
-    sed -i 's/== 4/== 8/' "$src"
-    x86_64-w64-mingw32-gcc-posix -o "$dir/probe64.exe" "$src" || exit 2
-    export WINEPREFIX=$dir/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-    system="64-bit Windows programs under wine"
-    run=(timeout 300 /usr/lib/wine/wine64 "$dir/probe64.exe")
-    ;;
   *)
-    echo "usage: probe32.sh linux|windows|windows64|emulated DIR WHAT" >&2
+    echo "usage: probe32.sh linux|windows|emulated DIR WHAT" >&2
     exit 2
     ;;
 esac

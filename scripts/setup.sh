@@ -5,17 +5,17 @@
 #          enough to build the plug-in and the tool (scripts/demo.sh)
 #   test   everything scripts/test.sh builds and runs: demo, plus clang and its
 #          runtimes, GoogleTest, Google Benchmark, the MinGW-w64 cross
-#          compilers, 32-bit wine (adding the i386 architecture) and 64-bit
-#          wine (where the kernel runs no 32-bit programs),
+#          compilers, 32-bit wine (adding the i386 architecture),
 #          g++-multilib, lld-13 (its linker writes the Mac bundle), qemu-user
-#          (32-bit checks where the kernel runs no 32-bit programs) and Python
+#          (32-bit checks, the Mac bundle's and the Windows DLLs', where the
+#          kernel runs no 32-bit programs) and Python
 #   bench  demo, plus Google Benchmark, the peer engines, pkg-config, Python
 #          and GNU time (bench/run.sh)
 set -euo pipefail
 
 demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev)
 test=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 wine64 g++-multilib lld-13 qemu-user python3)
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 g++-multilib lld-13 qemu-user python3)
 bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time)
 
 packages=("${demo[@]}")

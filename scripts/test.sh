@@ -2,8 +2,10 @@
 # Sets up the machine, then builds and runs every test:
 #   1. every library and tool with warnings as errors, and the whole test suite;
 #      then the Debian package, installed into a scratch root and run from there;
-#   2. the Windows deliverables, cross-built, their suite and the shipped-DLL
-#      session under 32-bit wine, and structural checks of the DLL files;
+#   2. the Windows deliverables, cross-built twice to the same bytes, the
+#      shipped-DLL session and the Windows suite run by a PE loader of our
+#      own (and under 32-bit wine where it runs), and structural checks of
+#      the DLL files;
 #   3. the Mac bundle, cross-built, its structural checks, and the shipped-build
 #      session and the Mac engine suite run against it by a bundle loader;
 #   4. the whole suite built and run as 32-bit x86 Linux programs;

@@ -8,7 +8,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#if defined(_WIN32)
+#if MORAVEL_WINDOWS_PLUGIN
 constexpr char32_t kDelim = U'\\';
 #else
 constexpr char32_t kDelim = U'/';
@@ -46,7 +46,7 @@ TEST_P(Files, FullPathsAreUsedAsTheyStand)
 {
   write("parts/head.html", "relative to the process");
   write("Other/x.html", "other");
-#if !defined(_WIN32)  // a drive letter is a full path on Windows (WindowsPaths covers it)
+#if !MORAVEL_WINDOWS_PLUGIN  // a drive letter is a full path on Windows (WindowsPaths covers it)
   write("D:/x.html", "drive");
 #endif
   ASSERT_EQ(setDir(dir), 0);
@@ -54,7 +54,7 @@ TEST_P(Files, FullPathsAreUsedAsTheyStand)
   fs::current_path(root);
   EXPECT_EQ(include(U"parts/head.html"), U"relative to the process");
   EXPECT_EQ(include(U"Other:x.html"), U"other");
-#if !defined(_WIN32)
+#if !MORAVEL_WINDOWS_PLUGIN
   EXPECT_EQ(include(U"D:\\x.html"), U"drive");
   // sub/dir\x.html: the first kind found is "/", so "\" is left alone.
   EXPECT_EQ(include(U"sub/dir\\x.html"), U"<4>");
@@ -70,7 +70,7 @@ TEST_P(Files, StatusCodesForFilesThatCannotBeRead)
 {
   host->setText(U"#S1", U"saved");
   EXPECT_EQ(include(u32(root.string()) + U"/nothing"), U"<4>");
-#if defined(_WIN32)
+#if MORAVEL_WINDOWS_PLUGIN
   EXPECT_EQ(include(u32(root.string()) + U"/site"), U"<4>") << "a directory cannot be opened as a file";
 #else
   EXPECT_EQ(include(u32(root.string()) + U"/site"), U"<5>") << "a directory opens but cannot be read";

@@ -5,9 +5,9 @@ namespace moravel::test {
 
 std::string NativePath(const std::string& path)
 {
-#if defined(_WIN32)
-  // The build's paths are those of the machine that built it; under wine the
-  // root of that file system is drive Z:.
+#if MORAVEL_WINDOWS_PLUGIN
+  // The build's paths are those of the machine that built it; under wine, and
+  // for the PE loader, the root of that file system is drive Z:.
   std::string p = path;
   if (!p.empty() && p[0] == '/') p = "Z:" + p;
   for (char& c : p)

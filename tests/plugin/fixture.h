@@ -11,6 +11,12 @@
 #include "moravel/text.h"
 #include "moravel_testexports.h"
 
+// Whether the plug-in under test is a Windows DLL: under wine, or run by the
+// PE loader in a Linux process (which defines it).
+#if defined(_WIN32) && !defined(MORAVEL_WINDOWS_PLUGIN)
+#define MORAVEL_WINDOWS_PLUGIN 1
+#endif
+
 namespace moravel::test {
 
 // What the record looked like, read through the test build's inspector.

@@ -39,7 +39,7 @@ class WindowsFiles : public PluginTest {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
   }
-  std::u32string site() const { return u32((root / "Site").string()) + U"\\"; }
+  std::u32string site() const { return u32(NativePath((root / "Site").string())) + U"\\"; }
   int setDir(const std::u32string& d) { return host->call(kSetFilesDirectory, {Arg::text(d)}).code(); }
   std::u32string include(const std::u32string& name)
   {
@@ -74,7 +74,7 @@ TEST_P(WindowsFiles, NamesAreJoinedWithTheWindowsDelimiter)
   EXPECT_EQ(include(U"\\parts\\head.html"), U"site head");
   EXPECT_EQ(include(U"parts/head.html"), U"cwd head") << "parts\\head.html, used as it stands";
   EXPECT_EQ(include(U"Other:x.html"), U"cwd other") << "Other\\x.html, used as it stands";
-  EXPECT_EQ(include(u32((root / "abs").string()) + U"\\x.html"), U"absolute");
+  EXPECT_EQ(include(u32(NativePath((root / "abs").string())) + U"\\x.html"), U"absolute");
   EXPECT_EQ(include(U":x.html"), U"site x") << "Site\\\\x.html";
   EXPECT_EQ(include(U"sub/dir\\x.html"), U"cwd mixed") << "a \"\\\" after the first character: not joined";
   EXPECT_EQ(include(U"missing.html"), U"<4>");

@@ -34,16 +34,34 @@ namespace {
 using namespace moravel;
 namespace fs = std::filesystem;
 
-// A path of the build machine in the form this program's system opens: under
-// wine the root of the build machine's file system is drive Z:.
-std::string nativePath(std::string path)
+// A path of the build machine as a Windows program names it: the root of
+// that file system is drive Z: (under wine, and for the PE loader).
+[[maybe_unused]] std::string windowsPath(std::string path)
 {
-#if defined(_WIN32)
   if (!path.empty() && path[0] == '/') path = "Z:" + path;
   for (char& c : path)
     if (c == '/') c = '\\';
-#endif
   return path;
+}
+
+// A path of the build machine in the form this program's system opens.
+std::string nativePath(const std::string& path)
+{
+#if defined(_WIN32)
+  return windowsPath(path);
+#else
+  return path;
+#endif
+}
+
+// The site's folder as the plug-in's platform names it.
+[[maybe_unused]] std::u32string filesDirectoryOf(const fs::path& site)
+{
+#if MORAVEL_WINDOWS_PLUGIN
+  return u32(windowsPath((site / "").string()));
+#else
+  return u32((site / "").string());
+#endif
 }
 
 // A text as one transcript line: UTF-8, control characters escaped.
@@ -260,7 +278,7 @@ void runSessions(Transcript& t, const fs::path& work, char** libraries)
     fs::path site = work / names[i];
     writeSite(site);
     t("== " + std::string(names[i]) + " build", "");
-    Session(nativePath(libraries[i]), i ? Width::Unicode : Width::Byte, Form::Windows, t).run(u32((site / "").string()));
+    Session(nativePath(libraries[i]), i ? Width::Unicode : Width::Byte, Form::Windows, t).run(filesDirectoryOf(site));
   }
 }
 
