@@ -90,6 +90,21 @@ typedef struct {
   tCallback callback;
 } globals;
 
+/* The fields of the record that belong to the function call in progress,
+   each named once: BUFFER(pointer, size) for the four work buffers, OPTION
+   for the three options of DoSubstitutions, HANDLE for the host handle. The
+   call frame, its restoring and the test view expand this list, so a field
+   added here is kept aside and given back with the others. */
+#define MORAVEL_CALL_FIELDS(BUFFER, OPTION, HANDLE) \
+  BUFFER(bufferP, bufferSize)                      \
+  BUFFER(bufOutP, bufOutSize)                      \
+  BUFFER(tagBufP, tagBufSize)                      \
+  BUFFER(subBufP, subBufSize)                      \
+  OPTION(forceEval)                                \
+  OPTION(internStrip)                              \
+  OPTION(senseBrackets)                            \
+  HANDLE(callback)
+
 /* Byte size of a count of units, refused (false) when it does not fit a
    signed 32-bit byte count together with the buffer slack. */
 qbool QBytes(int64_t units, qlong *bytes);
