@@ -230,29 +230,65 @@ static void DoTaggedFile(ScanState *st, const qchar *name)
   if (fileP) DisposeXPPointer(fileP);
 }
 
-static qchar *ArgAfter(qchar *tag, const qchar *keyword) { return tag + OMstrlen(keyword); }
+/* One row: the directive's routine, the record's field that holds its
+   keyword and that field's width, the keyword and its length, and whether
+   its argument names a method. */
+#define DIRECTIVE(kind, field, text, namesMethod)                                                 \
+  {                                                                                                \
+    kind, offsetof(globals, field), (qshort)(sizeof(globals::field) / sizeof(qchar)), text,       \
+        (qshort)(sizeof text - 1), namesMethod                                                     \
+  }
+constexpr DirectiveRow kDirectives[kDirectiveCount] = {
+    DIRECTIVE(kDirEval, evalTag, "EVAL=", 0),
+    DIRECTIVE(kDirMethod, methodTag, "METHOD=", 1),
+    DIRECTIVE(kDirTaggedMethod, taggedMethodTag, "TAGGEDMETHOD=", 1),
+    DIRECTIVE(kDirFile, fileTag, "FILE=", 0),
+    DIRECTIVE(kDirTaggedFile, taggedFileTag, "TAGGEDFILE=", 0),
+    DIRECTIVE(kDirField, fieldTag, "FIELD=", 0),
+    DIRECTIVE(kDirTaggedField, taggedFieldTag, "TAGGEDFIELD=", 0),
+};
+#undef DIRECTIVE
+
+/* Each keyword field holds its keyword and terminator. */
+static constexpr qbool KeywordsFit(void)
+{
+  for (const DirectiveRow &row : kDirectives)
+    if (row.length >= row.fieldUnits) return 0;
+  return 1;
+}
+static_assert(KeywordsFit(), "a directive's keyword overflows its field in the record");
+
+/* The routine of the directive of that kind, given the tag's argument. */
+static void RunDirective(ScanState *st, DirectiveKind kind, qchar *arg)
+{
+  globals *myGlobsP = st->myGlobsP;
+  switch (kind) {
+  case kDirEval: EvalToS1(st, arg); break;
+  case kDirMethod:
+    CallProcedure(arg, myGlobsP->hashS1Ref, myGlobsP->callback);
+    st->s1Result = 1;
+    break;
+  case kDirTaggedMethod: DoTaggedValue(st, arg, 1); break;
+  case kDirFile: DoFile(st, arg); break;
+  case kDirTaggedFile: DoTaggedFile(st, arg); break;
+  case kDirField: DoField(st, arg); break;
+  case kDirTaggedField: DoTaggedValue(st, arg, 0); break;
+  case kDirectiveCount: break;
+  }
+}
 
 void DispatchTag(ScanState *st)
 {
   globals *myGlobsP = st->myGlobsP;
   qchar *tag = myGlobsP->tagBufP;
-  if (tag[0] == '+')
+  if (tag[0] == '+') {
     EvalToS1(st, tag + 1);
-  else if (verbMatch(tag, myGlobsP->evalTag))
-    EvalToS1(st, ArgAfter(tag, myGlobsP->evalTag));
-  else if (verbMatch(tag, myGlobsP->methodTag)) {
-    CallProcedure(ArgAfter(tag, myGlobsP->methodTag), myGlobsP->hashS1Ref, myGlobsP->callback);
-    st->s1Result = 1;
-  } else if (verbMatch(tag, myGlobsP->taggedMethodTag))
-    DoTaggedValue(st, ArgAfter(tag, myGlobsP->taggedMethodTag), 1);
-  else if (verbMatch(tag, myGlobsP->fileTag))
-    DoFile(st, ArgAfter(tag, myGlobsP->fileTag));
-  else if (verbMatch(tag, myGlobsP->taggedFileTag))
-    DoTaggedFile(st, ArgAfter(tag, myGlobsP->taggedFileTag));
-  else if (verbMatch(tag, myGlobsP->fieldTag))
-    DoField(st, ArgAfter(tag, myGlobsP->fieldTag));
-  else if (verbMatch(tag, myGlobsP->taggedFieldTag))
-    DoTaggedValue(st, ArgAfter(tag, myGlobsP->taggedFieldTag), 0);
-  else
-    DoMappedField(st);
+    return;
+  }
+  for (const DirectiveRow &row : kDirectives)
+    if (verbMatch(tag, DirectiveKeyword(myGlobsP, &row))) {
+      RunDirective(st, row.kind, tag + row.length);
+      return;
+    }
+  DoMappedField(st);
 }

@@ -34,13 +34,8 @@ static void FillTags(globals *myGlobsP)
   CHRcopyAsciiStringToQchar("</FIELD>", myGlobsP->closeTag, 1);
   myGlobsP->openTagSize = (qshort)OMstrlen(myGlobsP->openTag);
   myGlobsP->closeTagSize = (qshort)OMstrlen(myGlobsP->closeTag);
-  CHRcopyAsciiStringToQchar("EVAL=", myGlobsP->evalTag, 1);
-  CHRcopyAsciiStringToQchar("METHOD=", myGlobsP->methodTag, 1);
-  CHRcopyAsciiStringToQchar("FIELD=", myGlobsP->fieldTag, 1);
-  CHRcopyAsciiStringToQchar("FILE=", myGlobsP->fileTag, 1);
-  CHRcopyAsciiStringToQchar("TAGGEDFILE=", myGlobsP->taggedFileTag, 1);
-  CHRcopyAsciiStringToQchar("TAGGEDFIELD=", myGlobsP->taggedFieldTag, 1);
-  CHRcopyAsciiStringToQchar("TAGGEDMETHOD=", myGlobsP->taggedMethodTag, 1);
+  for (int i = 0; i < kDirectiveCount; i++)
+    CHRcopyAsciiStringToQchar(kDirectives[i].text, DirectiveKeyword(myGlobsP, &kDirectives[i]), 1);
 }
 
 static void DisposeIfPresent(void *block)

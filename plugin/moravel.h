@@ -105,6 +105,37 @@ typedef struct {
   OPTION(senseBrackets)                            \
   HANDLE(callback)
 
+/* The directives a tag text may begin with, in the order the dispatch tests
+   them. One row of kDirectives each: adding a directive takes a row, its
+   keyword field in the record and its routine in the dispatch's switch. */
+typedef enum {
+  kDirEval,
+  kDirMethod,
+  kDirTaggedMethod,
+  kDirFile,
+  kDirTaggedFile,
+  kDirField,
+  kDirTaggedField,
+  kDirectiveCount
+} DirectiveKind;
+
+typedef struct {
+  DirectiveKind kind;  /* the routine the dispatch runs for it */
+  size_t keywordField; /* offset in the record of the field holding its keyword */
+  qshort fieldUnits;   /* that field's width in units */
+  const char *text;    /* the keyword, upper case, set at load */
+  qshort length;       /* the keyword's length in units */
+  qbool namesMethod;   /* its argument names a method, which trimming resolves */
+} DirectiveRow;
+
+extern const DirectiveRow kDirectives[kDirectiveCount];
+
+/* The record's copy of a directive's keyword. */
+static inline qchar *DirectiveKeyword(globals *myGlobsP, const DirectiveRow *row)
+{
+  return (qchar *)((char *)myGlobsP + row->keywordField);
+}
+
 /* Byte size of a count of units, refused (false) when it does not fit a
    signed 32-bit byte count together with the buffer slack. */
 qbool QBytes(int64_t units, qlong *bytes);

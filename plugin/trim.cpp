@@ -5,9 +5,8 @@
 #include "moravel.h"
 
 enum { kFldNameUnits = 100, kValueUnits = 200, kInstNameUnits = 100 };
-/* Lengths of "METHOD=", "TAGGEDMETHOD=" and of the "$cinst" that an instance
-   name replaces. */
-enum { kMethodLen = sizeof "METHOD=" - 1, kTaggedMethodLen = sizeof "TAGGEDMETHOD=" - 1, kCinstLen = sizeof "$cinst" - 1 };
+/* Length of the "$cinst" that an instance name replaces. */
+enum { kCinstLen = sizeof "$cinst" - 1 };
 
 static qbool IsBlank(qchar c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
 
@@ -62,16 +61,24 @@ static qlong BracketValue(qchar *text, qlong from, qlong len, qchar *value, glob
   return doEval(fldName, value, kValueUnits - 1, myGlobsP);
 }
 
-/* METHOD=[x] and TAGGEDMETHOD=[x] take the method's name from x. */
-static void ResolveMethodName(globals *myGlobsP, qchar *text, qlong len)
+/* The directive naming a method that the tag text begins with, or null.
+   Compared in exact case, unlike the dispatch: a tag text that begins with
+   "method=" is called as a method but its [name] is not resolved here, as
+   templates written for earlier versions expect. Most tag texts differ from
+   every keyword in their first unit. */
+static const DirectiveRow *MethodDirective(globals *myGlobsP, const qchar *text)
 {
-  qlong open;
-  if (text[0] == 'M')
-    open = kMethodLen;
-  else if (text[0] == 'T')
-    open = kTaggedMethodLen;
-  else
-    return;
+  for (const DirectiveRow &row : kDirectives) {
+    const qchar *keyword = DirectiveKeyword(myGlobsP, &row);
+    if (row.namesMethod && text[0] == keyword[0] && OMstrncmp(text, keyword, row.length) == 0) return &row;
+  }
+  return 0;
+}
+
+/* METHOD=[x] and TAGGEDMETHOD=[x] take the method's name from x. */
+static void ResolveMethodName(globals *myGlobsP, const DirectiveRow *method, qchar *text, qlong len)
+{
+  qlong open = method->length;
   if (len <= open || text[open] != '[' || text[len - 1] != ']') return;
   qchar value[kValueUnits];
   if (BracketValue(text, open + 1, len, value, myGlobsP) > 0) {
@@ -106,20 +113,14 @@ void TrimTagBuffer(globals *myGlobsP, qlong len)
   len = TrimBlanks(text, len);
   if (myGlobsP->internStrip) len = StripLinebreaks(text);
 
-  /* Compared in exact case, unlike the dispatch: a tag text that begins
-     with "method=" is called as a method but its [name] is not resolved
-     here, as templates written for earlier versions expect. Most tag texts
-     differ from both keywords in their first unit. */
-  qbool isMethod = (text[0] == myGlobsP->methodTag[0] && OMstrncmp(text, myGlobsP->methodTag, kMethodLen) == 0) ||
-                   (text[0] == myGlobsP->taggedMethodTag[0] &&
-                    OMstrncmp(text, myGlobsP->taggedMethodTag, kTaggedMethodLen) == 0);
-  if (!isMethod) {
+  const DirectiveRow *method = MethodDirective(myGlobsP, text);
+  if (!method) {
     qchar value[kValueUnits];
     if (len > 0 && text[0] == '[' && text[len - 1] == ']' &&
         BracketValue(text, 1, len, value, myGlobsP) > 0)
       OMstrcpy(text, value);
     return;
   }
-  ResolveMethodName(myGlobsP, text, len);
+  ResolveMethodName(myGlobsP, method, text, len);
   ResolveCinst(myGlobsP);
 }
