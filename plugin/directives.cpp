@@ -46,10 +46,7 @@ static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
   qlong whole = 0;
   GetNamedVal(0, name, fmtLength, fmtLengthSize, &whole, myGlobsP->callback);
   if (whole <= maxlen) return n;
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, whole, 0)) {
-    st->err = kErrMemory;
-    return -1;
-  }
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, whole, 0, &st->err)) return -1;
   myGlobsP->subBufP[0] = 0;
   GetNamedVal(0, name, fmtChar, whole, myGlobsP->subBufP, myGlobsP->callback);
   return OMstrnlen(myGlobsP->subBufP, whole);
@@ -88,13 +85,8 @@ static void DoMappedField(ScanState *st)
 /* Copies the input from pos to its end into a block of its own. */
 static qchar *SaveRest(ScanState *st, qlong r)
 {
-  qlong bytes;
-  qchar *restP = QBytes((int64_t)r + 2, &bytes) ? (qchar *)NewXPPointer(bytes) : 0;
-  if (!restP) {
-    st->err = kErrMemory;
-    return 0;
-  }
-  memcpy(restP, st->myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+  qchar *restP = NewUnits((int64_t)r + 2, &st->err);
+  if (restP) memcpy(restP, st->myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
   return restP;
 }
 
@@ -165,10 +157,7 @@ static qbool PlaceFileName(ScanState *st, const qchar *name)
 {
   globals *myGlobsP = st->myGlobsP;
   qlong m = OMstrlen(name);
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)m + MORAVEL_MAC, 0)) {
-    st->err = kErrMemory;
-    return 0;
-  }
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)m + MORAVEL_MAC, 0, &st->err)) return 0;
 #if MORAVEL_MAC
   myGlobsP->subBufP[0] = (qchar)m;
   memcpy(myGlobsP->subBufP + 1, name, ((size_t)m + 1) * sizeof(qchar));
@@ -204,10 +193,7 @@ static void SpliceFileAt(ScanState *st, const qchar *fileP, qlong filesize)
 {
   globals *myGlobsP = st->myGlobsP;
   qlong r = st->inLen - st->pos;
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, r, 0)) {
-    st->err = kErrMemory;
-    return;
-  }
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, r, 0, &st->err)) return;
   memcpy(myGlobsP->subBufP, myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
   if (SpliceBegin(st, filesize, r)) {
     memcpy(myGlobsP->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));

@@ -143,13 +143,24 @@ qbool QBytes(int64_t units, qlong *bytes);
 /* Buffers (growable work buffers). */
 qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSize,
                          qlong chunkSize, qlong copyCount);
-/* The engine's usual call: sizes in units, one work-buffer chunk of growth. */
-qbool GrowUnits(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits,
-                int64_t copyUnits);
-/* Grows the buffer as appending to it one unit at a time would: by whole
-   chunks, until it holds more than neededUnits. */
-qbool GrowUnitsByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits,
-                        int64_t copyUnits);
+/* A work buffer's capacity in units. Its size is always a whole number of
+   units: the defaults are, and every growth is by units or by chunks of them. */
+static inline qlong CapacityUnits(qlong size) { return size / QCHAR_SIZE; }
+/* The engine's one way to enlarge a work buffer: makes room for neededUnits
+   units (the capacity then exceeds them), keeping its first keepUnits, by
+   GrowBufferIfNeeded with one work-buffer chunk of least growth. The counts
+   are turned into bytes here, once, and refused when they do not fit the
+   record's 32-bit sizes (callers add their counts in 64 bits). When the
+   buffer cannot grow it stays as it was, and *err, unless err is null,
+   becomes kErrMemory. */
+qbool MakeRoomFor(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t keepUnits, qshort *err);
+/* MakeRoomFor as appending one unit at a time would grow the buffer: by
+   whole chunks, until it holds more than neededUnits. */
+qbool MakeRoomByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t keepUnits,
+                       qshort *err);
+/* A new zero-filled block of units units, or null, with *err (unless null)
+   set to kErrMemory. */
+qchar *NewUnits(int64_t units, qshort *err);
 
 /* Setup and query functions. */
 qshort DoSetTags(globals *myGlobsP, qshort paramCount, tCallback callback);

@@ -100,7 +100,8 @@ static void ResolveCinst(globals *myGlobsP)
   if (nameLen <= 0) return;
   qlong len = OMstrlen(myGlobsP->tagBufP);
   qlong newLen = len - kCinstLen + nameLen;
-  if (!GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1))
+  /* The instance name is left out when the buffer cannot hold it. */
+  if (!MakeRoomFor(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1, 0))
     return;
   qchar *text = myGlobsP->tagBufP;
   memmove(text + k + nameLen, text + k + kCinstLen, ((size_t)(len - k - kCinstLen) + 1) * sizeof(qchar));
