@@ -73,8 +73,8 @@ typedef struct {
   qshort openTagSize;
   qshort closeTagSize;
   qshort mappingCount;
-  qchar openTag[256];
-  qchar closeTag[256];
+  qchar openTag[kMaxTagLen + 1];
+  qchar closeTag[kMaxTagLen + 1];
   qchar evalTag[10];
   qchar methodTag[10];
   qchar fieldTag[10];
