@@ -216,33 +216,11 @@ static void DoTaggedFile(ScanState *st, const qchar *name)
   if (fileP) DisposeXPPointer(fileP);
 }
 
-/* One row: the directive's routine, the record's field that holds its
-   keyword and that field's width, the keyword and its length, and whether
-   its argument names a method. */
-#define DIRECTIVE(kind, field, text, namesMethod)                                                 \
-  {                                                                                                \
-    kind, offsetof(globals, field), (qshort)(sizeof(globals::field) / sizeof(qchar)), text,       \
-        (qshort)(sizeof text - 1), namesMethod                                                     \
-  }
-constexpr DirectiveRow kDirectives[kDirectiveCount] = {
-    DIRECTIVE(kDirEval, evalTag, "EVAL=", 0),
-    DIRECTIVE(kDirMethod, methodTag, "METHOD=", 1),
-    DIRECTIVE(kDirTaggedMethod, taggedMethodTag, "TAGGEDMETHOD=", 1),
-    DIRECTIVE(kDirFile, fileTag, "FILE=", 0),
-    DIRECTIVE(kDirTaggedFile, taggedFileTag, "TAGGEDFILE=", 0),
-    DIRECTIVE(kDirField, fieldTag, "FIELD=", 0),
-    DIRECTIVE(kDirTaggedField, taggedFieldTag, "TAGGEDFIELD=", 0),
-};
-#undef DIRECTIVE
-
 /* Each keyword field holds its keyword and terminator. */
-static constexpr qbool KeywordsFit(void)
-{
-  for (const DirectiveRow &row : kDirectives)
-    if (row.length >= row.fieldUnits) return 0;
-  return 1;
-}
-static_assert(KeywordsFit(), "a directive's keyword overflows its field in the record");
+#define KEYWORD_FITS(kind, field, keyword, namesMethod) \
+  static_assert(sizeof keyword * sizeof(qchar) <= sizeof(globals::field), #field " cannot hold " keyword);
+MORAVEL_DIRECTIVES(KEYWORD_FITS)
+#undef KEYWORD_FITS
 
 /* The routine of the directive of that kind, given the tag's argument. */
 static void RunDirective(ScanState *st, DirectiveKind kind, qchar *arg)
@@ -259,7 +237,6 @@ static void RunDirective(ScanState *st, DirectiveKind kind, qchar *arg)
   case kDirTaggedFile: DoTaggedFile(st, arg); break;
   case kDirField: DoField(st, arg); break;
   case kDirTaggedField: DoTaggedValue(st, arg, 0); break;
-  case kDirectiveCount: break;
   }
 }
 
@@ -271,10 +248,12 @@ void DispatchTag(ScanState *st)
     EvalToS1(st, tag + 1);
     return;
   }
-  for (const DirectiveRow &row : kDirectives)
-    if (verbMatch(tag, DirectiveKeyword(myGlobsP, &row))) {
-      RunDirective(st, row.kind, tag + row.length);
-      return;
-    }
+#define DISPATCH_ROW(kind, field, keyword, namesMethod)              \
+  if (verbMatch(tag, myGlobsP->field)) {                           \
+    RunDirective(st, kind, tag + DIRECTIVE_LENGTH(keyword));       \
+    return;                                                        \
+  }
+  MORAVEL_DIRECTIVES(DISPATCH_ROW)
+#undef DISPATCH_ROW
   DoMappedField(st);
 }

@@ -34,8 +34,9 @@ static void FillTags(globals *myGlobsP)
   CHRcopyAsciiStringToQchar("</FIELD>", myGlobsP->closeTag, 1);
   myGlobsP->openTagSize = (qshort)OMstrlen(myGlobsP->openTag);
   myGlobsP->closeTagSize = (qshort)OMstrlen(myGlobsP->closeTag);
-  for (int i = 0; i < kDirectiveCount; i++)
-    CHRcopyAsciiStringToQchar(kDirectives[i].text, DirectiveKeyword(myGlobsP, &kDirectives[i]), 1);
+#define FILL_KEYWORD(kind, field, keyword, namesMethod) CHRcopyAsciiStringToQchar(keyword, myGlobsP->field, 1);
+  MORAVEL_DIRECTIVES(FILL_KEYWORD)
+#undef FILL_KEYWORD
 }
 
 static void DisposeIfPresent(void *block)

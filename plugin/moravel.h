@@ -105,36 +105,29 @@ typedef struct {
   OPTION(senseBrackets)                            \
   HANDLE(callback)
 
-/* The directives a tag text may begin with, in the order the dispatch tests
-   them. One row of kDirectives each: adding a directive takes a row, its
-   keyword field in the record and its routine in the dispatch's switch. */
-typedef enum {
-  kDirEval,
-  kDirMethod,
-  kDirTaggedMethod,
-  kDirFile,
-  kDirTaggedFile,
-  kDirField,
-  kDirTaggedField,
-  kDirectiveCount
-} DirectiveKind;
+/* The directives a tag text may begin with, one row each, in the order the
+   dispatch tests them. ROW(kind, field, keyword, namesMethod): the routine
+   the dispatch runs (a DirectiveKind, which one switch turns into a call),
+   the record's field that holds the keyword, the keyword set there at load,
+   and whether the argument names a method, whose bracketed name and
+   "$cinst." trimming resolves. Load, the dispatch and trimming expand these
+   rows in place; adding a directive takes a row, its field in the record and
+   its case in the switch. */
+#define MORAVEL_DIRECTIVES(ROW)                                  \
+  ROW(kDirEval, evalTag, "EVAL=", 0)                             \
+  ROW(kDirMethod, methodTag, "METHOD=", 1)                       \
+  ROW(kDirTaggedMethod, taggedMethodTag, "TAGGEDMETHOD=", 1)     \
+  ROW(kDirFile, fileTag, "FILE=", 0)                             \
+  ROW(kDirTaggedFile, taggedFileTag, "TAGGEDFILE=", 0)           \
+  ROW(kDirField, fieldTag, "FIELD=", 0)                          \
+  ROW(kDirTaggedField, taggedFieldTag, "TAGGEDFIELD=", 0)
 
-typedef struct {
-  DirectiveKind kind;  /* the routine the dispatch runs for it */
-  size_t keywordField; /* offset in the record of the field holding its keyword */
-  qshort fieldUnits;   /* that field's width in units */
-  const char *text;    /* the keyword, upper case, set at load */
-  qshort length;       /* the keyword's length in units */
-  qbool namesMethod;   /* its argument names a method, which trimming resolves */
-} DirectiveRow;
+#define MORAVEL_DIRECTIVE_KIND(kind, field, keyword, namesMethod) kind,
+typedef enum { MORAVEL_DIRECTIVES(MORAVEL_DIRECTIVE_KIND) } DirectiveKind;
+#undef MORAVEL_DIRECTIVE_KIND
 
-extern const DirectiveRow kDirectives[kDirectiveCount];
-
-/* The record's copy of a directive's keyword. */
-static inline qchar *DirectiveKeyword(globals *myGlobsP, const DirectiveRow *row)
-{
-  return (qchar *)((char *)myGlobsP + row->keywordField);
-}
+/* The length in units of a directive's keyword, a string literal. */
+#define DIRECTIVE_LENGTH(keyword) ((qlong)(sizeof keyword - 1))
 
 /* Byte size of a count of units, refused (false) when it does not fit a
    signed 32-bit byte count together with the buffer slack. */

@@ -61,24 +61,26 @@ static qlong BracketValue(qchar *text, qlong from, qlong len, qchar *value, glob
   return doEval(fldName, value, kValueUnits - 1, myGlobsP);
 }
 
-/* The directive naming a method that the tag text begins with, or null.
-   Compared in exact case, unlike the dispatch: a tag text that begins with
-   "method=" is called as a method but its [name] is not resolved here, as
-   templates written for earlier versions expect. Most tag texts differ from
-   every keyword in their first unit. */
-static const DirectiveRow *MethodDirective(globals *myGlobsP, const qchar *text)
+/* The length of the keyword of the directive naming a method that the tag
+   text begins with, or 0. Compared in exact case, unlike the dispatch: a tag
+   text that begins with "method=" is called as a method but its [name] is
+   not resolved here, as templates written for earlier versions expect. Most
+   tag texts differ from every keyword in their first unit. */
+static qlong MethodKeywordLength(const globals *myGlobsP, const qchar *text)
 {
-  for (const DirectiveRow &row : kDirectives) {
-    const qchar *keyword = DirectiveKeyword(myGlobsP, &row);
-    if (row.namesMethod && text[0] == keyword[0] && OMstrncmp(text, keyword, row.length) == 0) return &row;
-  }
+#define METHOD_ROW(kind, field, keyword, namesMethod)                                    \
+  if (namesMethod && text[0] == myGlobsP->field[0] &&                                   \
+      OMstrncmp(text, myGlobsP->field, DIRECTIVE_LENGTH(keyword)) == 0)                  \
+    return DIRECTIVE_LENGTH(keyword);
+  MORAVEL_DIRECTIVES(METHOD_ROW)
+#undef METHOD_ROW
   return 0;
 }
 
-/* METHOD=[x] and TAGGEDMETHOD=[x] take the method's name from x. */
-static void ResolveMethodName(globals *myGlobsP, const DirectiveRow *method, qchar *text, qlong len)
+/* METHOD=[x] and TAGGEDMETHOD=[x] take the method's name from x; open is
+   the length of the keyword, where the "[" stands. */
+static void ResolveMethodName(globals *myGlobsP, qlong open, qchar *text, qlong len)
 {
-  qlong open = method->length;
   if (len <= open || text[open] != '[' || text[len - 1] != ']') return;
   qchar value[kValueUnits];
   if (BracketValue(text, open + 1, len, value, myGlobsP) > 0) {
@@ -114,14 +116,14 @@ void TrimTagBuffer(globals *myGlobsP, qlong len)
   len = TrimBlanks(text, len);
   if (myGlobsP->internStrip) len = StripLinebreaks(text);
 
-  const DirectiveRow *method = MethodDirective(myGlobsP, text);
-  if (!method) {
+  qlong methodKeyword = MethodKeywordLength(myGlobsP, text);
+  if (!methodKeyword) {
     qchar value[kValueUnits];
     if (len > 0 && text[0] == '[' && text[len - 1] == ']' &&
         BracketValue(text, 1, len, value, myGlobsP) > 0)
       OMstrcpy(text, value);
     return;
   }
-  ResolveMethodName(myGlobsP, method, text, len);
+  ResolveMethodName(myGlobsP, methodKeyword, text, len);
   ResolveCinst(myGlobsP);
 }
