@@ -1,5 +1,6 @@
 /* callback.cpp: host requests through the host's request function. */
 #include "callback.h"
+#include "callback_numbers.h"
 #include "kxpqutil.h"
 
 #include "omstring.h"
@@ -9,16 +10,6 @@ qshort GetFldRef(qchar *name, tCallback callback)
   _str255 str;
   sthandle(name, &str);
   return callback(kReqGetFldRef, &str);
-}
-
-/* Numbers cross as doubles; an integer read is truncated toward zero and
-   held to the 16-bit range, so a huge value never wraps into a small one. */
-static qshort NumToShort(double val)
-{
-  if (val != val) return 0;
-  if (val >= 32767.0) return 32767;
-  if (val <= -32768.0) return -32768;
-  return (qshort)val;
 }
 
 qshort GetFldInt(qshort fldref, tCallback callback)
@@ -57,9 +48,7 @@ qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, tCallback callback)
 {
   double val = 0;
   callback(kReqGetLstInt, (int)listno, (int)lineno, (int)fldref, &val);
-  /* A count beyond 16 bits reads as negative, which callers refuse. */
-  if (val >= 32768.0) return -1;
-  return NumToShort(val);
+  return NumToCount(val);
 }
 
 void SetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, void *val, tCallback callback)

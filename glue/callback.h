@@ -4,29 +4,38 @@
 
 #include "qtypes.h"
 
-/* Host request codes of the request-function form of the interface. */
-enum {
-  kReqGetFldRef = 28,
-  kReqGetFldInt = 29,
-  kReqSetFldVal = 30,
-  kReqSetFldInt = 31,
-  kReqShowMessage = 36,
-  kReqGetFldVal = 38,
-  kReqGetLstVal = 39,
-  kReqGetLstInt = 40,
-  kReqSetLstVal = 41,
-  kReqDoListOp = 43,
-  kReqEvalCalcString = 44,
-  kReqGetFldInfo = 45,
-  kReqExtensionInfo = 47,
-  kReqGetPackageId = 48,
-  kReqGetDesignPtr = 49,
-  kReqGetListDef = 52,
-  kReqCallProcedure = 53,
-  kReqPurgeFldRef = 56,
-  kReqGetNamedVal = 57,
-  kReqGetFldInfo2 = 63
-};
+/* The requests the library makes, each once: X(name, code, offset) for one
+   with an entry in the Mac parameter block (at that byte offset), Y(name,
+   code) for one made only through the request function. The code is its
+   number in the request-function form of the interface. */
+#define MORAVEL_CALLBACK_REQUESTS(X, Y) \
+  X(GetFldRef, 28, 12)         \
+  X(GetFldInt, 29, 24)         \
+  X(SetFldVal, 30, 28)         \
+  X(SetFldInt, 31, 32)         \
+  X(ShowMessage, 36, 92)       \
+  X(GetFldVal, 38, 128)        \
+  X(GetLstVal, 39, 132)        \
+  Y(GetLstInt, 40)             \
+  X(SetLstVal, 41, 140)        \
+  X(DoListOp, 43, 148)         \
+  X(EvalCalcString, 44, 188)   \
+  X(GetFldInfo, 45, 156)       \
+  X(ExtensionInfo, 47, 164)    \
+  X(GetPackageId, 48, 168)     \
+  X(GetDesignPtr, 49, 172)     \
+  X(GetListDef, 52, 184)       \
+  X(CallProcedure, 53, 152)    \
+  X(PurgeFldRef, 56, 200)      \
+  X(GetNamedVal, 57, 204)      \
+  X(GetFldInfo2, 63, 228)
+
+#define MORAVEL_CALLBACK_CODE(name, code, ...) kReq##name = code,
+#define MORAVEL_CALLBACK_MAC_OFFSET(name, code, offset) kMac##name = offset,
+#define MORAVEL_CALLBACK_NONE(name, code)
+
+/* Request codes of the request-function form of the interface. */
+enum { MORAVEL_CALLBACK_REQUESTS(MORAVEL_CALLBACK_CODE, MORAVEL_CALLBACK_CODE) };
 
 /* Value formats. A length arrives as a 32-bit integer, whose size is the
    maximum length given with fmtLength. */
@@ -173,25 +182,8 @@ static_assert(sizeof(omnispbrec) == 1080, "omnispbrec");
    slots; here an entry is pointer-sized (8 bytes in a 64-bit build), so the
    table keeps the same order and the entry at byte offset k is slot k / 4. */
 enum {
-  kMacGetFldRef = 12,
-  kMacGetFldInt = 24,
-  kMacSetFldVal = 28,
-  kMacSetFldInt = 32,
-  kMacShowMessage = 92,
-  kMacGetFldVal = 128,
-  kMacGetLstVal = 132,
-  kMacSetLstVal = 140,
-  kMacDoListOp = 148,
-  kMacCallProcedure = 152,
-  kMacGetFldInfo = 156,
-  kMacExtensionInfo = 164,
-  kMacGetPackageId = 168,
-  kMacGetDesignPtr = 172,
-  kMacGetListDef = 184,
-  kMacEvalCalcString = 188,
-  kMacPurgeFldRef = 200,
-  kMacGetNamedVal = 204,
-  kMacGetFldInfo2 = 228,
+  MORAVEL_CALLBACK_REQUESTS(MORAVEL_CALLBACK_MAC_OFFSET, MORAVEL_CALLBACK_NONE)
+  /* Slots up to the last entry, the one at the highest offset. */
   kMacEntrySlots = kMacGetFldInfo2 / 4 + 1
 };
 typedef void (*MacEntry)(void);
@@ -205,6 +197,10 @@ typedef MacParamBlock *tCallback;
 typedef qshort (*HostCallback)(int code, ...);
 typedef HostCallback tCallback;
 #endif
+
+#undef MORAVEL_CALLBACK_CODE
+#undef MORAVEL_CALLBACK_MAC_OFFSET
+#undef MORAVEL_CALLBACK_NONE
 
 /* Host requests. The host handle is always the last argument. */
 qshort GetFldRef(qchar *name, tCallback callback);

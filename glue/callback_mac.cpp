@@ -1,5 +1,6 @@
 /* callback_mac.cpp: host requests through the host's parameter block of entry points. */
 #include "callback.h"
+#include "callback_numbers.h"
 #include "kxpqutil.h"
 
 #include "../platform/mac_api.h"
@@ -37,16 +38,6 @@ qshort GetFldRef(qchar *name, tCallback callback)
   _str255 str;
   sthandle(name, &str);
   return entry(&str, callback);
-}
-
-/* An integer read is truncated toward zero and held to the 16-bit range, so
-   a huge value never wraps into a small one. */
-static qshort NumToShort(long double val)
-{
-  if (val != val) return 0;
-  if (val >= 32767.0L) return 32767;
-  if (val <= -32768.0L) return -32768;
-  return (qshort)val;
 }
 
 /* The system converts 80-bit values through a double: Mac OS X has no
@@ -134,10 +125,7 @@ qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, tCallback callback)
   extended80 num;
   ZeroX80(&num);
   entry(listno, lineno, fldref, fmtNumber, 10, &num, callback);
-  long double val = FromX80(&num);
-  /* A count beyond 16 bits reads as negative, which callers refuse. */
-  if (val >= 32768.0L) return -1;
-  return NumToShort(val);
+  return NumToCount(FromX80(&num));
 }
 
 void SetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, void *val, tCallback callback)

@@ -40,20 +40,39 @@ qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSi
   return 1;
 }
 
-qbool GrowUnits(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t copyUnits)
+/* Records a failure for the caller, when it asked for that. */
+static qbool Failed(qshort *err)
 {
-  qlong needed, copy;
-  if (!QBytes(neededUnits, &needed) || !QBytes(copyUnits, &copy)) return 0;
-  return GrowBufferIfNeeded(theBuffer, theBufferSize, needed, kChunkSize, copy);
+  if (err) *err = kErrMemory;
+  return 0;
 }
 
-qbool GrowUnitsByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t copyUnits)
+qbool MakeRoomFor(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t keepUnits, qshort *err)
 {
-  int64_t capacity = *theBufferSize / QCHAR_SIZE;
+  /* As sdsMakeRoomFor, the usual case (room enough) costs one comparison. */
+  if (neededUnits >= 0 && neededUnits < CapacityUnits(*theBufferSize)) return 1;
+  qlong needed, keep;
+  if (!QBytes(neededUnits, &needed) || !QBytes(keepUnits, &keep)) return Failed(err);
+  if (!GrowBufferIfNeeded(theBuffer, theBufferSize, needed, kChunkSize, keep)) return Failed(err);
+  return 1;
+}
+
+qbool MakeRoomByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t keepUnits,
+                       qshort *err)
+{
+  int64_t capacity = CapacityUnits(*theBufferSize);
   if (capacity > neededUnits) return 1;
   /* Appends one unit at a time each grow by one chunk when the unit lands
      at the capacity, so the whole chunks past capacity that reach beyond
      neededUnits are the sizes they would have passed through. */
   int64_t chunks = (neededUnits - capacity) / kChunkUnits + 1;
-  return GrowUnits(theBuffer, theBufferSize, capacity + chunks * kChunkUnits, copyUnits);
+  return MakeRoomFor(theBuffer, theBufferSize, capacity + chunks * kChunkUnits, keepUnits, err);
+}
+
+qchar *NewUnits(int64_t units, qshort *err)
+{
+  qlong bytes;
+  qchar *block = QBytes(units, &bytes) ? (qchar *)NewXPPointer(bytes) : 0;
+  if (!block) Failed(err);
+  return block;
 }

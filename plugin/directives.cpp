@@ -46,10 +46,7 @@ static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
   qlong whole = 0;
   GetNamedVal(0, name, fmtLength, fmtLengthSize, &whole, myGlobsP->callback);
   if (whole <= maxlen) return n;
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, whole, 0)) {
-    st->err = kErrMemory;
-    return -1;
-  }
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, whole, 0, &st->err)) return -1;
   myGlobsP->subBufP[0] = 0;
   GetNamedVal(0, name, fmtChar, whole, myGlobsP->subBufP, myGlobsP->callback);
   return OMstrnlen(myGlobsP->subBufP, whole);
@@ -88,13 +85,8 @@ static void DoMappedField(ScanState *st)
 /* Copies the input from pos to its end into a block of its own. */
 static qchar *SaveRest(ScanState *st, qlong r)
 {
-  qlong bytes;
-  qchar *restP = QBytes((int64_t)r + 2, &bytes) ? (qchar *)NewXPPointer(bytes) : 0;
-  if (!restP) {
-    st->err = kErrMemory;
-    return 0;
-  }
-  memcpy(restP, st->myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
+  qchar *restP = NewUnits((int64_t)r + 2, &st->err);
+  if (restP) memcpy(restP, st->myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
   return restP;
 }
 
@@ -165,10 +157,7 @@ static qbool PlaceFileName(ScanState *st, const qchar *name)
 {
   globals *myGlobsP = st->myGlobsP;
   qlong m = OMstrlen(name);
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)m + MORAVEL_MAC, 0)) {
-    st->err = kErrMemory;
-    return 0;
-  }
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)m + MORAVEL_MAC, 0, &st->err)) return 0;
 #if MORAVEL_MAC
   myGlobsP->subBufP[0] = (qchar)m;
   memcpy(myGlobsP->subBufP + 1, name, ((size_t)m + 1) * sizeof(qchar));
@@ -204,10 +193,7 @@ static void SpliceFileAt(ScanState *st, const qchar *fileP, qlong filesize)
 {
   globals *myGlobsP = st->myGlobsP;
   qlong r = st->inLen - st->pos;
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, r, 0)) {
-    st->err = kErrMemory;
-    return;
-  }
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, r, 0, &st->err)) return;
   memcpy(myGlobsP->subBufP, myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
   if (SpliceBegin(st, filesize, r)) {
     memcpy(myGlobsP->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));
@@ -230,29 +216,44 @@ static void DoTaggedFile(ScanState *st, const qchar *name)
   if (fileP) DisposeXPPointer(fileP);
 }
 
-static qchar *ArgAfter(qchar *tag, const qchar *keyword) { return tag + OMstrlen(keyword); }
+/* Each keyword field holds its keyword and terminator. */
+#define KEYWORD_FITS(kind, field, keyword, namesMethod) \
+  static_assert(sizeof keyword * sizeof(qchar) <= sizeof(globals::field), #field " cannot hold " keyword);
+MORAVEL_DIRECTIVES(KEYWORD_FITS)
+#undef KEYWORD_FITS
+
+/* The routine of the directive of that kind, given the tag's argument. */
+static void RunDirective(ScanState *st, DirectiveKind kind, qchar *arg)
+{
+  globals *myGlobsP = st->myGlobsP;
+  switch (kind) {
+  case kDirEval: EvalToS1(st, arg); break;
+  case kDirMethod:
+    CallProcedure(arg, myGlobsP->hashS1Ref, myGlobsP->callback);
+    st->s1Result = 1;
+    break;
+  case kDirTaggedMethod: DoTaggedValue(st, arg, 1); break;
+  case kDirFile: DoFile(st, arg); break;
+  case kDirTaggedFile: DoTaggedFile(st, arg); break;
+  case kDirField: DoField(st, arg); break;
+  case kDirTaggedField: DoTaggedValue(st, arg, 0); break;
+  }
+}
 
 void DispatchTag(ScanState *st)
 {
   globals *myGlobsP = st->myGlobsP;
   qchar *tag = myGlobsP->tagBufP;
-  if (tag[0] == '+')
+  if (tag[0] == '+') {
     EvalToS1(st, tag + 1);
-  else if (verbMatch(tag, myGlobsP->evalTag))
-    EvalToS1(st, ArgAfter(tag, myGlobsP->evalTag));
-  else if (verbMatch(tag, myGlobsP->methodTag)) {
-    CallProcedure(ArgAfter(tag, myGlobsP->methodTag), myGlobsP->hashS1Ref, myGlobsP->callback);
-    st->s1Result = 1;
-  } else if (verbMatch(tag, myGlobsP->taggedMethodTag))
-    DoTaggedValue(st, ArgAfter(tag, myGlobsP->taggedMethodTag), 1);
-  else if (verbMatch(tag, myGlobsP->fileTag))
-    DoFile(st, ArgAfter(tag, myGlobsP->fileTag));
-  else if (verbMatch(tag, myGlobsP->taggedFileTag))
-    DoTaggedFile(st, ArgAfter(tag, myGlobsP->taggedFileTag));
-  else if (verbMatch(tag, myGlobsP->fieldTag))
-    DoField(st, ArgAfter(tag, myGlobsP->fieldTag));
-  else if (verbMatch(tag, myGlobsP->taggedFieldTag))
-    DoTaggedValue(st, ArgAfter(tag, myGlobsP->taggedFieldTag), 0);
-  else
-    DoMappedField(st);
+    return;
+  }
+#define DISPATCH_ROW(kind, field, keyword, namesMethod)              \
+  if (verbMatch(tag, myGlobsP->field)) {                           \
+    RunDirective(st, kind, tag + DIRECTIVE_LENGTH(keyword));       \
+    return;                                                        \
+  }
+  MORAVEL_DIRECTIVES(DISPATCH_ROW)
+#undef DISPATCH_ROW
+  DoMappedField(st);
 }

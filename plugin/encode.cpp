@@ -116,7 +116,7 @@ qshort UTFencode(globals *myGlobsP, qshort type)
   if (finalLen == n) return kErrNone;
   /* Each reference needs room for the text so far and itself, and the
      output grows by a chunk whenever that is short: whole chunks. */
-  if (!GrowUnitsByChunks(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, finalLen, n)) return kErrMemory;
+  if (!MakeRoomByChunks(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, finalLen, n, 0)) return kErrMemory;
   EncodeBackward(myGlobsP->bufOutP, n, finalLen, type);
   return kErrNone;
 }

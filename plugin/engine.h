@@ -64,8 +64,6 @@ qbool SpliceBegin(ScanState *st, qlong k, qlong r);
 void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r);
 /* Leaves the spliced values that end before a tag beginning at st->pos. */
 void LeaveFinishedSplices(ScanState *st);
-/* The input ended inside a tag: the open tag and all after it go out unchanged. */
-void CopyUnclosedRest(ScanState *st);
 
 /* Classifies the trimmed tag text and produces its value. */
 void DispatchTag(ScanState *st);

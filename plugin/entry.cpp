@@ -34,13 +34,9 @@ static void FillTags(globals *myGlobsP)
   CHRcopyAsciiStringToQchar("</FIELD>", myGlobsP->closeTag, 1);
   myGlobsP->openTagSize = (qshort)OMstrlen(myGlobsP->openTag);
   myGlobsP->closeTagSize = (qshort)OMstrlen(myGlobsP->closeTag);
-  CHRcopyAsciiStringToQchar("EVAL=", myGlobsP->evalTag, 1);
-  CHRcopyAsciiStringToQchar("METHOD=", myGlobsP->methodTag, 1);
-  CHRcopyAsciiStringToQchar("FIELD=", myGlobsP->fieldTag, 1);
-  CHRcopyAsciiStringToQchar("FILE=", myGlobsP->fileTag, 1);
-  CHRcopyAsciiStringToQchar("TAGGEDFILE=", myGlobsP->taggedFileTag, 1);
-  CHRcopyAsciiStringToQchar("TAGGEDFIELD=", myGlobsP->taggedFieldTag, 1);
-  CHRcopyAsciiStringToQchar("TAGGEDMETHOD=", myGlobsP->taggedMethodTag, 1);
+#define FILL_KEYWORD(kind, field, keyword, namesMethod) CHRcopyAsciiStringToQchar(keyword, myGlobsP->field, 1);
+  MORAVEL_DIRECTIVES(FILL_KEYWORD)
+#undef FILL_KEYWORD
 }
 
 static void DisposeIfPresent(void *block)
@@ -50,10 +46,11 @@ static void DisposeIfPresent(void *block)
 
 static void DisposeCallBuffers(globals *myGlobsP)
 {
-  DisposeIfPresent(myGlobsP->bufferP);
-  DisposeIfPresent(myGlobsP->bufOutP);
-  DisposeIfPresent(myGlobsP->tagBufP);
-  DisposeIfPresent(myGlobsP->subBufP);
+#define DISPOSE_BUFFER(pointer, size) DisposeIfPresent(myGlobsP->pointer);
+#define DISPOSE_NONE(field)
+  MORAVEL_CALL_FIELDS(DISPOSE_BUFFER, DISPOSE_NONE, DISPOSE_NONE)
+#undef DISPOSE_BUFFER
+#undef DISPOSE_NONE
 }
 
 static void DisposeRecord(globals *myGlobsP, tCallback callback)
@@ -172,53 +169,61 @@ static qshort RunDoSubstitutions(globals *myGlobsP, qshort paramCount, tCallback
 /* What one call keeps aside while it runs and puts back when it ends, so that
    a call made from inside another hands the outer call its state back. */
 typedef struct {
-  qchar *bufferP, *bufOutP, *tagBufP, *subBufP;
-  qlong bufferSize, bufOutSize, tagBufSize, subBufSize;
-  qbool forceEval, internStrip, senseBrackets;
-  tCallback callback;
+#define FRAME_BUFFER(pointer, size) \
+  qchar *pointer;                   \
+  qlong size;
+#define FRAME_OPTION(flag) qbool flag;
+#define FRAME_HANDLE(handle) tCallback handle;
+  MORAVEL_CALL_FIELDS(FRAME_BUFFER, FRAME_OPTION, FRAME_HANDLE)
+#undef FRAME_BUFFER
+#undef FRAME_OPTION
+#undef FRAME_HANDLE
 } CallFrame;
 
 static void SaveFrame(const globals *myGlobsP, CallFrame *frame)
 {
-  frame->bufferP = myGlobsP->bufferP;
-  frame->bufOutP = myGlobsP->bufOutP;
-  frame->tagBufP = myGlobsP->tagBufP;
-  frame->subBufP = myGlobsP->subBufP;
-  frame->bufferSize = myGlobsP->bufferSize;
-  frame->bufOutSize = myGlobsP->bufOutSize;
-  frame->tagBufSize = myGlobsP->tagBufSize;
-  frame->subBufSize = myGlobsP->subBufSize;
-  frame->forceEval = myGlobsP->forceEval;
-  frame->internStrip = myGlobsP->internStrip;
-  frame->senseBrackets = myGlobsP->senseBrackets;
-  frame->callback = myGlobsP->callback;
+#define SAVE_BUFFER(pointer, size) \
+  frame->pointer = myGlobsP->pointer; \
+  frame->size = myGlobsP->size;
+#define SAVE_FIELD(field) frame->field = myGlobsP->field;
+  MORAVEL_CALL_FIELDS(SAVE_BUFFER, SAVE_FIELD, SAVE_FIELD)
+#undef SAVE_BUFFER
+#undef SAVE_FIELD
 }
 
+/* The buffers and the handle always go back: between calls the buffers are
+   null and the handle is the outer call's. Sizes survive between calls, and
+   so do the options: a later call obtains its buffers at the raised sizes.
+   Inside an outer call, though, that call must find its own sizes and
+   options again, whatever the inner call raised or set. */
 static void RestoreFrame(globals *myGlobsP, const CallFrame *frame)
 {
   qbool nested = frame->bufferP != 0;
-  myGlobsP->bufferP = frame->bufferP;
-  myGlobsP->bufOutP = frame->bufOutP;
-  myGlobsP->tagBufP = frame->tagBufP;
-  myGlobsP->subBufP = frame->subBufP;
-  myGlobsP->callback = frame->callback;
-  /* Between calls the raised sizes and the last options stay; inside an
-     outer call they must be the outer call's own again. */
-  if (nested) {
-    myGlobsP->bufferSize = frame->bufferSize;
-    myGlobsP->bufOutSize = frame->bufOutSize;
-    myGlobsP->tagBufSize = frame->tagBufSize;
-    myGlobsP->subBufSize = frame->subBufSize;
-    myGlobsP->forceEval = frame->forceEval;
-    myGlobsP->internStrip = frame->internStrip;
-    myGlobsP->senseBrackets = frame->senseBrackets;
-  }
+#define RESTORE_BUFFER(pointer, size)  \
+  myGlobsP->pointer = frame->pointer;  \
+  if (nested) myGlobsP->size = frame->size;
+#define RESTORE_OPTION(flag) \
+  if (nested) myGlobsP->flag = frame->flag;
+#define RESTORE_HANDLE(handle) myGlobsP->handle = frame->handle;
+  MORAVEL_CALL_FIELDS(RESTORE_BUFFER, RESTORE_OPTION, RESTORE_HANDLE)
+#undef RESTORE_BUFFER
+#undef RESTORE_OPTION
+#undef RESTORE_HANDLE
 }
 
-static qbool ObtainBuffer(qchar **bufP, qlong size)
+/* The call's own buffers, in the list's order at the record's sizes; after
+   the first that cannot be obtained the rest stay null. */
+static qshort ObtainCallBuffers(globals *myGlobsP)
 {
-  *bufP = (qchar *)NewXPPointer(size + QSLACK);
-  return *bufP != 0;
+  qshort err = kErrNone;
+#define OBTAIN_BUFFER(pointer, size) \
+  myGlobsP->pointer = err ? 0 : (qchar *)NewXPPointer(myGlobsP->size + QSLACK); \
+  if (!myGlobsP->pointer) err = kErrMemory;
+#define OBTAIN_NONE(field)
+  MORAVEL_CALL_FIELDS(OBTAIN_BUFFER, OBTAIN_NONE, OBTAIN_NONE)
+#undef OBTAIN_BUFFER
+#undef OBTAIN_NONE
+  return err;
 }
 
 static qshort RunFunction(globals *myGlobsP, qshort cmdNumber, qshort paramCount, tCallback callback)
@@ -244,14 +249,7 @@ static void CallFunction(void **ref, tCallback callback)
   }
   CallFrame frame;
   SaveFrame(myGlobsP, &frame);
-  myGlobsP->bufferP = myGlobsP->bufOutP = myGlobsP->tagBufP = myGlobsP->subBufP = 0;
-
-  qshort err = kErrNone;
-  if (!ObtainBuffer(&myGlobsP->bufferP, myGlobsP->bufferSize) ||
-      !ObtainBuffer(&myGlobsP->bufOutP, myGlobsP->bufOutSize) ||
-      !ObtainBuffer(&myGlobsP->tagBufP, myGlobsP->tagBufSize) ||
-      !ObtainBuffer(&myGlobsP->subBufP, myGlobsP->subBufSize))
-    err = kErrMemory;
+  qshort err = ObtainCallBuffers(myGlobsP);
 
   qbool wroteVersion = 0;
   if (err == kErrNone) {

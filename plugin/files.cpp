@@ -45,7 +45,7 @@ void AdjustPath(globals *myGlobsP)
   qbool beginsWithDelim = hasDelim && name[0] == delim;
   if (hasDelim && !beginsWithDelim) return; /* a full path, used as it stands */
 
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)baselen + n + 2, (int64_t)n + 2))
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)baselen + n + 2, (int64_t)n + 2, 0))
     return;
   qchar *path = myGlobsP->subBufP + kNameStart;
   qlong skip = beginsWithDelim ? 1 : 0;

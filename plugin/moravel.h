@@ -73,8 +73,8 @@ typedef struct {
   qshort openTagSize;
   qshort closeTagSize;
   qshort mappingCount;
-  qchar openTag[256];
-  qchar closeTag[256];
+  qchar openTag[kMaxTagLen + 1];
+  qchar closeTag[kMaxTagLen + 1];
   qchar evalTag[10];
   qchar methodTag[10];
   qchar fieldTag[10];
@@ -90,6 +90,45 @@ typedef struct {
   tCallback callback;
 } globals;
 
+/* The fields of the record that belong to the function call in progress,
+   each named once: BUFFER(pointer, size) for the four work buffers, OPTION
+   for the three options of DoSubstitutions, HANDLE for the host handle. The
+   call frame, its restoring and the test view expand this list, so a field
+   added here is kept aside and given back with the others. */
+#define MORAVEL_CALL_FIELDS(BUFFER, OPTION, HANDLE) \
+  BUFFER(bufferP, bufferSize)                      \
+  BUFFER(bufOutP, bufOutSize)                      \
+  BUFFER(tagBufP, tagBufSize)                      \
+  BUFFER(subBufP, subBufSize)                      \
+  OPTION(forceEval)                                \
+  OPTION(internStrip)                              \
+  OPTION(senseBrackets)                            \
+  HANDLE(callback)
+
+/* The directives a tag text may begin with, one row each, in the order the
+   dispatch tests them. ROW(kind, field, keyword, namesMethod): the routine
+   the dispatch runs (a DirectiveKind, which one switch turns into a call),
+   the record's field that holds the keyword, the keyword set there at load,
+   and whether the argument names a method, whose bracketed name and
+   "$cinst." trimming resolves. Load, the dispatch and trimming expand these
+   rows in place; adding a directive takes a row, its field in the record and
+   its case in the switch. */
+#define MORAVEL_DIRECTIVES(ROW)                                  \
+  ROW(kDirEval, evalTag, "EVAL=", 0)                             \
+  ROW(kDirMethod, methodTag, "METHOD=", 1)                       \
+  ROW(kDirTaggedMethod, taggedMethodTag, "TAGGEDMETHOD=", 1)     \
+  ROW(kDirFile, fileTag, "FILE=", 0)                             \
+  ROW(kDirTaggedFile, taggedFileTag, "TAGGEDFILE=", 0)           \
+  ROW(kDirField, fieldTag, "FIELD=", 0)                          \
+  ROW(kDirTaggedField, taggedFieldTag, "TAGGEDFIELD=", 0)
+
+#define MORAVEL_DIRECTIVE_KIND(kind, field, keyword, namesMethod) kind,
+typedef enum { MORAVEL_DIRECTIVES(MORAVEL_DIRECTIVE_KIND) } DirectiveKind;
+#undef MORAVEL_DIRECTIVE_KIND
+
+/* The length in units of a directive's keyword, a string literal. */
+#define DIRECTIVE_LENGTH(keyword) ((qlong)(sizeof keyword - 1))
+
 /* Byte size of a count of units, refused (false) when it does not fit a
    signed 32-bit byte count together with the buffer slack. */
 qbool QBytes(int64_t units, qlong *bytes);
@@ -97,13 +136,24 @@ qbool QBytes(int64_t units, qlong *bytes);
 /* Buffers (growable work buffers). */
 qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSize,
                          qlong chunkSize, qlong copyCount);
-/* The engine's usual call: sizes in units, one work-buffer chunk of growth. */
-qbool GrowUnits(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits,
-                int64_t copyUnits);
-/* Grows the buffer as appending to it one unit at a time would: by whole
-   chunks, until it holds more than neededUnits. */
-qbool GrowUnitsByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits,
-                        int64_t copyUnits);
+/* A work buffer's capacity in units. Its size is always a whole number of
+   units: the defaults are, and every growth is by units or by chunks of them. */
+static inline qlong CapacityUnits(qlong size) { return size / QCHAR_SIZE; }
+/* The engine's one way to enlarge a work buffer: makes room for neededUnits
+   units (the capacity then exceeds them), keeping its first keepUnits, by
+   GrowBufferIfNeeded with one work-buffer chunk of least growth. The counts
+   are turned into bytes here, once, and refused when they do not fit the
+   record's 32-bit sizes (callers add their counts in 64 bits). When the
+   buffer cannot grow it stays as it was, and *err, unless err is null,
+   becomes kErrMemory. */
+qbool MakeRoomFor(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t keepUnits, qshort *err);
+/* MakeRoomFor as appending one unit at a time would grow the buffer: by
+   whole chunks, until it holds more than neededUnits. */
+qbool MakeRoomByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUnits, int64_t keepUnits,
+                       qshort *err);
+/* A new zero-filled block of units units, or null, with *err (unless null)
+   set to kErrMemory. */
+qchar *NewUnits(int64_t units, qshort *err);
 
 /* Setup and query functions. */
 qshort DoSetTags(globals *myGlobsP, qshort paramCount, tCallback callback);

@@ -1,4 +1,4 @@
-/* primitives.cpp: what the scanner and the directives do to the text: appends to the output, "#S1", splices, the unclosed rest. */
+/* primitives.cpp: what the scanner and the directives do to the text: appends to the output, "#S1", splices. */
 #include <string.h>
 
 #include "../glue/omstring.h"
@@ -16,18 +16,14 @@ static void PutOut(ScanState *st, const qchar *text, qlong k)
 void AppendOut(ScanState *st, const qchar *text, qlong k)
 {
   globals *myGlobsP = st->myGlobsP;
-  if (!GrowUnits(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + k, st->outpos))
-    st->err = kErrMemory;
-  else
+  if (MakeRoomFor(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + k, st->outpos, &st->err))
     PutOut(st, text, k);
 }
 
 void AppendPlain(ScanState *st, const qchar *text, qlong k)
 {
   globals *myGlobsP = st->myGlobsP;
-  if (!GrowUnitsByChunks(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + k, st->outpos))
-    st->err = kErrMemory;
-  else
+  if (MakeRoomByChunks(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + k, st->outpos, &st->err))
     PutOut(st, text, k);
 }
 
@@ -47,10 +43,7 @@ qlong S1ToValueBuffer(ScanState *st)
 {
   globals *myGlobsP = st->myGlobsP;
   qlong n = S1Length(myGlobsP);
-  if (!GrowUnits(&myGlobsP->subBufP, &myGlobsP->subBufSize, n, 0)) {
-    st->err = kErrMemory;
-    return -1;
-  }
+  if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, n, 0, &st->err)) return -1;
   myGlobsP->subBufP[0] = 0;
   GetFldVal(myGlobsP->hashS1Ref, fmtChar, n, myGlobsP->subBufP, myGlobsP->callback);
   return OMstrnlen(myGlobsP->subBufP, n);
@@ -76,11 +69,7 @@ void SpliceBefore(ScanState *st, qlong k)
 qbool SpliceBegin(ScanState *st, qlong k, qlong r)
 {
   globals *myGlobsP = st->myGlobsP;
-  if (!GrowUnits(&myGlobsP->bufferP, &myGlobsP->bufferSize, (int64_t)st->pos + r + k + 2, st->pos)) {
-    st->err = kErrMemory;
-    return 0;
-  }
-  return 1;
+  return MakeRoomFor(&myGlobsP->bufferP, &myGlobsP->bufferSize, (int64_t)st->pos + r + k + 2, st->pos, &st->err);
 }
 
 void SpliceEnd(ScanState *st, qlong k, const qchar *restP, qlong r)
@@ -96,14 +85,4 @@ void LeaveFinishedSplices(ScanState *st)
 {
   qlong after = st->inLen - st->pos;
   while (st->depth > 0 && after <= st->restAfter[st->depth - 1]) st->depth--;
-}
-
-void CopyUnclosedRest(ScanState *st)
-{
-  globals *myGlobsP = st->myGlobsP;
-  qlong r = st->inLen - st->pos;
-  if (!GrowUnits(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, (int64_t)st->outpos + r, st->outpos))
-    st->err = kErrMemory;
-  else
-    PutOut(st, myGlobsP->bufferP + st->pos, r);
 }

@@ -36,8 +36,8 @@ static void CopyPlainText(ScanState *st)
 /* Makes room for one more unit at tagpos, growing by a chunk when full. */
 static qbool EnsureTagRoom(globals *myGlobsP, qlong tagpos)
 {
-  if ((int64_t)tagpos * QCHAR_SIZE < myGlobsP->tagBufSize) return 1;
-  return GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)tagpos + 10, tagpos);
+  if (tagpos < CapacityUnits(myGlobsP->tagBufSize)) return 1;
+  return MakeRoomFor(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)tagpos + 10, tagpos, 0);
 }
 
 /* Appends the n units at src to the tag text at *tagpos, copying as many as
@@ -47,10 +47,7 @@ static qbool PutTagUnits(globals *myGlobsP, qlong *tagpos, const qchar *src, qlo
 {
   while (n > 0) {
     if (!EnsureTagRoom(myGlobsP, *tagpos)) return 0;
-    /* Units at indices below room pass the test in EnsureTagRoom; the size
-       is rounded up since that test lets a unit start in the last, partly
-       held unit's bytes, which the buffer's slack covers. */
-    qlong room = (qlong)(((int64_t)myGlobsP->tagBufSize + QCHAR_SIZE - 1) / QCHAR_SIZE) - *tagpos;
+    qlong room = CapacityUnits(myGlobsP->tagBufSize) - *tagpos;
     qlong k = n < room ? n : room;
     memcpy(myGlobsP->tagBufP + *tagpos, src, (size_t)k * sizeof(qchar));
     *tagpos += k;
@@ -94,7 +91,8 @@ static void ScanTags(ScanState *st)
     qlong closeAt;
     qshort growErr = CollectTagText(myGlobsP, st->pos, &closeAt);
     if (closeAt < 0) {
-      CopyUnclosedRest(st);
+      /* The input ended inside a tag: the open tag and all after it go out unchanged. */
+      AppendOut(st, myGlobsP->bufferP + st->pos, st->inLen - st->pos);
       if (growErr) st->err = growErr;
       break;
     }
@@ -113,10 +111,9 @@ static void ScanTags(ScanState *st)
 qshort ParseBuffer(globals *myGlobsP, qlong textLen, qlong firstOpen, qshort utfType, tCallback callback)
 {
   qlong s1Size = S1Length(myGlobsP);
-  qlong holdBytes;
-  if (!QBytes((int64_t)s1Size + 2, &holdBytes)) return kErrMemory;
-  qchar *s1HoldP = (qchar *)NewXPPointer(holdBytes);
-  if (!s1HoldP) return kErrMemory;
+  qshort err = kErrNone;
+  qchar *s1HoldP = NewUnits((int64_t)s1Size + 2, &err);
+  if (!s1HoldP) return err;
   GetFldVal(myGlobsP->hashS1Ref, fmtChar, s1Size, s1HoldP, callback);
   s1HoldP[s1Size] = 0;
 
@@ -126,7 +123,7 @@ qshort ParseBuffer(globals *myGlobsP, qlong textLen, qlong firstOpen, qshort utf
   st.inLen = textLen;
   st.firstOpen = firstOpen;
   ScanTags(&st);
-  qshort err = st.err;
+  err = st.err;
   if (err == kErrNone && utfType > 0) err = UTFencode(myGlobsP, utfType);
 
   SetFldVal(myGlobsP->hashS1Ref, fmtChar, s1HoldP, callback);

@@ -55,7 +55,7 @@ static void ReleaseColumnRefs(const OmListSpec *spec, tCallback callback)
   if (spec->listRefObtained) PurgeFldRef(spec->listRef, callback);
 }
 
-/* Reads one cell of at most 255 characters; false when it is empty. */
+/* Reads one cell of at most kMaxTagLen characters; false when it is empty. */
 static qbool ReadCell(const OmListSpec *spec, qlong line, qshort column, qchar *cell, tCallback callback)
 {
   cell[0] = 0;

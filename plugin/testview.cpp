@@ -14,22 +14,24 @@ extern "C" MORAVEL_EXPORT long MoravelTestRecordInfo(const void *record, Moravel
   MoravelRecordInfo all;
   all.structSize = (long)sizeof all;
   all.sig = myGlobsP->sig;
-  all.bufferSize = myGlobsP->bufferSize;
-  all.bufOutSize = myGlobsP->bufOutSize;
-  all.tagBufSize = myGlobsP->tagBufSize;
-  all.subBufSize = myGlobsP->subBufSize;
   all.kwdBufSize = myGlobsP->kwdBufSize;
   all.openTagSize = myGlobsP->openTagSize;
   all.closeTagSize = myGlobsP->closeTagSize;
   all.mappingCount = myGlobsP->mappingCount;
-  all.forceEval = myGlobsP->forceEval;
-  all.internStrip = myGlobsP->internStrip;
-  all.senseBrackets = myGlobsP->senseBrackets;
   all.hashLnRef = myGlobsP->hashLnRef;
   all.hashS1Ref = myGlobsP->hashS1Ref;
-  all.callBuffers = (myGlobsP->bufferP != 0) + (myGlobsP->bufOutP != 0) + (myGlobsP->tagBufP != 0) +
-                    (myGlobsP->subBufP != 0);
-  all.hasCallback = myGlobsP->callback != 0;
+  /* The per-call fields: each size and option as it stands, and how many of
+     the buffers and handles are set. */
+  all.callBuffers = 0;
+#define VIEW_BUFFER(pointer, size) \
+  all.size = myGlobsP->size;       \
+  all.callBuffers += myGlobsP->pointer != 0;
+#define VIEW_OPTION(flag) all.flag = myGlobsP->flag;
+#define VIEW_HANDLE(handle) all.hasCallback = myGlobsP->handle != 0;
+  MORAVEL_CALL_FIELDS(VIEW_BUFFER, VIEW_OPTION, VIEW_HANDLE)
+#undef VIEW_BUFFER
+#undef VIEW_OPTION
+#undef VIEW_HANDLE
   long n = info->structSize < all.structSize ? info->structSize : all.structSize;
   if (n <= 0) return 0;
   memcpy(info, &all, (size_t)n);

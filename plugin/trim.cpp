@@ -5,9 +5,8 @@
 #include "moravel.h"
 
 enum { kFldNameUnits = 100, kValueUnits = 200, kInstNameUnits = 100 };
-/* Lengths of "METHOD=", "TAGGEDMETHOD=" and of the "$cinst" that an instance
-   name replaces. */
-enum { kMethodLen = sizeof "METHOD=" - 1, kTaggedMethodLen = sizeof "TAGGEDMETHOD=" - 1, kCinstLen = sizeof "$cinst" - 1 };
+/* Length of the "$cinst" that an instance name replaces. */
+enum { kCinstLen = sizeof "$cinst" - 1 };
 
 static qbool IsBlank(qchar c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
 
@@ -62,16 +61,26 @@ static qlong BracketValue(qchar *text, qlong from, qlong len, qchar *value, glob
   return doEval(fldName, value, kValueUnits - 1, myGlobsP);
 }
 
-/* METHOD=[x] and TAGGEDMETHOD=[x] take the method's name from x. */
-static void ResolveMethodName(globals *myGlobsP, qchar *text, qlong len)
+/* The length of the keyword of the directive naming a method that the tag
+   text begins with, or 0. Compared in exact case, unlike the dispatch: a tag
+   text that begins with "method=" is called as a method but its [name] is
+   not resolved here, as templates written for earlier versions expect. Most
+   tag texts differ from every keyword in their first unit. */
+static qlong MethodKeywordLength(const globals *myGlobsP, const qchar *text)
 {
-  qlong open;
-  if (text[0] == 'M')
-    open = kMethodLen;
-  else if (text[0] == 'T')
-    open = kTaggedMethodLen;
-  else
-    return;
+#define METHOD_ROW(kind, field, keyword, namesMethod)                                    \
+  if (namesMethod && text[0] == myGlobsP->field[0] &&                                   \
+      OMstrncmp(text, myGlobsP->field, DIRECTIVE_LENGTH(keyword)) == 0)                  \
+    return DIRECTIVE_LENGTH(keyword);
+  MORAVEL_DIRECTIVES(METHOD_ROW)
+#undef METHOD_ROW
+  return 0;
+}
+
+/* METHOD=[x] and TAGGEDMETHOD=[x] take the method's name from x; open is
+   the length of the keyword, where the "[" stands. */
+static void ResolveMethodName(globals *myGlobsP, qlong open, qchar *text, qlong len)
+{
   if (len <= open || text[open] != '[' || text[len - 1] != ']') return;
   qchar value[kValueUnits];
   if (BracketValue(text, open + 1, len, value, myGlobsP) > 0) {
@@ -93,7 +102,8 @@ static void ResolveCinst(globals *myGlobsP)
   if (nameLen <= 0) return;
   qlong len = OMstrlen(myGlobsP->tagBufP);
   qlong newLen = len - kCinstLen + nameLen;
-  if (!GrowUnits(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1))
+  /* The instance name is left out when the buffer cannot hold it. */
+  if (!MakeRoomFor(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1, 0))
     return;
   qchar *text = myGlobsP->tagBufP;
   memmove(text + k + nameLen, text + k + kCinstLen, ((size_t)(len - k - kCinstLen) + 1) * sizeof(qchar));
@@ -106,20 +116,14 @@ void TrimTagBuffer(globals *myGlobsP, qlong len)
   len = TrimBlanks(text, len);
   if (myGlobsP->internStrip) len = StripLinebreaks(text);
 
-  /* Compared in exact case, unlike the dispatch: a tag text that begins
-     with "method=" is called as a method but its [name] is not resolved
-     here, as templates written for earlier versions expect. Most tag texts
-     differ from both keywords in their first unit. */
-  qbool isMethod = (text[0] == myGlobsP->methodTag[0] && OMstrncmp(text, myGlobsP->methodTag, kMethodLen) == 0) ||
-                   (text[0] == myGlobsP->taggedMethodTag[0] &&
-                    OMstrncmp(text, myGlobsP->taggedMethodTag, kTaggedMethodLen) == 0);
-  if (!isMethod) {
+  qlong methodKeyword = MethodKeywordLength(myGlobsP, text);
+  if (!methodKeyword) {
     qchar value[kValueUnits];
     if (len > 0 && text[0] == '[' && text[len - 1] == ']' &&
         BracketValue(text, 1, len, value, myGlobsP) > 0)
       OMstrcpy(text, value);
     return;
   }
-  ResolveMethodName(myGlobsP, text, len);
+  ResolveMethodName(myGlobsP, methodKeyword, text, len);
   ResolveCinst(myGlobsP);
 }

@@ -167,7 +167,7 @@ TEST_F(GrowBuffer, ATextBuiltByAppendsSurvivesEveryGrowth)
   qlong len = 1;  // the "x" of the fixture
   for (int step = 0; step < 3000; step++) {
     qlong add = 1 + step % 37;
-    ASSERT_TRUE(GrowUnits(&buffer, &size, (int64_t)len + add, len));
+    ASSERT_TRUE(MakeRoomFor(&buffer, &size, (int64_t)len + add, len, nullptr));
     for (qlong i = 0; i < add; i++) buffer[len + i] = (qchar)('a' + (len + i) % 26);
     len += add;
     ASSERT_GT(size, len * QCHAR_SIZE);
@@ -183,8 +183,10 @@ TEST_F(GrowBuffer, RefusesSizesBeyondThirtyTwoBits)
   EXPECT_FALSE(GrowBufferIfNeeded(&buffer, &size, INT32_MAX - 1, 1000, 0));
   EXPECT_EQ(buffer, before);
   EXPECT_EQ(size, 100);
-  EXPECT_FALSE(GrowUnits(&buffer, &size, (int64_t)INT32_MAX, 0));
+  qshort err = kErrNone;
+  EXPECT_FALSE(MakeRoomFor(&buffer, &size, (int64_t)INT32_MAX, 0, &err));
   EXPECT_EQ(size, 100);
+  EXPECT_EQ(err, kErrMemory);
   qlong bytes = 0;
   EXPECT_FALSE(QBytes((int64_t)1 << 40, &bytes));
   EXPECT_FALSE(QBytes(-1, &bytes));
