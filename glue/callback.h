@@ -2,7 +2,7 @@
 #ifndef MORAVEL_CALLBACK_H
 #define MORAVEL_CALLBACK_H
 
-#include "qtypes.h"
+#include "../platform/qtypes.h"
 
 /* Host request codes of the request-function form of the interface. */
 enum {

@@ -63,6 +63,7 @@ Host::Host(const std::string& libraryPath, Width width, Form form)
   impl_->allocations = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_ALLOCATIONS);
   impl_->beeps = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_BEEPS);
   impl_->openFiles = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_OPEN_FILES);
+  impl_->fileFaults = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_FILE_FAULTS);
 }
 
 Host::~Host() {
@@ -260,7 +261,7 @@ long Host::orphanRequests() { return orphans(); }
 bool Host::hasTestHooks() const {
   const Impl& i = *impl_;
   return i.setAllocFailure && i.setFileFailure && i.recordInfo && i.liveBlocks && i.allocations && i.beeps &&
-         i.openFiles;
+         i.openFiles && i.fileFaults;
 }
 
 namespace {
@@ -303,6 +304,11 @@ void Host::setFileFailure(int step) {
 long Host::openFiles() const {
   requireHook(impl_->openFiles != nullptr);
   return impl_->openFiles();
+}
+
+long Host::fileFaults() const {
+  requireHook(impl_->fileFaults != nullptr);
+  return impl_->fileFaults();
 }
 
 }  // namespace moravel

@@ -52,7 +52,8 @@ struct detail::HostImpl final : calc::Context {
   MoravelTestSetAllocFailureFn setAllocFailure = nullptr;
   MoravelTestSetFileFailureFn setFileFailure = nullptr;
   MoravelTestRecordInfoFn recordInfo = nullptr;
-  MoravelTestCounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr, openFiles = nullptr;
+  MoravelTestCounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr, openFiles = nullptr,
+                       fileFaults = nullptr;
 
   void* slot = nullptr;
   bool loaded = false;

@@ -286,6 +286,7 @@ class Host {
   // Fail one step of reading a file (MoravelFileStep; 0 = none).
   void setFileFailure(int step);
   long openFiles() const;
+  long fileFaults() const;  // how many steps have failed on demand
 
  private:
   using Impl = detail::HostImpl;
