@@ -106,7 +106,7 @@ int depthOf(const ParamBlock* pb) {
 template <class F>
 short answerFrom(const ParamBlock* pb, int code, F&& answerIt) {
   HostImpl* h = hostForRequest();
-  return h ? h->answer(depthOf(pb), code, answerIt) : 0;
+  return h ? h->keepBooks(depthOf(pb), code, answerIt) : 0;
 }
 
 // A value the plug-in sends in format `fmt`, as the handler takes it: a
