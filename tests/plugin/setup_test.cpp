@@ -57,7 +57,7 @@ TEST_P(SetupFunctions, MappingRowsFitTheDefaultTableUpTo19)
   std::vector<std::vector<std::u32string>> rows;
   for (int i = 0; i < 19; i++) rows.push_back({U"K" + formatNumberU(i) + U"X", U"f" + formatNumberU(i)});
   ASSERT_EQ(mapKeywords(rows), 0);
-  EXPECT_EQ(info().kwdBufSize, 10240 * unit());
+  EXPECT_EQ(info().kwdBufSize, bytes(BufferUnits::kKwdBuf));
   EXPECT_EQ(info().mappingCount, 19);
   rows.push_back({U"K19X", U"f19"});
   ASSERT_EQ(mapKeywords(rows), 0);
