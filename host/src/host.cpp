@@ -268,6 +268,11 @@ namespace {
 void requireHook(bool present) {
   if (!present) throw HostError("the plug-in is not a test build");
 }
+
+long readCounter(MoravelTestCounterFn counter) {
+  requireHook(counter != nullptr);
+  return counter();
+}
 }  // namespace
 
 void Host::setAllocFailure(long nth, bool persistent) {
@@ -275,20 +280,11 @@ void Host::setAllocFailure(long nth, bool persistent) {
   impl_->setAllocFailure(nth, persistent ? 1 : 0);
 }
 
-long Host::liveBlocks() const {
-  requireHook(impl_->liveBlocks != nullptr);
-  return impl_->liveBlocks();
-}
-
-long Host::allocations() const {
-  requireHook(impl_->allocations != nullptr);
-  return impl_->allocations();
-}
-
-long Host::beeps() const {
-  requireHook(impl_->beeps != nullptr);
-  return impl_->beeps();
-}
+long Host::liveBlocks() const { return readCounter(impl_->liveBlocks); }
+long Host::allocations() const { return readCounter(impl_->allocations); }
+long Host::beeps() const { return readCounter(impl_->beeps); }
+long Host::openFiles() const { return readCounter(impl_->openFiles); }
+long Host::fileFaults() const { return readCounter(impl_->fileFaults); }
 
 bool Host::recordInfo(MoravelRecordInfo& info) const {
   requireHook(impl_->recordInfo != nullptr);
@@ -299,16 +295,6 @@ bool Host::recordInfo(MoravelRecordInfo& info) const {
 void Host::setFileFailure(int step) {
   requireHook(impl_->setFileFailure != nullptr);
   impl_->setFileFailure(step);
-}
-
-long Host::openFiles() const {
-  requireHook(impl_->openFiles != nullptr);
-  return impl_->openFiles();
-}
-
-long Host::fileFaults() const {
-  requireHook(impl_->fileFaults != nullptr);
-  return impl_->fileFaults();
 }
 
 }  // namespace moravel
