@@ -8,7 +8,8 @@ set(MORAVEL_GENERATED ${PROJECT_BINARY_DIR}/generated)
 moravel_generate_catalogue_header(${MORAVEL_GENERATED}/catalogue_strings.h)
 
 # The engine and the entry (plugin/), the glue without its host door (glue/);
-# each build adds the door and the file of its platform (platform/).
+# each build adds the door and the files of its platform (platform/), and the
+# file steps that a test build can fail (platform/faults.cpp, empty otherwise).
 set(MORAVEL_ENGINE_SOURCES
   ${PROJECT_SOURCE_DIR}/plugin/entry.cpp
   ${PROJECT_SOURCE_DIR}/plugin/setup.cpp
@@ -41,8 +42,13 @@ function(moravel_plugin_sources var)
   else()
     message(FATAL_ERROR "unknown platform '${ARG_PLATFORM}': posix, windows or mac")
   endif()
-  set(${var} ${MORAVEL_ENGINE_SOURCES} ${MORAVEL_GLUE_SOURCES} ${door}
-      ${PROJECT_SOURCE_DIR}/platform/${ARG_PLATFORM}.cpp PARENT_SCOPE)
+  if(ARG_PLATFORM STREQUAL "posix")
+    set(platform ${PROJECT_SOURCE_DIR}/platform/posix_memory.cpp ${PROJECT_SOURCE_DIR}/platform/posix_files.cpp)
+  else()
+    set(platform ${PROJECT_SOURCE_DIR}/platform/${ARG_PLATFORM}.cpp)
+  endif()
+  set(${var} ${MORAVEL_ENGINE_SOURCES} ${MORAVEL_GLUE_SOURCES} ${door} ${platform}
+      ${PROJECT_SOURCE_DIR}/platform/faults.cpp PARENT_SCOPE)
 endfunction()
 
 # moravel_plugin_compile(<target> UNICODE <0|1> PLATFORM <p> [TEST_HOOKS]):

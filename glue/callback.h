@@ -2,7 +2,7 @@
 #ifndef MORAVEL_CALLBACK_H
 #define MORAVEL_CALLBACK_H
 
-#include "qtypes.h"
+#include "../platform/qtypes.h"
 
 /* The requests the library makes, each once: X(name, code, offset) for one
    with an entry in the Mac parameter block (at that byte offset), Y(name,

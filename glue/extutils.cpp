@@ -1,15 +1,14 @@
 /* extutils.cpp: the library's own string resources as qchar text. */
 #include "extutils.h"
 
-#include <stdlib.h>
-
 #include "../platform/platform.h"
+#include "kxpqutil.h"
 #include "omstring.h"
 
 qchar *GetResourceStr(qchar *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring)
 {
 #if MORAVEL_UNICODE
-  oschar *os = (oschar *)malloc((size_t)maxlen * 4);
+  oschar *os = (oschar *)NewRuntimeBlock((size_t)maxlen * 4);
   buf[0] = 0;
   if (!os) return buf;
   os[0] = 0;
@@ -22,7 +21,7 @@ qchar *GetResourceStr(qchar *buf, qlong maxlen, qlong strid, qlong index, qbool 
     os[n] = 0;
   }
   CHRoscharToChar(os, buf);
-  free(os);
+  FreeRuntimeBlock(os);
 #else
   GetResourceOstr((char *)buf, maxlen, strid, index, isPstring);
 #endif

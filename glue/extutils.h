@@ -2,7 +2,7 @@
 #ifndef MORAVEL_EXTUTILS_H
 #define MORAVEL_EXTUTILS_H
 
-#include "qtypes.h"
+#include "../platform/qtypes.h"
 
 /* Catalogue string strid + index (Windows form) or entry index of string
    list strid (Mac form) as qchar text of at most maxlen - 1 units. */

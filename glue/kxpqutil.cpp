@@ -39,6 +39,21 @@ void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
   return block;
 }
 
+void *NewRuntimeBlock(size_t size)
+{
+  if (TestAllocShouldFail()) return 0;
+  void *block = malloc(size);
+  if (block) TestNoteAlloc();
+  return block;
+}
+
+void FreeRuntimeBlock(void *block)
+{
+  if (!block) return;
+  TestNoteFree();
+  free(block);
+}
+
 void sthandle(const qchar *text, _str255 *str)
 {
   qlong n = 0;
@@ -60,7 +75,7 @@ void TerminateStr255(_str255 *str)
 qchar *convertLiteral(const char *message)
 {
   size_t len = strlen(message);
-  qchar *copy = (qchar *)malloc((len + 1) * sizeof(qchar));
+  qchar *copy = (qchar *)NewRuntimeBlock((len + 1) * sizeof(qchar));
   if (copy) CHRcopyAsciiStringToQchar(message, copy, 1);
   return copy;
 }
@@ -70,7 +85,7 @@ qshort getGlobalRef(const char *fieldName, tCallback callback)
   qchar *name = convertLiteral(fieldName);
   if (!name) return 0;
   qshort ref = GetFldRef(name, callback);
-  free(name);
+  FreeRuntimeBlock(name);
   return ref;
 }
 

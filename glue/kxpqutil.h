@@ -22,7 +22,13 @@ void DisposeXPPointer(void *thePointer);
    copying. Null when no block can be had: thePointer is then untouched. */
 void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize);
 
-/* A qchar copy of an 8-bit literal from the runtime allocator, or null. */
+/* A short-lived block of the language runtime's allocator, for a conversion,
+   freed at once with FreeRuntimeBlock; a test build counts it and can fail it
+   as it does NewXPPointer's. */
+void *NewRuntimeBlock(size_t size);
+void FreeRuntimeBlock(void *block);
+
+/* A qchar copy of an 8-bit literal in a runtime block, or null. */
 qchar *convertLiteral(const char *message);
 qshort getGlobalRef(const char *fieldName, tCallback callback);
 

@@ -2,7 +2,7 @@
 #ifndef MORAVEL_OMSTRING_H
 #define MORAVEL_OMSTRING_H
 
-#include "qtypes.h"
+#include "../platform/qtypes.h"
 
 qlong OMstrlen(const qchar *pString);
 /* Length of the text at pString, looking at no more than pLimit units. */

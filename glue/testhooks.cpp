@@ -1,4 +1,4 @@
-/* testhooks.cpp: the switches a test drives through the test build's extra exports. */
+/* testhooks.cpp: the allocation switch and counters a test drives through the test build's extra exports. */
 #include "testhooks.h"
 
 #ifdef MORAVEL_TEST_HOOKS
@@ -8,8 +8,6 @@ static long sFailAt;        /* attempt number that fails; 0: none */
 static int sFailPersistent; /* every attempt from sFailAt on fails */
 static long sLiveBlocks;
 static long sBeeps;
-static int sFileFailStep;
-static long sOpenFiles;
 
 qbool TestAllocShouldFail(void)
 {
@@ -22,9 +20,6 @@ qbool TestAllocShouldFail(void)
 void TestNoteAlloc(void) { sLiveBlocks++; }
 void TestNoteFree(void) { sLiveBlocks--; }
 void TestNoteBeep(void) { sBeeps++; }
-qbool TestFileStepShouldFail(enum MoravelFileStep step) { return sFileFailStep == (int)step; }
-void TestNoteFileOpen(void) { sOpenFiles++; }
-void TestNoteFileClose(void) { sOpenFiles--; }
 
 extern "C" {
 MORAVEL_EXPORT void MoravelTestSetAllocFailure(long nth, int persistent)
@@ -35,8 +30,6 @@ MORAVEL_EXPORT void MoravelTestSetAllocFailure(long nth, int persistent)
 MORAVEL_EXPORT long MoravelTestLiveBlocks(void) { return sLiveBlocks; }
 MORAVEL_EXPORT long MoravelTestAllocations(void) { return sAllocAttempts; }
 MORAVEL_EXPORT long MoravelTestBeeps(void) { return sBeeps; }
-MORAVEL_EXPORT void MoravelTestSetFileFailure(int step) { sFileFailStep = step; }
-MORAVEL_EXPORT long MoravelTestOpenFiles(void) { return sOpenFiles; }
 }
 
 #endif

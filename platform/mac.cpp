@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "mac_api.h"
-#include "platform.h"
+#include "filesteps.h"
 
 #if defined(__i386__)
 /* What the system reads and writes, laid out as it lays them out for i386. */
@@ -55,7 +55,7 @@ static void FileParams(const PlatFile *file, ParamBlockRec *pb)
 /* Read only, on the default volume and directory: a full path name, volume
    name first, or a name relative to the default directory. A permission
    error or a file open for writing: found, but it cannot be read. */
-qshort PlatOpenFile(const void *name, PlatFile *file)
+qshort SysOpenFile(const void *name, PlatFile *file)
 {
   FSIORefNum refNum = 0;
   OSErr err = HOpen(0, 0, (ConstStr255Param)name, fsRdPerm, &refNum);
@@ -64,7 +64,7 @@ qshort PlatOpenFile(const void *name, PlatFile *file)
   return err == permErr || err == opWrErr ? (qshort)kErrRead : (qshort)kErrOpen;
 }
 
-qshort PlatFileSize(const PlatFile *file, int64_t *size)
+qshort SysFileSize(const PlatFile *file, int64_t *size)
 {
   ParamBlockRec pb;
   FileParams(file, &pb);
@@ -75,12 +75,12 @@ qshort PlatFileSize(const PlatFile *file, int64_t *size)
   return kErrNone;
 }
 
-qshort PlatSeekFileStart(const PlatFile *file)
+qshort SysSeekFileStart(const PlatFile *file)
 {
   return SetFPos((FSIORefNum)file->ref, fsFromStart, 0) == noErr ? (qshort)kErrNone : (qshort)kErrRead;
 }
 
-qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got)
+qshort SysReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got)
 {
   ParamBlockRec pb;
   FileParams(file, &pb);
@@ -94,7 +94,7 @@ qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *g
   return kErrNone;
 }
 
-qshort PlatCloseFile(const PlatFile *file)
+qshort SysCloseFile(const PlatFile *file)
 {
   ParamBlockRec pb;
   FileParams(file, &pb);

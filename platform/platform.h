@@ -2,7 +2,7 @@
 #ifndef MORAVEL_PLATFORM_H
 #define MORAVEL_PLATFORM_H
 
-#include "../glue/qtypes.h"
+#include "qtypes.h"
 
 /* A zero-filled block of size bytes, or null. */
 void *PlatAlloc(qlong size);

@@ -3,7 +3,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "platform.h"
+#include "filesteps.h"
 
 static const char kDelimOrder[3] = {'\\', '/', ':'};
 
@@ -41,7 +41,7 @@ void PlatBeep(void) { Beep(1500, 3); }
 static HANDLE Handle(const PlatFile *file) { return (HANDLE)file->ref; }
 
 /* Opened for reading; others may read the file meanwhile but not write it. */
-qshort PlatOpenFile(const void *name, PlatFile *file)
+qshort SysOpenFile(const void *name, PlatFile *file)
 {
   SECURITY_ATTRIBUTES sa;
   sa.nLength = sizeof sa;
@@ -59,7 +59,7 @@ qshort PlatOpenFile(const void *name, PlatFile *file)
 /* Only files on disk: a pipe, console or device named in a tag could block
    the host in the read. The size is the low word, which is negative as a
    signed 32-bit number for the failure value and from 2 GiB on. */
-qshort PlatFileSize(const PlatFile *file, int64_t *size)
+qshort SysFileSize(const PlatFile *file, int64_t *size)
 {
   if (GetFileType(Handle(file)) != FILE_TYPE_DISK) return kErrRead;
   qlong low = (qlong)GetFileSize(Handle(file), 0);
@@ -68,13 +68,13 @@ qshort PlatFileSize(const PlatFile *file, int64_t *size)
   return kErrNone;
 }
 
-qshort PlatSeekFileStart(const PlatFile *file)
+qshort SysSeekFileStart(const PlatFile *file)
 {
   return SetFilePointer(Handle(file), 0, 0, FILE_BEGIN) == INVALID_SET_FILE_POINTER ? (qshort)kErrRead
                                                                                      : (qshort)kErrNone;
 }
 
-qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got)
+qshort SysReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got)
 {
   DWORD read = 0;
   *got = 0;
@@ -83,7 +83,7 @@ qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *g
   return kErrNone;
 }
 
-qshort PlatCloseFile(const PlatFile *file) { return CloseHandle(Handle(file)) ? (qshort)kErrNone : (qshort)kErrRead; }
+qshort SysCloseFile(const PlatFile *file) { return CloseHandle(Handle(file)) ? (qshort)kErrNone : (qshort)kErrRead; }
 
 /* Catalogue strings from the library's own string table; empty when missing. */
 #if MORAVEL_UNICODE

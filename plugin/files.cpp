@@ -3,7 +3,6 @@
 
 #include "../glue/kxpqutil.h"
 #include "../glue/omstring.h"
-#include "../glue/testhooks.h"
 #include "../platform/platform.h"
 #include "moravel.h"
 
@@ -123,34 +122,27 @@ static uint8_t *ReadToEnd(const PlatFile *file, qshort *status, qlong *got)
 /* The bytes of the whole file that the path buffer names, two zero bytes
    after them, in a block of the caller's; *nbytes counts them. Each step runs
    while the status is 0, and a file that was opened is closed whatever
-   happened. Test builds can fail each step: 1 open, 2 size, 3 seek, 4 read,
-   5 close. */
+   happened. */
 static uint8_t *ReadFileBytes(qchar *path, qshort *status, qlong *nbytes)
 {
   *nbytes = 0;
   PlatFile file;
-  *status = !NativeFileName(path) || TestFileStepShouldFail(kFileStepOpen) ? (qshort)kErrOpen : PlatOpenFile(path, &file);
+  *status = !NativeFileName(path) ? (qshort)kErrOpen : PlatOpenFile(path, &file);
   if (*status != kErrNone) return 0;
-  TestNoteFileOpen();
 
   int64_t size = 0;
-  if (TestFileStepShouldFail(kFileStepSize) || PlatFileSize(&file, &size) != kErrNone || size > kMaxFileBytes)
-    *status = kErrRead;
+  if (PlatFileSize(&file, &size) != kErrNone || size > kMaxFileBytes) *status = kErrRead;
   uint8_t *block = 0;
   qlong got = 0;
   if (*status == kErrNone && size == kPlatSizeUnknown) {
     block = ReadToEnd(&file, status, &got);
   } else {
     if (*status == kErrNone && !(block = (uint8_t *)NewXPPointer((qlong)size + 2))) *status = kErrMemory;
-    if (*status == kErrNone && (TestFileStepShouldFail(kFileStepSeek) || PlatSeekFileStart(&file) != kErrNone))
-      *status = kErrRead;
-    if (*status == kErrNone && (TestFileStepShouldFail(kFileStepRead) || PlatReadFile(&file, block, (qlong)size, &got) != kErrNone ||
-                                got < 0 || got > size))
+    if (*status == kErrNone && PlatSeekFileStart(&file) != kErrNone) *status = kErrRead;
+    if (*status == kErrNone && (PlatReadFile(&file, block, (qlong)size, &got) != kErrNone || got < 0 || got > size))
       *status = kErrRead;
   }
-  qshort closed = PlatCloseFile(&file);
-  TestNoteFileClose();
-  if ((TestFileStepShouldFail(kFileStepClose) || closed != kErrNone) && *status == kErrNone) *status = kErrRead;
+  if (PlatCloseFile(&file) != kErrNone && *status == kErrNone) *status = kErrRead;
 
   if (*status != kErrNone) {
     if (block) DisposeXPPointer(block);

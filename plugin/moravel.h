@@ -3,7 +3,7 @@
 #define MORAVEL_MORAVEL_H
 
 #include "../glue/callback.h"
-#include "include/moravel_testexports.h"
+#include "../include/moravel_testexports.h"
 
 /* Readiness codes of the state record. */
 enum : qulong { kSigInit = MORAVEL_SIG_INIT, kSigCool = MORAVEL_SIG_COOL, kSigErrr = MORAVEL_SIG_ERRR };

@@ -1,7 +1,7 @@
 /* testview.cpp: a test build's view of the state record, for checking its invariants. */
 #include <string.h>
 
-#include "include/moravel_testexports.h"
+#include "../include/moravel_testexports.h"
 #include "moravel.h"
 
 #ifdef MORAVEL_TEST_HOOKS

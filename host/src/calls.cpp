@@ -10,12 +10,6 @@ namespace moravel {
 
 using namespace detail;
 
-detail::HostImpl::HostImpl(std::string p, Width w) : path(std::move(p)), width(w) {
-  design.assign(design::recordSize(w == Width::Byte ? 1 : 4), 0);
-  store.define(U"#S1", Value());
-  store.define(U"#LN", Value::number(0));
-}
-
 Frame detail::HostImpl::sendFrame(int md, Frame frame) {
   if (frames.size() >= static_cast<std::size_t>(Host::kMaxDepth))
     throw HostError("plug-in calls nested more than " + std::to_string(Host::kMaxDepth) + " deep");

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "impl.h"
+#include "requests.h"
 
 namespace moravel::detail {
 
@@ -13,11 +13,18 @@ namespace {
 detail::HostImpl* gActive = nullptr;
 long gOrphans = 0;
 
+// The request function of nesting depth I: the host whose message is in
+// progress answers, its books kept, the arguments decoded for the handler.
 template <int I>
 short trampoline(int code, ...) {
+  HostImpl* h = hostForRequest();
+  if (!h) return 0;
   va_list ap;
   va_start(ap, code);
-  short r = forwardRequest(I, code, ap);
+  short r = h->keepBooks(I, code, [&](HostImpl& host) {
+    return host.width == Width::Byte ? decodeArguments<std::uint8_t>(host, code, ap)
+                                     : decodeArguments<std::uint32_t>(host, code, ap);
+  });
   va_end(ap);
   return r;
 }
@@ -40,11 +47,6 @@ long orphans() { return gOrphans; }
 detail::HostImpl* hostForRequest() {
   if (!gActive) ++gOrphans;
   return gActive;
-}
-
-short forwardRequest(int handle, int code, va_list ap) {
-  detail::HostImpl* h = hostForRequest();
-  return h ? h->dispatch(handle, code, ap) : 0;
 }
 
 }  // namespace moravel::detail

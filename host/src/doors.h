@@ -1,8 +1,6 @@
 // doors.h: the ways into the host: one request function per nesting depth, and the Mac parameter blocks.
 #pragma once
 
-#include <cstdarg>
-
 #include "moravel/host.h"
 
 namespace moravel::detail {
@@ -22,9 +20,5 @@ long orphans();
 // The host whose message is in progress, which answers a request; null
 // when there is none, and the request is then counted as an orphan.
 detail::HostImpl* hostForRequest();
-
-// Answers one request in the request-function form: `handle` is the nesting
-// depth the request came through (-1: not one of the host's).
-short forwardRequest(int handle, int code, va_list ap);
 
 }  // namespace moravel::detail

@@ -63,6 +63,7 @@ Host::Host(const std::string& libraryPath, Width width, Form form)
   impl_->allocations = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_ALLOCATIONS);
   impl_->beeps = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_BEEPS);
   impl_->openFiles = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_OPEN_FILES);
+  impl_->fileFaults = symbol<MoravelTestCounterFn>(impl_->lib, MORAVEL_TEST_FILE_FAULTS);
 }
 
 Host::~Host() {
@@ -261,12 +262,17 @@ long Host::orphanRequests() { return orphans(); }
 bool Host::hasTestHooks() const {
   const Impl& i = *impl_;
   return i.setAllocFailure && i.setFileFailure && i.recordInfo && i.liveBlocks && i.allocations && i.beeps &&
-         i.openFiles;
+         i.openFiles && i.fileFaults;
 }
 
 namespace {
 void requireHook(bool present) {
   if (!present) throw HostError("the plug-in is not a test build");
+}
+
+long readCounter(MoravelTestCounterFn counter) {
+  requireHook(counter != nullptr);
+  return counter();
 }
 }  // namespace
 
@@ -275,20 +281,11 @@ void Host::setAllocFailure(long nth, bool persistent) {
   impl_->setAllocFailure(nth, persistent ? 1 : 0);
 }
 
-long Host::liveBlocks() const {
-  requireHook(impl_->liveBlocks != nullptr);
-  return impl_->liveBlocks();
-}
-
-long Host::allocations() const {
-  requireHook(impl_->allocations != nullptr);
-  return impl_->allocations();
-}
-
-long Host::beeps() const {
-  requireHook(impl_->beeps != nullptr);
-  return impl_->beeps();
-}
+long Host::liveBlocks() const { return readCounter(impl_->liveBlocks); }
+long Host::allocations() const { return readCounter(impl_->allocations); }
+long Host::beeps() const { return readCounter(impl_->beeps); }
+long Host::openFiles() const { return readCounter(impl_->openFiles); }
+long Host::fileFaults() const { return readCounter(impl_->fileFaults); }
 
 bool Host::recordInfo(MoravelRecordInfo& info) const {
   requireHook(impl_->recordInfo != nullptr);
@@ -299,11 +296,6 @@ bool Host::recordInfo(MoravelRecordInfo& info) const {
 void Host::setFileFailure(int step) {
   requireHook(impl_->setFileFailure != nullptr);
   impl_->setFileFailure(step);
-}
-
-long Host::openFiles() const {
-  requireHook(impl_->openFiles != nullptr);
-  return impl_->openFiles();
 }
 
 }  // namespace moravel

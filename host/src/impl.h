@@ -53,7 +53,8 @@ struct detail::HostImpl final : calc::Context {
   MoravelTestSetAllocFailureFn setAllocFailure = nullptr;
   MoravelTestSetFileFailureFn setFileFailure = nullptr;
   MoravelTestRecordInfoFn recordInfo = nullptr;
-  MoravelTestCounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr, openFiles = nullptr;
+  MoravelTestCounterFn liveBlocks = nullptr, allocations = nullptr, beeps = nullptr, openFiles = nullptr,
+                       fileFaults = nullptr;
 
   void* slot = nullptr;
   bool loaded = false;
@@ -71,7 +72,7 @@ struct detail::HostImpl final : calc::Context {
   Value paramCountValue;  // field 210 as last read
   bool escapeHtml = false;  // values handed out escaped for HTML (Host::escapeValuesForHtml)
 
-  HostImpl(std::string p, Width w);
+  HostImpl(std::string p, Width w);  // impl.cpp, beside the lookups
 
   void problem(std::string what) { log.problems.push_back(std::move(what)); }
   // Reports a request that produced nothing: to the listener, and for a
@@ -87,7 +88,7 @@ struct detail::HostImpl final : calc::Context {
     if (keepTexts) list.push_back(text.str());
   }
 
-  // ---- fields (fields.cpp) ----
+  // ---- what a field reference stands for (impl.cpp) ----
   detail::Frame* callFrame();
   // The storage behind a field reference, or null.
   Datum* resolve(int ref);
@@ -98,7 +99,7 @@ struct detail::HostImpl final : calc::Context {
   List* resolveList(int ref);
   int columnOf(const List& list, int fldref);
   bool isKnownColumn(std::u32string_view name) const;
-  // The name a field reference stands for (see fields.cpp), nullopt if unknown.
+  // The name a field reference stands for (see impl.cpp), nullopt if unknown.
   std::optional<std::u32string> fieldName(int ref);
 
   // ---- messages and calls (calls.cpp) ----
@@ -109,10 +110,7 @@ struct detail::HostImpl final : calc::Context {
   bool hasVariable(std::u32string_view name) override;
   std::optional<Value> callPlugin(int packageId, std::vector<calc::PluginArg> args) override;
 
-  // ---- requests (requests.cpp) ----
-  // Answers one request that came through the request function of nesting
-  // depth `handle` (-1: not one of the host's).
-  short dispatch(int handle, int code, va_list ap);
+  // ---- requests: the bookkeeping both doors share ----
   // Counts a request and notes one that came through a handle not the
   // innermost message's.
   void noteRequest(int handle, int code) {
@@ -120,11 +118,12 @@ struct detail::HostImpl final : calc::Context {
     if (frames.empty() || handle != static_cast<int>(frames.size()) - 1) noteStaleHandle(handle, code);
   }
   void noteStaleHandle(int handle, int code);
-  // Answers request `code` through handle `handle` with answerIt(*this),
-  // after the bookkeeping every request shares; a failure of the answer is
-  // noted as a problem and answers 0.
+  // Answers request `code`, which came through the door of nesting depth
+  // `handle` (-1: not one of the host's), with answerIt(*this), keeping the
+  // books every request shares: it is counted, a stale handle is noted, and
+  // a failure of the answer is noted as a problem and answers 0.
   template <class F>
-  short answer(int handle, int code, F&& answerIt) {
+  short keepBooks(int handle, int code, F&& answerIt) {
     noteRequest(handle, code);
     try {
       return answerIt(*this);

@@ -7,10 +7,10 @@
 #include "mac_door.h"
 
 #include <array>
-#include <cmath>
 #include <cstdint>
 
 #include "doors.h"
+#include "moravel/extended80.h"
 #include "moravel/host.h"
 #include "requests.h"
 
@@ -34,8 +34,7 @@ struct ParamBlock {
 
 #pragma pack(push, 2)
 
-// An 80-bit extended number: sign and 15-bit exponent (bias 16383), then a
-// 64-bit significand with its integer bit, most significant word first.
+// An 80-bit extended number (moravel/extended80.h).
 struct Extended80 {
   std::int16_t exp;
   std::uint16_t man[4];
@@ -51,48 +50,6 @@ static_assert(offsetof(MacExtInfoRec, params) == 1040);
 static_assert(offsetof(MacExtInfoRec, static_rect) == 1040 + sizeof(std::uintptr_t) + 4);
 static_assert(offsetof(MacExtInfoRec, returncode) == offsetof(MacExtInfoRec, xwin) + 4);
 
-double fromX80(const Extended80& x) {
-  auto e = static_cast<std::uint16_t>(x.exp);
-  bool negative = (e & 0x8000) != 0;
-  int exponent = e & 0x7FFF;
-  std::uint64_t m = 0;
-  for (std::uint16_t w : x.man) m = (m << 16) | w;
-  double v;
-  if (exponent == 0x7FFF)
-    v = (m << 1) == 0 ? HUGE_VAL : std::nan("");
-  else if (m == 0)
-    v = 0.0;
-  else
-    v = std::ldexp(static_cast<double>(m), (exponent == 0 ? 1 : exponent) - 16383 - 63);
-  return negative ? -v : v;
-}
-
-Extended80 toX80(double d) {
-  Extended80 x{};
-  std::uint16_t sign = std::signbit(d) ? 0x8000 : 0;
-  d = std::fabs(d);
-  std::uint64_t m = 0;
-  int exponent = 0;
-  if (std::isnan(d)) {
-    exponent = 0x7FFF;
-    m = 0xC000000000000000ull;
-  } else if (std::isinf(d)) {
-    exponent = 0x7FFF;
-    m = 0x8000000000000000ull;
-  } else if (d != 0) {
-    int e;
-    double f = std::frexp(d, &e);  // d = f * 2^e, 0.5 <= f < 1; a double's range fits the normal range
-    exponent = e - 1 + 16383;
-    m = static_cast<std::uint64_t>(std::ldexp(f, 64));
-  }
-  x.exp = static_cast<std::int16_t>(sign | exponent);
-  for (int i = 3; i >= 0; --i) {
-    x.man[i] = static_cast<std::uint16_t>(m & 0xFFFF);
-    m >>= 16;
-  }
-  return x;
-}
-
 std::array<ParamBlock, Host::kMaxDepth> gBlocks;
 
 int depthOf(const ParamBlock* pb) {
@@ -106,7 +63,7 @@ int depthOf(const ParamBlock* pb) {
 template <class F>
 short answerFrom(const ParamBlock* pb, int code, F&& answerIt) {
   HostImpl* h = hostForRequest();
-  return h ? h->answer(depthOf(pb), code, answerIt) : 0;
+  return h ? h->keepBooks(depthOf(pb), code, answerIt) : 0;
 }
 
 // A value the plug-in sends in format `fmt`, as the handler takes it: a
@@ -116,7 +73,7 @@ struct NumberIn {
   const void* arg;
   NumberIn(int fmt, const void* val) : arg(val) {
     if (fmt == kFmtNumber && val) {
-      value = fromX80(*static_cast<const Extended80*>(val));
+      value = extended80::toDouble(*static_cast<const Extended80*>(val));
       arg = &value;
     }
   }
@@ -133,7 +90,7 @@ struct NumberOut {
   void* arg() { return converts ? &value : target; }
   double* number() { return static_cast<double*>(arg()); }
   void deliver() {
-    if (converts) *static_cast<Extended80*>(target) = toX80(value);
+    if (converts) extended80::fromDouble(value, *static_cast<Extended80*>(target));
   }
 };
 

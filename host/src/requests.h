@@ -14,8 +14,12 @@ using Impl = HostImpl;
 // One handler per request of MORAVEL_HOST_REQUESTS (moravel/interface.h),
 // named on<request>, for either unit width U. Its parameters after the host
 // are the request's arguments as the request-function door passes them, in
-// order: requests.cpp reads them from the argument list by these types, and
-// the Mac door (mac_door.cpp) calls the handlers with its own converted.
+// order: decodeArguments reads them from the argument list by these types,
+// and the Mac door (mac_door.cpp) calls the handlers with its own converted.
+
+// Answers request `code` of the request-function door: reads its arguments
+// from `ap` and calls its handler with them (requests.cpp).
+template <class U> short decodeArguments(Impl& h, int code, va_list ap);
 
 // Fields and named values (values.cpp).
 template <class U> short onGetFldRef(Impl& h, const Str255<U>* name);

@@ -138,10 +138,10 @@ TEST_P(PluginSession, ReferencesAreBalancedAfterUnload) {
 }
 
 TEST_P(PluginSession, DesignInformationThroughTheHostRecord) {
-  DesignAnswer a = host->describe(kSetTags, 5);
+  DesignAnswer a = host->describe(kSetTags, design::kAskParameters);
   EXPECT_EQ(a.label, U"Parms: (openTag,closeTag)");
   EXPECT_EQ(a.useDefault, 0);
-  DesignAnswer b = host->describe(kVersion, 6);
+  DesignAnswer b = host->describe(kVersion, design::kAskReturnValue);
   EXPECT_EQ(b.label, U"Return Code :");
   EXPECT_FALSE(host->describe(kVersion, 7).changed);
 }

@@ -82,11 +82,11 @@ TEST_P(MacDesign, ParametersAndReturnValueAnswerTheCatalogue)
   };
   const std::size_t lengths[] = {9, 41, 95, 20, 16, 25};
   for (std::size_t i = 0; i < 6; ++i) {
-    DesignAnswer a = host->describe(answers[i].first, 5);
+    DesignAnswer a = host->describe(answers[i].first, design::kAskParameters);
     EXPECT_EQ(a.label, answers[i].second);
     EXPECT_EQ(a.label.size(), lengths[i]);
     EXPECT_EQ(a.useDefault, 0);
-    DesignAnswer r = host->describe(answers[i].first, 6);
+    DesignAnswer r = host->describe(answers[i].first, design::kAskReturnValue);
     EXPECT_EQ(r.label, U"Return Code :");
     EXPECT_EQ(r.useDefault, 0);
   }
@@ -98,29 +98,29 @@ TEST_P(MacDesign, EntriesAreConvertedFromMacRomanByOneConverter)
 {
   useList({"a", "b", "Moravel.X(caf\\$8E,\\$A5,\\$D2q\\$D3,\\$F0,\\$DB,\\\"s\\\"):30708002"});
   long before = macsubst::convertersCreated();
-  DesignAnswer a = host->describe(3, 5);
+  DesignAnswer a = host->describe(3, design::kAskParameters);
   EXPECT_EQ(a.label, U"Parms: (caf\u00E9,\u2022,\u201Cq\u201D,\uF8FF,\u20AC,\"s\")");
-  EXPECT_EQ(host->describe(1, 5).label, U"Parms: ") << "an entry without parameters";
-  EXPECT_EQ(host->describe(3, 5).label, a.label);
+  EXPECT_EQ(host->describe(1, design::kAskParameters).label, U"Parms: ") << "an entry without parameters";
+  EXPECT_EQ(host->describe(3, design::kAskParameters).label, a.label);
   EXPECT_EQ(macsubst::convertersCreated(), before + 1) << "made on first use and kept";
   // An entry longer than the record's 254 characters is cut to fit it.
   useList({"a", "b", "(" + std::string(254, 'p')});
-  EXPECT_EQ(host->describe(3, 5).label, U"Parms: (" + std::u32string(246, U'p'));
+  EXPECT_EQ(host->describe(3, design::kAskParameters).label, U"Parms: (" + std::u32string(246, U'p'));
 }
 
 TEST_P(MacDesign, AMissingEntryOrConverterLeavesTheFixedPrefix)
 {
   useList({"Moravel.A(x):1", "Moravel.B(y):2", "Moravel.C(z):3", "Moravel.D(w):4", "Moravel.E(v):5", "Moravel.F(u):6"});
-  EXPECT_EQ(host->describe(6, 5).label, U"Parms: (u)");
-  EXPECT_EQ(host->describe(7, 5).label, U"Parms: ") << "entry 7 of a list of six";
+  EXPECT_EQ(host->describe(6, design::kAskParameters).label, U"Parms: (u)");
+  EXPECT_EQ(host->describe(7, design::kAskParameters).label, U"Parms: ") << "entry 7 of a list of six";
   host->unload();
   host.reset();
   macsubst::refuseConverters(true);
   host = std::make_unique<Host>(LibraryPath(GetParam()), GetParam(), Form::Mac);
   host->load();
   long before = macsubst::convertersCreated();
-  EXPECT_EQ(host->describe(2, 5).label, U"Parms: ");
-  EXPECT_EQ(host->describe(2, 6).label, U"Return Code :");
+  EXPECT_EQ(host->describe(2, design::kAskParameters).label, U"Parms: ");
+  EXPECT_EQ(host->describe(2, design::kAskReturnValue).label, U"Return Code :");
   EXPECT_EQ(macsubst::convertersCreated(), before);
 }
 

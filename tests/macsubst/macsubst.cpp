@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "../../platform/mac_api.h"
+#include "moravel/extended80.h"
 
 namespace {
 
@@ -459,54 +459,9 @@ OSStatus TECFlushText(TECObjectRef encodingConverter, TextPtr, ByteCount, ByteCo
   return encodingConverter ? OSStatus{noErr} : OSStatus{kParamErr};
 }
 
-double x80tod(const extended80* x80) {
-  auto e = static_cast<std::uint16_t>(x80->exp);
-  bool negative = e & 0x8000;
-  int exponent = e & 0x7FFF;
-  std::uint64_t m = 0;
-  for (int i = 0; i < 4; ++i) m = (m << 16) | x80->man[i];
-  long double v;
-  if (exponent == 0x7FFF)
-    v = (m << 1) == 0 ? HUGE_VALL : NAN;
-  else if (exponent == 0 && m == 0)
-    v = 0.0L;
-  else
-    v = std::ldexp(static_cast<long double>(m), (exponent ? exponent : 1) - 16383 - 63);
-  return static_cast<double>(negative ? -v : v);
-}
+double x80tod(const extended80* x80) { return moravel::extended80::toDouble(*x80); }
 
-void dtox80(const double* x, extended80* x80) {
-  long double v = *x;
-  std::uint16_t sign = std::signbit(v) ? 0x8000 : 0;
-  v = std::fabs(v);
-  std::uint64_t m = 0;
-  int exponent = 0;
-  if (std::isnan(v)) {
-    exponent = 0x7FFF;
-    m = 0xC000000000000000ull;
-  } else if (std::isinf(v)) {
-    exponent = 0x7FFF;
-    m = 0x8000000000000000ull;
-  } else if (v != 0) {
-    int e;
-    long double f = std::frexp(v, &e);  // v = f * 2^e, f in [0.5, 1)
-    exponent = e - 1 + 16383;
-    if (exponent <= 0) {  // below the normal range: a denormal with exponent field 0
-      m = static_cast<std::uint64_t>(std::ldexp(f, 64 - (1 - exponent)));
-      exponent = 0;
-    } else if (exponent >= 0x7FFF) {
-      exponent = 0x7FFF;
-      m = 0x8000000000000000ull;
-    } else {
-      m = static_cast<std::uint64_t>(std::ldexp(f, 64));
-    }
-  }
-  x80->exp = static_cast<SInt16>(sign | exponent);
-  for (int i = 3; i >= 0; --i) {
-    x80->man[i] = static_cast<UInt16>(m & 0xFFFF);
-    m >>= 16;
-  }
-}
+void dtox80(const double* x, extended80* x80) { moravel::extended80::fromDouble(*x, *x80); }
 
 void SysBeep(SInt16 duration) {
   state().beeps++;

@@ -20,13 +20,14 @@ class Catalogue : public PluginTest {
     auto d = host->designRecord();
     Stored s;
     if (!unicode()) {
-      s.length = d.at(10);
-      s.terminated = d.at(11 + s.length) == 0;
+      s.length = d.at(design::kLabel);
+      s.terminated = d.at(design::kLabel + 1 + s.length) == 0;
     } else {
       std::uint32_t n = 0, z = 1;
-      std::memcpy(&n, &d.at(10), 4);
+      std::memcpy(&n, &d.at(design::kLabel), 4);
       s.length = n;
-      if (14 + 4 * static_cast<std::size_t>(n) + 4 <= d.size()) std::memcpy(&z, &d[14 + 4 * n], 4);
+      const std::size_t end = design::kLabel + 4 + 4 * static_cast<std::size_t>(n);
+      if (end + 4 <= d.size()) std::memcpy(&z, &d[end], 4);
       s.terminated = z == 0;
     }
     return s;
@@ -52,7 +53,7 @@ TEST_P(Catalogue, ParametersOfEachFunction)
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.id);
-    DesignAnswer a = host->describe(row.id, 5);
+    DesignAnswer a = host->describe(row.id, design::kAskParameters);
     EXPECT_TRUE(a.changed);
     EXPECT_EQ(a.useDefault, 0);
     EXPECT_EQ(u8(a.label), u8(row.label));
@@ -66,7 +67,7 @@ TEST_P(Catalogue, ReturnValueIsTheSameForEveryFunction)
 {
   for (int id = kVersion; id <= kSetTags; ++id) {
     SCOPED_TRACE(id);
-    DesignAnswer a = host->describe(id, 6);
+    DesignAnswer a = host->describe(id, design::kAskReturnValue);
     EXPECT_EQ(u8(a.label), "Return Code :");
     EXPECT_EQ(a.useDefault, 0);
     EXPECT_EQ(stored().length, 13u);
@@ -90,7 +91,7 @@ TEST_P(Catalogue, PackageIdsWithoutAFunctionGiveOnlyThePrefix)
   // parameter list.
   for (int id : {0, 7, 8, -3}) {
     SCOPED_TRACE(id);
-    DesignAnswer a = host->describe(id, 5);
+    DesignAnswer a = host->describe(id, design::kAskParameters);
     EXPECT_EQ(u8(a.label), "Parms: ");
     EXPECT_EQ(stored().length, 7u);
   }

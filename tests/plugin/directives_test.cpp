@@ -80,10 +80,10 @@ TEST_P(Directives, ValuesLongerThanTheValueBufferAreNeverCut)
   std::size_t asked = host->log().namedValueNames.size();
   EXPECT_EQ(expanded(U"<FIELD>small</FIELD>"), U"s");
   EXPECT_EQ(host->log().namedValueNames.size(), asked + 1) << "one request for a value that fits";
-  EXPECT_EQ(info().subBufSize, 262144 * unit());
+  EXPECT_EQ(info().subBufSize, bytes(BufferUnits::kSubBuf));
   EXPECT_EQ(expanded(U"<FIELD>FIELD=big</FIELD>|<FIELD>big</FIELD>|<FIELD>long</FIELD>"),
             big + U"|" + big + U"|" + big);
-  EXPECT_EQ(info().subBufSize, 300000 * unit()) << "the grown value buffer stays";
+  EXPECT_EQ(info().subBufSize, bytes(300000)) << "the grown value buffer stays";
 }
 
 TEST_P(Directives, MethodsLeaveTheirReturnValue)

@@ -77,15 +77,15 @@ TEST_P(Encode, AFullOutputGrowsAndIsEncodedWhole)
   std::u32string want(65530, U'a');
   want += U"&#233;&#233;";
   EXPECT_EQ(enc(text, 2), want);
-  EXPECT_EQ(info().bufOutSize, (65536 + 32768) * unit());
+  EXPECT_EQ(info().bufOutSize, bytes(BufferUnits::kBufOut + BufferUnits::kChunk));
 
   std::u32string dense(100000, U'\u00e9');
   std::u32string got = enc(dense, 1);
   EXPECT_EQ(got.size(), 800000u);
   EXPECT_EQ(got.substr(0, 16), U"&eacute;&eacute;");
   // Each time the text reaches the capacity it grows by one chunk: from the
-  // 98,304 units left above, 22 chunks reach the first capacity above 800,000.
-  EXPECT_EQ(info().bufOutSize, (98304 + 22 * 32768) * unit());
+  // capacity left above, 22 chunks reach the first capacity above 800,000.
+  EXPECT_EQ(info().bufOutSize, bytes(BufferUnits::kBufOut + 23 * BufferUnits::kChunk));
 }
 
 TEST_P(Encode, NothingIsEncodedAfterAFailure)

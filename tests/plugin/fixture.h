@@ -22,6 +22,13 @@ namespace moravel::test {
 // What the record looked like, read through the test build's inspector.
 using RecordInfo = MoravelRecordInfo;
 
+// The buffers' sizes at load, in units in every build, and the least step
+// by which a buffer grows.
+struct BufferUnits {
+  static constexpr long kBuffer = 32768, kBufOut = 65536, kTagBuf = 1024, kSubBuf = 262144, kKwdBuf = 10240;
+  static constexpr long kChunk = 32768;
+};
+
 // A path of the build in the form the test's own system opens.
 std::string NativePath(const std::string& path);
 std::string LibraryPath(Width width);
@@ -34,6 +41,8 @@ class PluginTest : public ::testing::TestWithParam<Width> {
 
   bool unicode() const { return GetParam() == Width::Unicode; }
   long unit() const { return unicode() ? 4 : 1; }
+  // The byte size of `units` units, as the record's sizes count.
+  long bytes(long units) const { return units * unit(); }
   RecordInfo info() const;
 
   // DoSubstitutions of `text` into the variable "out", with the options as

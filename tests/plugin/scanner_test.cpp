@@ -50,7 +50,7 @@ TEST_P(Scanner, LongTagTextsAndLongOutputsAreDeliveredWhole)
   EXPECT_EQ(expanded(U"<FIELD>" + name + U"</FIELD>"), U"");  // names reach the host cut to 254
   host->setText(name.substr(0, 254), U"cut");
   EXPECT_EQ(expanded(U"<FIELD>" + name + U"</FIELD>"), U"cut");
-  EXPECT_EQ(info().tagBufSize, (1024 + 32768) * unit()) << "the tag buffer keeps its growth";
+  EXPECT_EQ(info().tagBufSize, bytes(BufferUnits::kTagBuf + BufferUnits::kChunk)) << "the tag buffer keeps its growth";
 
   host->setText(U"v", std::u32string(1000, U'v'));
   std::u32string text, want;
@@ -59,7 +59,7 @@ TEST_P(Scanner, LongTagTextsAndLongOutputsAreDeliveredWhole)
     want += std::u32string(1000, U'v') + U".";
   }
   EXPECT_EQ(expanded(text), want);
-  EXPECT_EQ(info().bufOutSize, (65536 + 2 * 32768) * unit());
+  EXPECT_EQ(info().bufOutSize, bytes(BufferUnits::kBufOut + 2 * BufferUnits::kChunk));
 }
 
 // The output's capacity after plain text is what appending it one unit at a
@@ -67,11 +67,11 @@ TEST_P(Scanner, LongTagTextsAndLongOutputsAreDeliveredWhole)
 TEST_P(Scanner, PlainTextLeavesTheCapacityOfOneUnitAppends)
 {
   EXPECT_EQ(expanded(std::u32string(65535, U'a')).size(), 65535u);
-  EXPECT_EQ(info().bufOutSize, 65536 * unit());
+  EXPECT_EQ(info().bufOutSize, bytes(BufferUnits::kBufOut));
   EXPECT_EQ(expanded(std::u32string(65536, U'a')).size(), 65536u);
-  EXPECT_EQ(info().bufOutSize, (65536 + 32768) * unit());
+  EXPECT_EQ(info().bufOutSize, bytes(BufferUnits::kBufOut + BufferUnits::kChunk));
   EXPECT_EQ(expanded(std::u32string(200000, U'a')).size(), 200000u);
-  EXPECT_EQ(info().bufOutSize, (65536 + 5 * 32768) * unit());
+  EXPECT_EQ(info().bufOutSize, bytes(BufferUnits::kBufOut + 5 * BufferUnits::kChunk));
 }
 
 TEST_P(Scanner, S1IsRestoredAfterEveryCall)

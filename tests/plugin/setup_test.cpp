@@ -21,13 +21,13 @@ TEST_P(SetupFunctions, SetTagsStoresCapitalsAndTheirLengths)
   }
 }
 
-TEST_P(SetupFunctions, SetTagsKeepsAtMost255Characters)
+TEST_P(SetupFunctions, SetTagsKeepsTheFirstCharactersOfALongTag)
 {
-  std::u32string open(300, U'[');
+  std::u32string open(kMaxTagUnits + 45, U'[');
   ASSERT_EQ(setTags(open, U"]"), 0);
-  EXPECT_EQ(info().openTagSize, 255);
+  EXPECT_EQ(info().openTagSize, static_cast<long>(kMaxTagUnits));
   host->setText(U"x", U"X");
-  EXPECT_EQ(expanded(std::u32string(255, U'[') + U"x]"), U"X");
+  EXPECT_EQ(expanded(std::u32string(kMaxTagUnits, U'[') + U"x]"), U"X");
 }
 
 TEST_P(SetupFunctions, AnEmptyTagDisablesExpansionUntilTagsAreSetAgain)
@@ -57,7 +57,7 @@ TEST_P(SetupFunctions, MappingRowsFitTheDefaultTableUpTo19)
   std::vector<std::vector<std::u32string>> rows;
   for (int i = 0; i < 19; i++) rows.push_back({U"K" + formatNumberU(i) + U"X", U"f" + formatNumberU(i)});
   ASSERT_EQ(mapKeywords(rows), 0);
-  EXPECT_EQ(info().kwdBufSize, 10240 * unit());
+  EXPECT_EQ(info().kwdBufSize, bytes(BufferUnits::kKwdBuf));
   EXPECT_EQ(info().mappingCount, 19);
   rows.push_back({U"K19X", U"f19"});
   ASSERT_EQ(mapKeywords(rows), 0);

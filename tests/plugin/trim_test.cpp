@@ -93,11 +93,11 @@ TEST_P(Trim, AnInstanceNameThatOverfillsTheTagBufferGrowsIt)
   host->setInstanceName(std::u32string(99, U'i'));
   host->defineMethod(std::u32string(99, U'i') + U".x", U"'never'");
   host->clearLog();
-  EXPECT_EQ(info().tagBufSize, 1024 * unit());
+  EXPECT_EQ(info().tagBufSize, bytes(BufferUnits::kTagBuf));
   expand(U"<FIELD>METHOD=$cinst.x" + pad + U"</FIELD>");
   ASSERT_EQ(host->log().procedureNames.size(), 1u);
   EXPECT_EQ(host->log().procedureNames[0], (std::u32string(99, U'i') + U".x" + pad).substr(0, 254));
-  EXPECT_EQ(info().tagBufSize, (1024 + 32768) * unit()) << "1015 units became 1108";
+  EXPECT_EQ(info().tagBufSize, bytes(BufferUnits::kTagBuf + BufferUnits::kChunk)) << "1015 units became 1108";
 }
 
 }  // namespace

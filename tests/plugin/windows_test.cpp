@@ -207,12 +207,12 @@ TEST(WindowsDesignInfo, ShippedDllsAnswerFromTheirOwnStrings)
     SCOPED_TRACE(path);
     Host host(NativePath(path), width);
     host.load();
-    DesignAnswer a = host.describe(kDoSubstitutions, 5);
+    DesignAnswer a = host.describe(kDoSubstitutions, design::kAskParameters);
     EXPECT_EQ(u8(a.label),
               "Parms: (taggedText,expandedText [,utfType [,forceEval [,stripAllLinebreaks [,senseBrackets]]]])");
     EXPECT_EQ(a.label.size(), 95u);
-    EXPECT_EQ(u8(host.describe(kSetTags, 5).label), "Parms: (openTag,closeTag)");
-    EXPECT_EQ(u8(host.describe(kVersion, 6).label), "Return Code :");
+    EXPECT_EQ(u8(host.describe(kSetTags, design::kAskParameters).label), "Parms: (openTag,closeTag)");
+    EXPECT_EQ(u8(host.describe(kVersion, design::kAskReturnValue).label), "Return Code :");
     EXPECT_EQ(host.call(kVersion, {}).returnValue.asText(), U"" MORAVEL_PROJECT_VERSION);
     host.unload();
   }

@@ -57,10 +57,12 @@ TEST_P(FileFault, EachFailedStepAnswersItsCodeAndReleasesEverything)
       long blocks = host->liveBlocks();
       host->setText(U"#S1", U"saved");
       host->setText(U"out", U"before");
+      long before = faults->injected();
       faults->fail(step);
       EXPECT_EQ(expand(c.text, c.options), code);
       faults->fail(kFileStepNone);
-      injected++;
+      EXPECT_EQ(faults->injected() - before, 1) << "the step failed once";
+      injected += faults->injected() - before;
       EXPECT_EQ(out(), U"") << "nothing of a failed expansion is delivered";
       EXPECT_EQ(faults->openFiles(), 0) << "a descriptor left open";
       EXPECT_EQ(host->liveBlocks(), blocks) << "a block left allocated";

@@ -20,6 +20,7 @@ class FileFaults {
 
   void fail(MoravelFileStep step) const { host_.setFileFailure(step); }
   long openFiles() const { return host_.openFiles(); }
+  long injected() const { return host_.fileFaults(); }
 
  private:
   Host& host_;

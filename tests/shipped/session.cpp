@@ -138,7 +138,7 @@ class Session {
   void designInformation()
   {
     for (int id = 0; id <= 7; ++id) {
-      for (int qfldid : {5, 6, 7}) {
+      for (int qfldid : {int(design::kAskParameters), int(design::kAskReturnValue), 7}) {
         DesignAnswer a = host_.describe(id, qfldid);
         t_("design " + std::to_string(id) + "/" + std::to_string(qfldid),
            std::string(a.changed ? "" : "unchanged ") + "usedefault " + std::to_string(a.useDefault) + " [" +

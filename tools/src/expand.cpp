@@ -15,20 +15,21 @@ namespace moravel::tool {
 
 namespace {
 
+// Names beginning thus are the tool's own host variables.
+constexpr std::u32string_view kReservedPrefix = U"#MORAVEL";
 // The keyword map goes to the plug-in as a reference to this host variable.
 constexpr std::u32string_view kKeywordMapVar = U"#MORAVELKEYWORDMAP";
+static_assert(kKeywordMapVar.starts_with(kReservedPrefix));
 // The plug-in counts the map's rows in a 16-bit integer.
 constexpr std::size_t kMaxKeywordMapRows = 32767;
 
-// Names beginning #MORAVEL are the tool's own host variables.
 void refuseReservedName(const DataSet& d, const std::string& source) {
-  auto refuse = [&](const std::string& kind, const std::u32string& name) {
-    throw Failure{kExitUsage, source + ": " + kind + "." + encodeUtf8(name) + ": the name is reserved"};
+  auto check = [&](const std::string& kind, const std::u32string& name) {
+    if (name.starts_with(kReservedPrefix))
+      throw Failure{kExitUsage, source + ": " + kind + "." + encodeUtf8(name) + ": the name is reserved"};
   };
-  for (const auto& v : d.variables)
-    if (v.first.rfind(U"#MORAVEL", 0) == 0) refuse("variables", v.first);
-  for (const auto& l : d.lists)
-    if (l.first.rfind(U"#MORAVEL", 0) == 0) refuse("lists", l.first);
+  for (const auto& v : d.variables) check("variables", v.first);
+  for (const auto& l : d.lists) check("lists", l.first);
 }
 
 }  // namespace

@@ -114,12 +114,12 @@ void check(const CallResult& r, const std::string& what, const std::string& deta
 void setTags(Session& s, const std::vector<std::string>& tags) {
   if (tags.empty()) return;
   std::u32string open = toText(tags[0], s.unicode, "open tag"), close = toText(tags[1], s.unicode, "close tag");
-  // The plug-in keeps the first 255 characters of a tag, which would then never match.
+  // The plug-in keeps only the first characters of a longer tag, which would then never match.
   for (const auto* t : {&open, &close})
-    if (t->size() > kMaxTagLength)
+    if (t->size() > kMaxTagUnits)
       throw Failure{kExitUsage, std::string("--tags: the ") + (t == &open ? "open" : "close") + " tag has " +
                                     std::to_string(t->size()) + " characters; the plug-in takes at most " +
-                                    std::to_string(kMaxTagLength)};
+                                    std::to_string(kMaxTagUnits)};
   check(s.host.call(kSetTags, {Arg::text(open), Arg::text(close)}), "--tags: SetTags");
 }
 

@@ -16,9 +16,6 @@ struct Common {
   bool unicode() const { return build != "8bit"; }
 };
 
-// The plug-in keeps the first 255 characters of a tag.
-constexpr std::size_t kMaxTagLength = 255;
-
 // The plug-in library file of a build: beside the executable, in the
 // installed library directory relative to it, in MORAVEL_PLUGIN_DIR, or
 // where the build put it. Throws Failure (69) naming the places tried.

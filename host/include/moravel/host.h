@@ -201,8 +201,8 @@ class Host {
   void setSlot(void* value);
   bool loaded() const;         // load() sent and unload() not since
 
-  // Message 3 for `packageId`, asking for `qfldid` (5 parameters, 6 return
-  // value). The record is cleared, usedefault set to 1, qfldid set.
+  // Message 3 for `packageId`, asking for `qfldid` (design::Ask, or any
+  // other number). The record is cleared, usedefault set to 1, qfldid set.
   DesignAnswer describe(int packageId, int qfldid);
   // Message 4 on a cleared record; the 16-bit field at byte 14 afterwards.
   int setupInfo();
@@ -292,6 +292,7 @@ class Host {
   // Fail one step of reading a file (MoravelFileStep; 0 = none).
   void setFileFailure(int step);
   long openFiles() const;
+  long fileFaults() const;  // how many steps have failed on demand
 
  private:
   using Impl = detail::HostImpl;

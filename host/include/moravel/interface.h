@@ -18,6 +18,10 @@ enum Function : int {
   kSetTags = 6
 };
 
+// The longest open or close tag the plug-in keeps, in units; SetTags keeps
+// the first ones of a longer tag.
+constexpr std::size_t kMaxTagUnits = 255;
+
 // Result codes of the plug-in's functions.
 enum ResultCode : int {
   kOk = 0,
@@ -93,11 +97,14 @@ constexpr int kParamLast = 241;
 // The design-information record: 266 bytes (one-byte build) or 1034 bytes
 // (Unicode build). Offsets of its fields:
 namespace design {
-constexpr std::size_t kQfldid = 6;      // 16-bit: what the host asks for
+constexpr std::size_t kQfldid = 6;      // 16-bit: what the host asks for, one of Ask
 constexpr std::size_t kUseDefault = 8;  // 8-bit
 constexpr std::size_t kLabel = 10;      // counted text
 constexpr std::size_t kSetupFlag = 14;  // 16-bit, set by the setup message
 constexpr std::size_t recordSize(std::size_t unitSize) { return unitSize == 1 ? 266 : 1034; }
+// What the host asks for in qfldid: a function's parameter list, or the
+// meaning of its return value.
+enum Ask : int { kAskParameters = 5, kAskReturnValue = 6 };
 }  // namespace design
 
 }  // namespace moravel

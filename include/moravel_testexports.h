@@ -41,6 +41,7 @@ typedef void (*MoravelTestSetFileFailureFn)(int step);
 #define MORAVEL_TEST_ALLOCATIONS "MoravelTestAllocations"
 #define MORAVEL_TEST_BEEPS "MoravelTestBeeps"
 #define MORAVEL_TEST_OPEN_FILES "MoravelTestOpenFiles"
+#define MORAVEL_TEST_FILE_FAULTS "MoravelTestFileFaults"
 typedef long (*MoravelTestCounterFn)(void);
 
 #endif

@@ -1,4 +1,4 @@
-/* qtypes.h: the host's character unit, fixed-width integers and build switches. */
+/* qtypes.h: the character units, fixed-width integers, result codes and build switches every layer shares. */
 #ifndef MORAVEL_QTYPES_H
 #define MORAVEL_QTYPES_H
 

@@ -1,4 +1,4 @@
-// fields.cpp: what a field reference stands for: the call's parameters and return value, variables, list columns.
+// impl.cpp: the host's state made, and what a field reference stands for in it: parameters, return value, variables, columns.
 #include <cmath>
 
 #include "impl.h"
@@ -12,6 +12,12 @@ namespace {
 bool isParam(int ref) { return ref >= field::kParam1 && ref <= field::kParamLast; }
 
 }  // namespace
+
+detail::HostImpl::HostImpl(std::string p, Width w) : path(std::move(p)), width(w) {
+  design.assign(design::recordSize(w == Width::Byte ? 1 : 4), 0);
+  store.define(U"#S1", Value());
+  store.define(U"#LN", Value::number(0));
+}
 
 Frame* detail::HostImpl::callFrame() {
   if (frames.empty() || !frames.back().isCall) return nullptr;
