@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # setup.sh [PROFILE...]: installs the Debian packages that each profile
 # needs (default: test). The lists are here only.
-#   demo   the compiler, CMake, Ninja and the JSON and argument libraries:
+#   demo   the compiler, CMake, Ninja, the JSON (two parsers) and argument libraries:
 #          enough to build the plug-in and the tool (scripts/demo.sh)
 #   test   everything scripts/test.sh builds and runs: demo, plus clang and its
 #          runtimes, GoogleTest, Google Benchmark, the MinGW-w64 cross
@@ -13,7 +13,7 @@
 #          and GNU time (bench/run.sh)
 set -euo pipefail
 
-demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev)
+demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev libsimdjson-dev)
 test=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 wine64 g++-multilib lld-13 qemu-user python3)
 bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time)
