@@ -36,7 +36,8 @@ RecordReader::RecordReader(const std::string& path, RecordFormat format, bool on
       oneByte_(oneByte),
       delimiter_(delimiter ? delimiter : format == RecordFormat::Tsv ? '\t' : ','),
       delimiterGiven_(delimiter != 0),
-      in_(&std::cin) {
+      in_(&std::cin),
+      flat_(oneByte) {
   if (path != "-") {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
@@ -141,10 +142,26 @@ void RecordReader::readHeader() {
                         (other == '\t' ? "tab" : "'" + std::string(1, other) + "'"));
 }
 
+namespace {
+
+// Whether a line may go to the on-demand parser: one that holds a control
+// character other than a line's closing carriage return is left to the full
+// reading, which refuses those inside a text.
+bool plainLine(const std::string& text) {
+  std::size_t n = text.size();
+  if (n > 0 && text[n - 1] == '\r') --n;
+  for (std::size_t i = 0; i < n; ++i)
+    if (static_cast<unsigned char>(text[i]) < 0x20) return false;
+  return true;
+}
+
+}  // namespace
+
 bool RecordReader::next(Record& r) {
-  r.data = DataSet();
+  r.fields.count = 0;
+  if (!r.data.variables.empty() || !r.data.lists.empty()) r.data = DataSet();
   if (format_ == RecordFormat::JsonLines) {
-    std::string text;
+    std::string& text = text_;
     long line;
     for (;;) {
       line = line_;
@@ -163,6 +180,8 @@ bool RecordReader::next(Record& r) {
     }
     r.number = count_;
     r.line = line;
+    if (plainLine(text) && flat_.read(text, r.fields)) return true;
+    r.fields.count = 0;
     std::string where = what_ + ": record " + std::to_string(count_) + " (line " + std::to_string(line) + ")";
     r.data = parseRecord(text, where, oneByte_);
     return true;
