@@ -9,14 +9,14 @@
 #          wine (where the kernel runs no 32-bit programs),
 #          g++-multilib, lld-13 (its linker writes the Mac bundle), qemu-user
 #          (32-bit checks where the kernel runs no 32-bit programs) and Python
-#   bench  demo, plus Google Benchmark, the peer engines, pkg-config, Python
-#          and GNU time (bench/run.sh)
+#   bench  demo, plus Google Benchmark, the peer engines, pkg-config, Python,
+#          GNU time and strace (bench/run.sh)
 set -euo pipefail
 
 demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev libsimdjson-dev)
 test=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 wine64 g++-multilib lld-13 qemu-user python3)
-bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time)
+bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time strace)
 
 packages=("${demo[@]}")
 for profile in "${@:-test}"; do
