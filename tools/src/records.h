@@ -48,7 +48,7 @@ class RecordReader {
 
  private:
   int get();  // the next byte, or -1 at the end
-  bool readCsvRow(std::vector<std::string>& fields);
+  bool readCsvRow(std::vector<std::string>& fields, std::size_t& count);
   void readHeader();
   void skipByteOrderMark();
   [[noreturn]] void fail(long line, const std::string& why) const;
@@ -64,7 +64,8 @@ class RecordReader {
   long size_ = -1, read_ = 0;
   long line_ = 1, count_ = 0;
   std::vector<std::u32string> header_;
-  std::string text_;  // the JSON line being read, its storage kept
+  std::string text_;              // the JSON line being read, its storage kept
+  std::vector<std::string> row_;  // the CSV row being read, the same
   FlatRecordReader flat_;
 };
 
