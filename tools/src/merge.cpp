@@ -305,7 +305,7 @@ struct Run {
     CallResult r = s.host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
                                                                   Arg::reference(std::u32string(kOutVar))));
     if (first) checkHeaderIsRead(where);
-    checkSubstitution(s, o, r, where + ": DoSubstitutions");
+    if (r.code() != 0) checkSubstitution(s, o, r, where + ": DoSubstitutions");
     if (!findings.empty()) {
       findings.report(where);
       findings.clear();
@@ -377,11 +377,16 @@ int runMerge(const ExpandOptions& o) {
   long failed = 0;
   int firstStatus = 0;
   Record rec;
+  std::string where;  // refilled for each record, its storage kept
+  auto describe = [&](long number, long line) {
+    where.assign(reader.what()).append(": record ").append(std::to_string(number));
+    if (line) where.append(" (line ").append(std::to_string(line)).append(")");
+  };
   for (;;) {
-    std::string where = reader.what() + ": record " + std::to_string(rec.number + 1);
+    describe(rec.number + 1, 0);
     try {
       if (!reader.next(rec)) break;
-      where = reader.what() + ": record " + std::to_string(rec.number) + " (line " + std::to_string(rec.line) + ")";
+      describe(rec.number, rec.line);
       run.expand(rec, where);
     } catch (const Failure& f) {
       progress.done();
