@@ -193,9 +193,9 @@ class Overlay {
     std::optional<List> list;
   };
   void save(const Host& host, const std::u32string& name) {
-    steps_.push_back({Step::Saved, saved_.size(), false});
     saved_.push_back({name, host.value(name), std::nullopt});
     if (!saved_.back().value) saved_.back().list = host.list(name);
+    steps_.push_back({Step::Saved, saved_.size() - 1, false});
   }
   std::vector<Step> steps_;
   std::vector<Saved> saved_;
@@ -289,8 +289,8 @@ struct Run {
 
   // One record expanded and written; Failure when it cannot be.
   void expand(Record& rec, const std::string& where) {
-    overlay.apply(s.host, rec);
     try {
+      overlay.apply(s.host, rec);
       expandOverlaid(rec, where);
     } catch (...) {
       overlay.undo(s.host, rec);
