@@ -120,8 +120,15 @@ bool readObject(ondemand::object object, Fields& out, bool oneByte, bool top, bo
 }  // namespace
 
 bool fillText(Value& v, std::string_view utf8, bool oneByte) {
+  Text* held = v.storedText();
+  if (held && !held->wide() && isAscii(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size())) {
+    // ASCII is its own decoding: copied into the block the text has.
+    std::uint8_t* bytes = held->prepareNarrow(utf8.size());
+    if (!utf8.empty()) std::memcpy(bytes, utf8.data(), utf8.size());
+    return std::memchr(utf8.data(), 0, utf8.size()) == nullptr;
+  }
   Text t;
-  if (Text* held = v.storedText()) t = std::move(*held);
+  if (held) t = std::move(*held);
   std::uint8_t* bytes = t.prepareNarrow(utf8.size());
   if (!utf8.empty()) std::memcpy(bytes, utf8.data(), utf8.size());
   std::size_t bad = 0;
