@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # setup.sh [PROFILE...]: installs the Debian packages that each profile
 # needs (default: test). The lists are here only.
-#   demo   the compiler, CMake, Ninja and the JSON and argument libraries:
+#   demo   the compiler, CMake, Ninja, the JSON (two parsers) and argument libraries:
 #          enough to build the plug-in and the tool (scripts/demo.sh)
 #   test   everything scripts/test.sh builds and runs: demo, plus clang and its
 #          runtimes, GoogleTest, Google Benchmark, the MinGW-w64 cross
@@ -9,14 +9,14 @@
 #          g++-multilib, lld-13 (its linker writes the Mac bundle), qemu-user
 #          (32-bit checks, the Mac bundle's and the Windows DLLs', where the
 #          kernel runs no 32-bit programs) and Python
-#   bench  demo, plus Google Benchmark, the peer engines, pkg-config, Python
-#          and GNU time (bench/run.sh)
+#   bench  demo, plus Google Benchmark, the peer engines, pkg-config, Python,
+#          GNU time and strace (bench/run.sh)
 set -euo pipefail
 
-demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev)
+demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev libsimdjson-dev)
 test=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 g++-multilib lld-13 qemu-user python3)
-bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time)
+bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time strace)
 
 packages=("${demo[@]}")
 for profile in "${@:-test}"; do

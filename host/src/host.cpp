@@ -167,6 +167,18 @@ void Host::setList(std::u32string_view name, List list) {
   impl_->store.define(name, std::move(list));
 }
 
+bool Host::exchange(std::u32string_view name, Value& value, bool& existed) {
+  checkByteText(width(), name, "variable name");
+  checkByteValue(width(), value, "variable value");
+  Var* v = impl_->store.find(name);
+  existed = v != nullptr;
+  if (!v) v = &impl_->store.define(name, Value());
+  Value* held = std::get_if<Value>(&v->data);
+  if (!held) return false;
+  std::swap(*held, value);
+  return true;
+}
+
 bool Host::has(std::u32string_view name) const { return impl_->store.find(name) != nullptr; }
 
 void Host::remove(std::u32string_view name) { impl_->store.remove(name); }

@@ -310,6 +310,10 @@ TEST_F(Tool, AnOutputThatFailsIsReportedAndLeavesTheOldFile) {
   EXPECT_EQ(run({"expand", t.string(), "-o", (dir / "sub/out.txt").string()}).status, 0);
   EXPECT_EQ(slurp(dir / "sub/out.txt"), std::string(3000, 'x'));
   EXPECT_EQ(fs::status(dir / "sub/out.txt").permissions(), fs::perms(0640));
+  // A new file gets what the umask leaves, as a shell's > gives it.
+  EXPECT_EQ(shell("umask 027; \"$MORAVEL\" expand " + quote(t.string()) + " -o " +
+                  quote((dir / "sub/new.txt").string())).status, 0);
+  EXPECT_EQ(fs::status(dir / "sub/new.txt").permissions(), fs::perms(0640));
 }
 
 TEST_F(Tool, OutOfMemoryInTheToolIsStatus2) {
@@ -702,11 +706,13 @@ TEST_F(Tool, MergeCsvRecordsToStandardOutput) {
   EXPECT_EQ(r.out, "Ann of Z\xC3\xBCrich, CH, hi.\n--\nBo \"B\" of two\nlines, hi.");
   EXPECT_EQ(r.err, "");
   // A name a record defines is gone before the next, or holds the common value again.
+  // A name given twice in a record holds its later value, then the common one again.
   auto jsonl = write("people.jsonl", "{\"variables\": {\"name\": \"Ann\", \"greet\": \"yo\"}}\n\n"
-                                     "{\"variables\": {\"name\": \"Bob\"}}\n");
+                                     "{\"variables\": {\"name\": \"Bob\"}}\n"
+                                     "{\"name\": \"Cy\", \"city\": \"A\", \"city\": \"B\"}\n{\"name\": \"Di\"}\n");
   Outcome j = run({"expand", t.string(), "--each", jsonl.string(), "-D", "city=X", "--separator", "|"});
   EXPECT_EQ(j.status, 0) << j.err;
-  EXPECT_EQ(j.out, "Ann of X, yo.|Bob of X, .");
+  EXPECT_EQ(j.out, "Ann of X, yo.|Bob of X, .|Cy of B, .|Di of X, .");
 }
 
 // Records as spreadsheets and databases write them: a byte-order mark,

@@ -1,7 +1,10 @@
 // The tool's data file: accepted shapes, and errors that name the place.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "data_file.h"
+#include "flat_record.h"
 #include "moravel/text.h"
 
 using namespace moravel;
@@ -141,6 +144,43 @@ TEST(DataFile, ARecordIsFlatUnlessOfTheDataFilesShape) {
   EXPECT_EQ(refused(R"j({"name": {"first": "Ann"}})j"), "r: name: expected text, a number, true, false or null");
   EXPECT_EQ(refused(R"j({"variables": {}, "instance": "w"})j"),
             "r: a record of the data file's shape holds variables and lists only");
+}
+
+// A record read on demand holds what the full reading gives, or is left to it.
+TEST(DataFile, ARecordReadOnDemandHoldsWhatTheFullReadingGives) {
+  auto full = [](const std::string& json, bool oneByte) {
+    std::map<std::u32string, Value> m;
+    for (auto& [name, v] : tool::parseRecord(json, "r", oneByte).variables) m[name] = v;
+    return m;
+  };
+  for (bool oneByte : {false, true}) {
+    tool::FlatRecordReader reader(oneByte);
+    tool::Fields fields;
+    for (std::string line : {
+             R"j({"a": "x", "n": 9007199254740993, "m": -9223372036854775808, "u": 18446744073709551615})j",
+             R"j({"z": -0, "f": -0.0, "g": 1.5e-300, "h": 4e-320, "t": true, "no": false, "e": null, "a": "1", "a": 2})j",
+             R"j({"variables": {"caf\u00e9": "\u00e9\"\\", "b": 12345678901234567890}})j",
+             R"j({"w": "\u4e2d", "s": "\ud83d\ude00"})j", R"j({})j", R"j({"variables": {}})j"}) {
+      SCOPED_TRACE(line);
+      std::map<std::u32string, Value> expected;
+      try {
+        expected = full(line, oneByte);
+      } catch (const DataError&) {
+        EXPECT_FALSE(reader.read(line, fields));
+        continue;
+      }
+      ASSERT_TRUE(reader.read(line, fields));
+      std::map<std::u32string, Value> got;
+      for (std::size_t i = 0; i < fields.count; ++i) got[fields.all[i].name] = fields.all[i].value;
+      EXPECT_EQ(got, expected);
+    }
+    // Left to the full reading, which says what is wrong.
+    for (std::string line : {R"j({"a": "\u0000"})j", R"j({"a": 1e400})j", R"j({"a": 1e-400})j",
+                             R"j({"a": 1} {"b": 2})j", R"j({"a": [1]})j", R"j({"a": 1, "variables": {}})j",
+                             R"j({"variables": {"a": 1}, "variables": {"b": 2}})j", R"j({"lists": {}})j",
+                             R"j({"a": 123456789012345678901234567890})j", R"j({"a": 01})j", R"j([1])j"})
+      EXPECT_FALSE(reader.read(line, fields)) << line;
+  }
 }
 
 TEST(DataFile, UnreadableFile) {

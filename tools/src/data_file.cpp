@@ -162,10 +162,11 @@ class Reader {
     if (j.is_string()) return Value::text(checked(j.get<std::string>(), where));
     if (j.is_boolean()) return Value::number(j.get<bool>() ? 1 : 0);
     if (j.is_null()) return Value();
-    if (j.is_number_unsigned()) return integer(j.get<std::uint64_t>(), false);
+    if (j.is_number_unsigned()) return integerValue(j.get<std::uint64_t>(), false);
     if (j.is_number_integer()) {
       std::int64_t n = j.get<std::int64_t>();
-      return n < 0 ? integer(0 - static_cast<std::uint64_t>(n), true) : integer(static_cast<std::uint64_t>(n), false);
+      return n < 0 ? integerValue(0 - static_cast<std::uint64_t>(n), true)
+                   : integerValue(static_cast<std::uint64_t>(n), false);
     }
     if (j.is_number()) {
       auto it = longIntegers_.find(where);
@@ -173,16 +174,6 @@ class Reader {
       return Value::number(j.get<double>());
     }
     fail(where, "expected text, a number, true, false or null");
-  }
-
-  // An integer as a number when a double holds it exactly, else as its digits.
-  static Value integer(std::uint64_t magnitude, bool negative) {
-    double d = static_cast<double>(magnitude);
-    bool exact = d < 18446744073709551616.0 && static_cast<std::uint64_t>(d) == magnitude;
-    if (exact) return Value::number(negative ? -d : d);
-    std::string digits = std::to_string(magnitude);
-    if (negative) digits.insert(digits.begin(), '-');
-    return Value::text(fromLatin1(digits));
   }
 
   // A record of a mail merge given flat: each key a variable.
@@ -290,6 +281,15 @@ void dropNamed(Entries& entries, const std::set<std::u32string>& names) {
 }
 
 }  // namespace
+
+Value integerValue(std::uint64_t magnitude, bool negative) {
+  double d = static_cast<double>(magnitude);
+  bool exact = d < 18446744073709551616.0 && static_cast<std::uint64_t>(d) == magnitude;
+  if (exact) return Value::number(negative ? -d : d);
+  std::string digits = std::to_string(magnitude);
+  if (negative) digits.insert(digits.begin(), '-');
+  return Value::text(fromLatin1(digits));
+}
 
 DataSet parseDataSet(std::string_view text, const std::string& source, bool oneByte) {
   Builder b(source);

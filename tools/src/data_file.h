@@ -16,6 +16,7 @@
 // No text may hold a NUL character: the plug-in would see it end there.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -51,6 +52,9 @@ DataSet parseDataSet(std::string_view json, const std::string& source, bool oneB
 // objects (then with variables and lists only), or else flat, each key a
 // variable ({"name": "Ann", "qty": 3}). Throws DataError.
 DataSet parseRecord(std::string_view json, const std::string& source, bool oneByte);
+
+// An integer as a number when a double holds it exactly, else as its digits.
+Value integerValue(std::uint64_t magnitude, bool negative);
 
 // Reads ("-": standard input) and parses a file. Throws DataError (also when
 // it cannot be read).

@@ -137,29 +137,56 @@ std::uint64_t hashOf(const std::string& s) {
 }
 
 // A record's variables and lists laid over the common data, and taken away
-// again: what each name held before is put back, or the name removed.
+// again: what each name held before is put back, or the name removed. A
+// record's fields are exchanged with the host's values, so that neither
+// side's storage is copied or freed; the steps are kept for the next record.
 class Overlay {
  public:
-  void apply(Host& host, DataSet& d) {
-    for (auto& [name, v] : d.variables) {
+  void apply(Host& host, Record& r) {
+    for (std::size_t i = 0; i < r.fields.count; ++i) {
+      Field& f = r.fields.all[i];
+      bool existed = false;
+      if (host.exchange(f.name, f.value, existed)) {
+        steps_.push_back({Step::Exchanged, i, existed});
+      } else {
+        save(host, f.name);  // a list of the common data
+        host.set(f.name, f.value);
+      }
+    }
+    for (auto& [name, v] : r.data.variables) {
       save(host, name);
       host.set(name, std::move(v));
     }
-    for (auto& [name, l] : d.lists) {
+    for (auto& [name, l] : r.data.lists) {
       save(host, name);
       host.setList(name, std::move(l));
     }
   }
-  void undo(Host& host) {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->value) host.set(it->name, std::move(*it->value));
-      else if (it->list) host.setList(it->name, std::move(*it->list));
-      else host.remove(it->name);
+  void undo(Host& host, Record& r) {
+    for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
+      if (it->kind == Step::Saved) {
+        Saved& s = saved_[it->index];
+        if (s.value) host.set(s.name, std::move(*s.value));
+        else if (s.list) host.setList(s.name, std::move(*s.list));
+        else host.remove(s.name);
+        continue;
+      }
+      Field& f = r.fields.all[it->index];
+      bool there = false;
+      // The call may have made the name a list: the value is put back all the same.
+      if (!host.exchange(f.name, f.value, there)) host.set(f.name, std::move(f.value));
+      if (!it->existed) host.remove(f.name);
     }
+    steps_.clear();
     saved_.clear();
   }
 
  private:
+  struct Step {
+    enum Kind { Exchanged, Saved } kind;
+    std::size_t index;  // in the record's fields, or in saved_
+    bool existed;       // Exchanged: whether the name had a variable before
+  };
   struct Saved {
     std::u32string name;
     std::optional<Value> value;
@@ -168,7 +195,9 @@ class Overlay {
   void save(const Host& host, const std::u32string& name) {
     saved_.push_back({name, host.value(name), std::nullopt});
     if (!saved_.back().value) saved_.back().list = host.list(name);
+    steps_.push_back({Step::Saved, saved_.size() - 1, false});
   }
+  std::vector<Step> steps_;
   std::vector<Saved> saved_;
 };
 
@@ -218,6 +247,7 @@ struct Run {
   long written = 0;
   std::string madeDirs;  // the pattern's directories last made
   const std::vector<std::u32string>* header = nullptr;  // the CSV header
+  Overlay overlay;
 
   // A template that reads names no record has, and none of the header's,
   // was given records it does not fit (another header, another delimiter):
@@ -259,15 +289,14 @@ struct Run {
 
   // One record expanded and written; Failure when it cannot be.
   void expand(Record& rec, const std::string& where) {
-    Overlay overlay;
-    overlay.apply(s.host, rec.data);
     try {
+      overlay.apply(s.host, rec);
       expandOverlaid(rec, where);
     } catch (...) {
-      overlay.undo(s.host);
+      overlay.undo(s.host, rec);
       throw;
     }
-    overlay.undo(s.host);
+    overlay.undo(s.host, rec);
   }
 
   void expandOverlaid(const Record& rec, const std::string& where) {
@@ -276,7 +305,7 @@ struct Run {
     CallResult r = s.host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
                                                                   Arg::reference(std::u32string(kOutVar))));
     if (first) checkHeaderIsRead(where);
-    checkSubstitution(s, o, r, where + ": DoSubstitutions");
+    if (r.code() != 0) checkSubstitution(s, o, r, where + ": DoSubstitutions");
     if (!findings.empty()) {
       findings.report(where);
       findings.clear();
@@ -337,7 +366,7 @@ int runMerge(const ExpandOptions& o) {
   auto s = prepareSession(o, data);
   s->host.setText(kTemplateVar, std::move(templ));
   s->host.setText(kOutVar, U"");
-  Run run{o, *s, std::move(pattern), separator, std::nullopt, {}, {}, 0, {}, &reader.header()};
+  Run run{o, *s, std::move(pattern), separator, std::nullopt, {}, {}, 0, {}, &reader.header(), {}};
   if (!run.pattern) {
     run.out.emplace("");
     run.out->buffer();
@@ -348,11 +377,16 @@ int runMerge(const ExpandOptions& o) {
   long failed = 0;
   int firstStatus = 0;
   Record rec;
+  std::string where;  // refilled for each record, its storage kept
+  auto describe = [&](long number, long line) {
+    where.assign(reader.what()).append(": record ").append(std::to_string(number));
+    if (line) where.append(" (line ").append(std::to_string(line)).append(")");
+  };
   for (;;) {
-    std::string where = reader.what() + ": record " + std::to_string(rec.number + 1);
+    describe(rec.number + 1, 0);
     try {
       if (!reader.next(rec)) break;
-      where = reader.what() + ": record " + std::to_string(rec.number) + " (line " + std::to_string(rec.line) + ")";
+      describe(rec.number, rec.line);
       run.expand(rec, where);
     } catch (const Failure& f) {
       progress.done();

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "process.h"
@@ -52,10 +54,20 @@ int descriptorNamed(const std::string& name) {
   return -1;
 }
 
-mode_t currentUmask() {
-  mode_t m = ::umask(0);
-  ::umask(m);
-  return m;
+// A name for the new file beside the target, not yet taken: "." + its
+// name + "." + six letters and digits. The letters come from a generator
+// seeded once a run, so a merge of many files asks the kernel for nothing.
+std::string besideName(const std::string& dir, const std::string& base) {
+  static std::uint64_t state = [] {
+    std::random_device seed;
+    return (static_cast<std::uint64_t>(seed()) << 32 | seed()) ^ static_cast<std::uint64_t>(::getpid());
+  }();
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  state = state * 6364136223846793005ull + 1442695040888963407ull;
+  std::uint64_t bits = state >> 16;
+  std::string name = dir + "." + base + ".";
+  for (int i = 0; i < 6; ++i, bits /= 62) name += kLetters[bits % 62];
+  return name;
 }
 
 }  // namespace
@@ -71,12 +83,17 @@ Output::Output(const std::string& name) {
     fd_ = fd;
     return;
   }
+  // The name itself first: a name that is no symbolic link (most often a
+  // new file) needs no link followed.
   struct stat st {};
-  if (::stat(name.c_str(), &st) != 0) {
+  int got = ::lstat(name.c_str(), &st);
+  bool link = got == 0 && S_ISLNK(st.st_mode);
+  if (link) got = ::stat(name.c_str(), &st);
+  if (got != 0) {
     // A new file, or a link to a file not there yet; any other reason
     // (a loop of links, a directory not searchable) is reported.
     if (errno != ENOENT) fail("cannot write the output");
-    target_ = followLinks(name);
+    target_ = link ? followLinks(name) : name;
     openBeside(-1, false);
     return;
   }
@@ -92,7 +109,7 @@ Output::Output(const std::string& name) {
     if (fd_ < 0) fail("cannot write the output");
     return;
   }
-  target_ = followLinks(name);
+  target_ = link ? followLinks(name) : name;
   openBeside(static_cast<int>(st.st_mode & 07777), true);
   // Kept where the caller may (as root, for another user's file).
   if (!target_.empty() && ::fchown(fd_, st.st_uid, st.st_gid) != 0) errno = 0;
@@ -102,10 +119,16 @@ void Output::openBeside(int existingMode, bool exists) {
   auto slash = target_.rfind('/');
   std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-  std::string pattern = dir + "." + base + ".XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  fd_ = ::mkostemp(buf.data(), O_CLOEXEC);
+  // A new file gets what the umask leaves of 0666 from the kernel, as a
+  // shell's > gives it; an old file's mode is put back whole below. The
+  // new file never has more permissions than the old one.
+  mode_t mode = existingMode >= 0 ? static_cast<mode_t>(existingMode & 0777) : 0666;
+  std::string temp;
+  for (int tries = 0; tries < 100; ++tries) {
+    temp = besideName(dir, base);
+    fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd_ >= 0 || errno != EEXIST) break;
+  }
   if (fd_ < 0) {
     int why = errno;
     // A file the caller may write in a directory it may not add to: written
@@ -122,10 +145,9 @@ void Output::openBeside(int existingMode, bool exists) {
     fail("cannot write the output");
   }
   ownFd_ = true;
-  temp_ = buf.data();
+  temp_ = std::move(temp);
   removeOnAbort(temp_);
-  mode_t mode = existingMode >= 0 ? static_cast<mode_t>(existingMode) : (0666 & ~currentUmask());
-  if (::fchmod(fd_, mode) != 0) fail("cannot write the output");
+  if (existingMode >= 0 && ::fchmod(fd_, static_cast<mode_t>(existingMode)) != 0) fail("cannot write the output");
 }
 
 Output::~Output() {
@@ -152,10 +174,15 @@ void Output::write(const char* p, std::size_t n) {
   if (pending_.size() >= (1u << 16)) flush();
 }
 
+// The buffer keeps its storage: freed and taken again at every flush, it
+// would make the allocator hand pages back to the kernel and fault them in again.
 void Output::flush() {
-  std::string out;
-  out.swap(pending_);
-  if (!out.empty()) writeNow(out.data(), out.size());
+  if (pending_.empty()) return;
+  struct Emptied {
+    std::string& s;
+    ~Emptied() { s.clear(); }
+  } emptied{pending_};
+  writeNow(pending_.data(), pending_.size());
 }
 
 void Output::writeNow(const char* p, std::size_t n) {
@@ -189,8 +216,8 @@ void Output::commit() {
     // user who may write it writes it in place, the text being complete.
     if (errno != EPERM && errno != EACCES) fail("cannot replace the output file");
     copyInPlace();
+    ::unlink(temp_.c_str());
   }
-  ::unlink(temp_.c_str());
   temp_.clear();
   removeOnAbort("");
 }

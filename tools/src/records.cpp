@@ -36,7 +36,8 @@ RecordReader::RecordReader(const std::string& path, RecordFormat format, bool on
       oneByte_(oneByte),
       delimiter_(delimiter ? delimiter : format == RecordFormat::Tsv ? '\t' : ','),
       delimiterGiven_(delimiter != 0),
-      in_(&std::cin) {
+      in_(&std::cin),
+      flat_(oneByte) {
   if (path != "-") {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
@@ -69,15 +70,21 @@ int RecordReader::get() {
 
 double RecordReader::fraction() const { return size_ > 0 ? static_cast<double>(read_) / static_cast<double>(size_) : -1; }
 
-// One row of fields; false at the end of the input before any field.
-bool RecordReader::readCsvRow(std::vector<std::string>& fields) {
-  fields.clear();
+// One row into the first `count` of `fields`, whose strings keep their
+// storage from row to row; false at the end of the input before any field.
+bool RecordReader::readCsvRow(std::vector<std::string>& fields, std::size_t& count) {
+  count = 0;
   int c = get();
   if (c < 0) return false;
   long start = line_ - (c == '\n' ? 1 : 0);
-  std::string field;
+  auto next = [&]() -> std::string& {
+    if (count == fields.size()) fields.emplace_back();
+    fields[count].clear();
+    return fields[count];
+  };
+  std::string* field = &next();
   for (;;) {
-    if (c == '"' && field.empty()) {
+    if (c == '"' && field->empty()) {
       for (;;) {
         c = get();
         if (c < 0) fail(start, "a quoted field is not closed");
@@ -85,23 +92,23 @@ bool RecordReader::readCsvRow(std::vector<std::string>& fields) {
           c = get();
           if (c != '"') break;
         }
-        field += static_cast<char>(c);
+        *field += static_cast<char>(c);
       }
       if (c >= 0 && c != delimiter_ && c != '\n' && c != '\r') fail(line_, "text after a closing quote");
     }
     if (c < 0 || c == delimiter_ || c == '\n' || c == '\r') {
-      fields.push_back(std::move(field));
-      field.clear();
+      ++count;
       if (c == '\r') {
         c = get();
         if (c != '\n') fail(line_, "a carriage return not followed by a line feed");
       }
       if (c < 0 || c == '\n') return true;
+      field = &next();
       c = get();
       continue;
     }
     if (c == '"') fail(line_, "a quote inside an unquoted field");
-    field += static_cast<char>(c);
+    *field += static_cast<char>(c);
     c = get();
   }
 }
@@ -121,7 +128,9 @@ void RecordReader::skipByteOrderMark() {
 void RecordReader::readHeader() {
   skipByteOrderMark();
   std::vector<std::string> fields;
-  if (!readCsvRow(fields)) throw DataError(what_ + ": no header row");
+  std::size_t count = 0;
+  if (!readCsvRow(fields, count)) throw DataError(what_ + ": no header row");
+  fields.resize(count);
   std::set<std::u32string> seen;
   for (const auto& f : fields) {
     std::size_t bad = 0;
@@ -141,10 +150,26 @@ void RecordReader::readHeader() {
                         (other == '\t' ? "tab" : "'" + std::string(1, other) + "'"));
 }
 
+namespace {
+
+// Whether a line may go to the on-demand parser: one that holds a control
+// character other than a line's closing carriage return is left to the full
+// reading, which refuses those inside a text.
+bool plainLine(const std::string& text) {
+  std::size_t n = text.size();
+  if (n > 0 && text[n - 1] == '\r') --n;
+  for (std::size_t i = 0; i < n; ++i)
+    if (static_cast<unsigned char>(text[i]) < 0x20) return false;
+  return true;
+}
+
+}  // namespace
+
 bool RecordReader::next(Record& r) {
-  r.data = DataSet();
+  r.fields.count = 0;
+  if (!r.data.variables.empty() || !r.data.lists.empty()) r.data = DataSet();
   if (format_ == RecordFormat::JsonLines) {
-    std::string text;
+    std::string& text = text_;
     long line;
     for (;;) {
       line = line_;
@@ -163,36 +188,42 @@ bool RecordReader::next(Record& r) {
     }
     r.number = count_;
     r.line = line;
+    if (plainLine(text) && flat_.read(text, r.fields)) return true;
+    r.fields.count = 0;
     std::string where = what_ + ": record " + std::to_string(count_) + " (line " + std::to_string(line) + ")";
     r.data = parseRecord(text, where, oneByte_);
     return true;
   }
-  std::vector<std::string> fields;
   if (header_.empty()) readHeader();
+  std::vector<std::string>& fields = row_;
+  std::size_t count = 0;
   long line;
   for (;;) {
     line = line_;
     ++count_;
-    if (!readCsvRow(fields)) {
+    if (!readCsvRow(fields, count)) {
       --count_;
       return false;
     }
-    if (fields.size() != 1 || !fields[0].empty() || header_.size() == 1) break;
+    if (count != 1 || !fields[0].empty() || header_.size() == 1) break;
     --count_;  // a blank line
   }
-  if (fields.size() != header_.size())
-    fail(line, std::to_string(fields.size()) + " fields where the header has " + std::to_string(header_.size()));
+  if (count != header_.size())
+    fail(line, std::to_string(count) + " fields where the header has " + std::to_string(header_.size()));
   r.number = count_;
   r.line = line;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
+  Fields& out = r.fields;
+  if (out.all.size() < count) out.all.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    Field& f = out.all[i];
+    f.name.assign(header_[i]);
+    if (fillText(f.value, fields[i], oneByte_)) continue;
     std::size_t bad = 0;
-    std::u32string value = decodeUtf8(fields[i], &bad);
+    decodeUtf8(fields[i], &bad);
     if (bad) fail(line, "field " + std::to_string(i + 1) + " is not UTF-8");
-    if (oneByte_)
-      for (char32_t ch : value)
-        if (ch > 0xFF) fail(line, "field " + std::to_string(i + 1) + " has a character above U+00FF, which cannot reach the 8-bit build");
-    r.data.variables.emplace_back(header_[i], Value::text(std::move(value)));
+    fail(line, "field " + std::to_string(i + 1) + " has a character above U+00FF, which cannot reach the 8-bit build");
   }
+  out.count = count;
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data_file.h"
+#include "flat_record.h"
 
 namespace moravel::tool {
 
@@ -19,7 +20,8 @@ RecordFormat recordFormatOf(const std::string& path);
 struct Record {
   long number = 0;  // from 1
   long line = 0;    // where it begins in the file, from 1
-  DataSet data;     // variables and lists only
+  Fields fields;    // its variables, when it has nothing else
+  DataSet data;     // otherwise its variables and lists
 };
 
 // Reads records as a stream: memory is bounded by the largest record.
@@ -46,7 +48,7 @@ class RecordReader {
 
  private:
   int get();  // the next byte, or -1 at the end
-  bool readCsvRow(std::vector<std::string>& fields);
+  bool readCsvRow(std::vector<std::string>& fields, std::size_t& count);
   void readHeader();
   void skipByteOrderMark();
   [[noreturn]] void fail(long line, const std::string& why) const;
@@ -62,6 +64,9 @@ class RecordReader {
   long size_ = -1, read_ = 0;
   long line_ = 1, count_ = 0;
   std::vector<std::u32string> header_;
+  std::string text_;              // the JSON line being read, its storage kept
+  std::vector<std::string> row_;  // the CSV row being read, the same
+  FlatRecordReader flat_;
 };
 
 }  // namespace moravel::tool

@@ -216,6 +216,12 @@ class Host {
   void setText(std::u32string_view name, Text text) { set(name, Value::text(std::move(text))); }
   void setNumber(std::u32string_view name, double n) { set(name, Value::number(n)); }
   void setList(std::u32string_view name, List list);
+  // Exchanges `value` with what the variable holds, without a copy: a mail
+  // merge lays each record's values over the common data so, and takes them
+  // back. A name without a variable gets one, the empty text, first;
+  // `existed` says whether it had one. A name that holds a list is left as
+  // it is, and false returned.
+  bool exchange(std::u32string_view name, Value& value, bool& existed);
   bool has(std::u32string_view name) const;
   void remove(std::u32string_view name);
   std::optional<Value> value(std::u32string_view name) const;  // nullopt: none, or a list
