@@ -2,7 +2,7 @@
 #ifndef MORAVEL_CALLBACK_NUMBERS_H
 #define MORAVEL_CALLBACK_NUMBERS_H
 
-#include "qtypes.h"
+#include "../platform/qtypes.h"
 
 /* An integer read: truncated toward zero and held to the 16-bit range, so a
    huge value never wraps into a small one; not a number reads as 0. */
