@@ -68,12 +68,6 @@ typedef struct {
   qchar *bufOutP;
   qchar *tagBufP;
   qchar *subBufP;
-  /* How many bytes from the start of each work buffer the call in progress
-     may have made non-zero, so that releasing it costs only their clearing. */
-  qlong bufferReach;
-  qlong bufOutReach;
-  qlong tagBufReach;
-  qlong subBufReach;
   qchar *basePathP;
   keywordMap *keywordArray;
   qshort openTagSize;
@@ -94,6 +88,13 @@ typedef struct {
   qshort hashLnRef;
   qshort hashS1Ref;
   tCallback callback;
+  /* After the record's fixed fields: how many bytes from the start of each work
+     buffer the call in progress may have made non-zero, so that releasing it
+     costs only their clearing. */
+  qlong bufferReach;
+  qlong bufOutReach;
+  qlong tagBufReach;
+  qlong subBufReach;
 } globals;
 
 /* The fields of the record that belong to the function call in progress,
