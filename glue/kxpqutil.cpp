@@ -28,6 +28,12 @@ void DisposeXPPointer(void *thePointer)
   PlatFree(thePointer);
 }
 
+void DisposeXPPointerWritten(void *thePointer, qlong writtenBytes)
+{
+  TestNoteFree();
+  PlatFreeWritten(thePointer, writtenBytes);
+}
+
 void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
 {
   if (pointerSize < 0 || keepBytes < 0 || keepBytes > pointerSize || TestAllocShouldFail()) return 0;

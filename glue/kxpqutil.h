@@ -16,6 +16,9 @@ void XPBeep(void);
 
 void *NewXPPointer(qlong pointerSize);
 void DisposeXPPointer(void *thePointer);
+/* Disposes of a block of which at most the first writtenBytes may be
+   non-zero: a block kept for reuse then costs only their clearing. */
+void DisposeXPPointerWritten(void *thePointer, qlong writtenBytes);
 /* thePointer replaced by a zero-filled block of pointerSize bytes that keeps
    its first keepBytes bytes, as obtaining a new block, copying them and
    releasing the old one would leave it; the platform may do so without

@@ -26,6 +26,7 @@ const char *PlatDelimOrder(void) { return kDelimOrder; }
 
 void *PlatAlloc(qlong size) { return NewPtrClear((Size)size); }
 void PlatFree(void *block) { DisposePtr((Ptr)block); }
+void PlatFreeWritten(void *block, qlong) { PlatFree(block); }
 
 /* A new block with the kept bytes copied, so that the bytes beyond them are
    whatever the new block holds. */

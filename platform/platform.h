@@ -7,6 +7,10 @@
 /* A zero-filled block of size bytes, or null. */
 void *PlatAlloc(qlong size);
 void PlatFree(void *block);
+/* Releases a block of which at most the first `written` bytes may be
+   non-zero (negative: not known), which saves a platform that keeps blocks
+   for reuse from finding out. */
+void PlatFreeWritten(void *block, qlong written);
 /* The block enlarged or shrunk to size bytes, its first bytes kept (as many
    as both sizes hold); the bytes beyond the old size are not cleared. Null
    when it cannot be had; the old block is then untouched. */

@@ -1,4 +1,5 @@
 /* posix_memory.cpp: memory blocks and the bell for POSIX systems. */
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <stdint.h>
@@ -10,10 +11,11 @@
 /* Every block begins with a header that says how it was obtained and how
    large it is; the caller's bytes follow it, aligned as the C library
    aligns. */
-enum { kHeader = 16, kFromHeap = 0x48454150, kMapped = 0x4D415044 };
+enum { kHeader = 32, kFromHeap = 0x48454150, kMapped = 0x4D415044 };
 typedef struct {
   size_t kind;
-  size_t size; /* kFromHeap: the caller's bytes; kMapped: the whole mapping */
+  size_t size;    /* kFromHeap: the caller's bytes; kMapped: the whole mapping */
+  size_t touched; /* kMapped: the bytes from its start that may be present in memory */
 } BlockHeader;
 
 /* Blocks of kMappedFrom to kMappedTo bytes (the per-call buffers, whose
@@ -30,8 +32,10 @@ typedef struct {
    call leaves no cost to the small ones after it, and the kept blocks
    keep at most kResidentPages present in all. Larger blocks come from the
    C library, which reuses the pages of its heap from one large call to the
-   next. Under AddressSanitizer every block comes from the C library, so
-   that the sanitizer watches them. */
+   next. A caller that knows how far it wrote says so when it releases the
+   block (PlatFreeWritten): then only that extent is cleared, without asking
+   the system which pages are present. Under AddressSanitizer every block
+   comes from the C library, so that the sanitizer watches them. */
 #if defined(__SANITIZE_ADDRESS__)
 #define MORAVEL_ALL_FROM_HEAP 1
 #elif defined(__has_feature)
@@ -111,6 +115,36 @@ static BlockHeader *TakeKept(size_t mapped)
   return h;
 }
 
+/* In builds with assertions: the `size` bytes at p from `from` on must be
+   zeros, or the process stops with `what`. A byte missed by the clearing
+   would reach a later caller as data. */
+static void CheckZeros(const uint8_t *p, size_t from, size_t size, const char *what)
+{
+#ifndef NDEBUG
+  size_t i = from;
+  while (i < size && i % 8 && !p[i]) i++;
+  if (i % 8 == 0) /* whole words, then the byte in the word found */
+    for (; i + 8 <= size; i += 8) {
+      uint64_t w;
+      memcpy(&w, p + i, 8);
+      if (w) break;
+    }
+  for (; i < size; i++)
+    if (p[i]) {
+      fprintf(stderr, "moravel: %s: a non-zero byte at %zu of %zu\n", what, i, size);
+      abort();
+    }
+#else
+  (void)p, (void)from, (void)size, (void)what;
+#endif
+}
+
+/* A kept mapping reads as zeros when it is handed out again. */
+static void CheckCleared(const BlockHeader *h)
+{
+  CheckZeros((const uint8_t *)h + kHeader, 0, h->size - kHeader, "a reused block is not cleared");
+}
+
 static void *MappedAlloc(size_t size)
 {
   size_t need = PageRound(size + kHeader);
@@ -123,6 +157,8 @@ static void *MappedAlloc(size_t size)
 #endif
     h = (BlockHeader *)p;
     h->size = need;
+  } else {
+    CheckCleared(h);
   }
   h->kind = kMapped;
   return (uint8_t *)h + kHeader;
@@ -136,6 +172,19 @@ static qbool IsZeroPage(const uint8_t *p, size_t page)
   return any == 0;
 }
 
+static qbool TooIdle(size_t idle, size_t written)
+{
+  return (idle > kSparePages && idle > 4 * written) || idle + written > kResidentPages;
+}
+
+/* Gives a mapping's pages back to the system; they read as zeros again. */
+static qbool HandBack(BlockHeader *h, size_t mapped)
+{
+  if (madvise(h, mapped, MADV_DONTNEED) != 0) return 0;
+  h->touched = 0;
+  return 1;
+}
+
 /* Clears the pages of a mapping that were written, and says how many pages
    it keeps present in *resident; false when that cannot be done. */
 static qbool ClearWritten(BlockHeader *h, size_t *resident)
@@ -144,12 +193,14 @@ static qbool ClearWritten(BlockHeader *h, size_t *resident)
   unsigned char present[kMappedTo / 4096 + 1];
   h->kind = 0; /* the header too reads as zeros when kept */
   h->size = 0;
+  h->touched = 0;
   *resident = 0;
-  if (pages > sizeof present || mincore(h, mapped, present) != 0) return madvise(h, mapped, MADV_DONTNEED) == 0;
-  size_t written = 0, idle = 0;
+  if (pages > sizeof present || mincore(h, mapped, present) != 0) return HandBack(h, mapped);
+  size_t written = 0, idle = 0, touched = 0;
   for (size_t i = 0; i < pages; i++) {
     uint8_t *p = (uint8_t *)h + i * page;
     if (!(present[i] & 1)) continue;
+    touched = (i + 1) * page;
     if (IsZeroPage(p, page)) {
       idle++;
     } else {
@@ -157,9 +208,25 @@ static qbool ClearWritten(BlockHeader *h, size_t *resident)
       written++;
     }
   }
-  if ((idle > kSparePages && idle > 4 * written) || idle + written > kResidentPages)
-    return madvise(h, mapped, MADV_DONTNEED) == 0;
+  if (TooIdle(idle, written)) return HandBack(h, mapped);
+  h->touched = touched;
   *resident = idle + written;
+  return 1;
+}
+
+/* Clears the first `written` bytes of a mapping's caller's bytes, which hold
+   all it was given that is not zero; false when the pages it keeps present
+   would then far outnumber those written, for ClearWritten to hand back. */
+static qbool ClearExtent(BlockHeader *h, size_t written, size_t *resident)
+{
+  size_t page = (size_t)sysconf(_SC_PAGESIZE), end = kHeader + written;
+  size_t touched = h->touched > end ? h->touched : end;
+  size_t pages = (touched + page - 1) / page, used = (end + page - 1) / page;
+  if (TooIdle(pages - used, used)) return 0;
+  memset((uint8_t *)h + kHeader, 0, written);
+  h->kind = 0;
+  h->touched = touched;
+  *resident = pages;
   return 1;
 }
 
@@ -169,7 +236,7 @@ static void MakeRoom(size_t more)
 {
   for (int i = 0; i < sKeptCount && sResident + more > kResidentPages; i++) {
     size_t mapped = sKept[i]->size;
-    if (!sKeptResident[i] || madvise(sKept[i], mapped, MADV_DONTNEED) != 0) continue;
+    if (!sKeptResident[i] || !HandBack(sKept[i], mapped)) continue;
     sKept[i]->size = mapped; /* the header reads as zeros now: its size is written back */
     sResident -= sKeptResident[i];
     sKeptResident[i] = 0;
@@ -185,15 +252,18 @@ void PlatReleaseKept(void)
 }
 
 /* A released mapping is kept in place of the one kept longest, which the
-   calls since have not needed. */
-static void MappedFree(BlockHeader *h)
+   calls since have not needed. `written` is how many of the caller's bytes
+   from the start may be non-zero, or more than it has when that is not
+   known. */
+static void MappedFree(BlockHeader *h, size_t written)
 {
   size_t mapped = h->size, resident;
   if (sKeptCount == kKeptBlocks) {
     munmap(sKept[0], sKept[0]->size);
     Unkeep(0);
   }
-  if (!ClearWritten(h, &resident)) {
+  qbool cleared = written <= mapped - kHeader && ClearExtent(h, written, &resident);
+  if (!cleared && !ClearWritten(h, &resident)) {
     munmap(h, mapped);
     return;
   }
@@ -219,15 +289,21 @@ void *PlatAlloc(qlong size)
   return WantsMapping((size_t)size + kHeader) ? MappedAlloc((size_t)size) : HeapAlloc((size_t)size);
 }
 
-void PlatFree(void *block)
+void PlatFreeWritten(void *block, qlong written)
 {
   if (!block) return;
   BlockHeader *h = HeaderOf(block);
+  if (written >= 0) {
+    size_t size = h->kind == kMapped ? h->size - kHeader : h->size;
+    CheckZeros((const uint8_t *)block, (size_t)written, size, "a block was written past the extent given at its release");
+  }
   if (h->kind == kMapped)
-    MappedFree(h);
+    MappedFree(h, written < 0 ? SIZE_MAX : (size_t)written);
   else
     free(h);
 }
+
+void PlatFree(void *block) { PlatFreeWritten(block, -1); }
 
 /* A mapped block grows in place where the system can extend its mapping,
    else moves; the pages it gains read as zeros. */
@@ -239,6 +315,7 @@ static void *MappedResize(BlockHeader *h, size_t bytes)
   if (p == MAP_FAILED) return 0;
   h = (BlockHeader *)p;
   h->size = need;
+  h->touched = need; /* the part added is cleared by the caller */
   Populate((uint8_t *)h, old, bytes);
   return (uint8_t *)h + kHeader;
 }

@@ -42,6 +42,7 @@ static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
   myGlobsP->subBufP[0] = 0;
   GetNamedVal(0, name, fmtChar, maxlen, myGlobsP->subBufP, myGlobsP->callback);
   qlong n = OMstrnlen(myGlobsP->subBufP, maxlen);
+  NoteReach(&myGlobsP->subBufReach, (int64_t)n + 1); /* the value and its terminator */
   if (n < maxlen) return n;
   qlong whole = 0;
   GetNamedVal(0, name, fmtLength, fmtLengthSize, &whole, myGlobsP->callback);
@@ -49,6 +50,7 @@ static qlong NamedValueToValueBuffer(ScanState *st, qchar *name)
   if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, whole, 0, &st->err)) return -1;
   myGlobsP->subBufP[0] = 0;
   GetNamedVal(0, name, fmtChar, whole, myGlobsP->subBufP, myGlobsP->callback);
+  NoteReach(&myGlobsP->subBufReach, (int64_t)whole + 1);
   return OMstrnlen(myGlobsP->subBufP, whole);
 }
 
@@ -71,6 +73,7 @@ static void DoMappedField(ScanState *st)
     keywordMap *kwMapP = &myGlobsP->keywordArray[i];
     if (verbMatch(myGlobsP->tagBufP, kwMapP->keyword)) {
       OMstrcpy(myGlobsP->tagBufP, kwMapP->fieldName);
+      NoteReach(&myGlobsP->tagBufReach, (int64_t)OMstrlen(kwMapP->fieldName) + 1);
       break;
     }
   }
@@ -158,6 +161,7 @@ static qbool PlaceFileName(ScanState *st, const qchar *name)
   globals *myGlobsP = st->myGlobsP;
   qlong m = OMstrlen(name);
   if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)m + MORAVEL_MAC, 0, &st->err)) return 0;
+  NoteReach(&myGlobsP->subBufReach, (int64_t)m + MORAVEL_MAC + 1);
 #if MORAVEL_MAC
   myGlobsP->subBufP[0] = (qchar)m;
   memcpy(myGlobsP->subBufP + 1, name, ((size_t)m + 1) * sizeof(qchar));
@@ -194,6 +198,7 @@ static void SpliceFileAt(ScanState *st, const qchar *fileP, qlong filesize)
   globals *myGlobsP = st->myGlobsP;
   qlong r = st->inLen - st->pos;
   if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, r, 0, &st->err)) return;
+  NoteReach(&myGlobsP->subBufReach, (int64_t)r + 1);
   memcpy(myGlobsP->subBufP, myGlobsP->bufferP + st->pos, ((size_t)r + 1) * sizeof(qchar));
   if (SpliceBegin(st, filesize, r)) {
     memcpy(myGlobsP->bufferP + st->pos, fileP, (size_t)filesize * sizeof(qchar));

@@ -117,6 +117,7 @@ qshort UTFencode(globals *myGlobsP, qshort type)
   /* Each reference needs room for the text so far and itself, and the
      output grows by a chunk whenever that is short: whole chunks. */
   if (!MakeRoomByChunks(&myGlobsP->bufOutP, &myGlobsP->bufOutSize, finalLen, n, 0)) return kErrMemory;
+  NoteReach(&myGlobsP->bufOutReach, finalLen + 1);
   EncodeBackward(myGlobsP->bufOutP, n, finalLen, type);
   return kErrNone;
 }

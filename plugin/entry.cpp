@@ -46,7 +46,7 @@ static void DisposeIfPresent(void *block)
 
 static void DisposeCallBuffers(globals *myGlobsP)
 {
-#define DISPOSE_BUFFER(pointer, size) DisposeIfPresent(myGlobsP->pointer);
+#define DISPOSE_BUFFER(pointer, size, reach) DisposeIfPresent(myGlobsP->pointer);
 #define DISPOSE_NONE(field)
   MORAVEL_CALL_FIELDS(DISPOSE_BUFFER, DISPOSE_NONE, DISPOSE_NONE)
 #undef DISPOSE_BUFFER
@@ -123,8 +123,15 @@ static qshort ReadTaggedText(globals *myGlobsP, tCallback callback, qlong *textL
     if (!myGlobsP->bufferP) return kErrMemory;
   }
   GetFldVal(ParamField(kParamTaggedText), fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
+  /* The host wrote the text and its terminator: inputSize units and up to
+     the first zero unit past them. */
+  NoteReach(&myGlobsP->bufferReach, (int64_t)inputSize + 1);
+  qlong written = inputSize;
   /* A zero unit with text after it would cut the template short. */
-  if (!ReadWholeText(myGlobsP->bufferP, myGlobsP->openTag[0], &inputSize, firstOpen)) return kErrParams;
+  qbool whole = ReadWholeText(myGlobsP->bufferP, myGlobsP->openTag[0], &written, firstOpen);
+  NoteReach(&myGlobsP->bufferReach, (int64_t)written + 1);
+  if (!whole) return kErrParams;
+  inputSize = written;
   *textLen = inputSize;
   return kErrNone;
 }
@@ -169,9 +176,10 @@ static qshort RunDoSubstitutions(globals *myGlobsP, qshort paramCount, tCallback
 /* What one call keeps aside while it runs and puts back when it ends, so that
    a call made from inside another hands the outer call its state back. */
 typedef struct {
-#define FRAME_BUFFER(pointer, size) \
-  qchar *pointer;                   \
-  qlong size;
+#define FRAME_BUFFER(pointer, size, reach) \
+  qchar *pointer;                          \
+  qlong size;                              \
+  qlong reach;
 #define FRAME_OPTION(flag) qbool flag;
 #define FRAME_HANDLE(handle) tCallback handle;
   MORAVEL_CALL_FIELDS(FRAME_BUFFER, FRAME_OPTION, FRAME_HANDLE)
@@ -182,9 +190,10 @@ typedef struct {
 
 static void SaveFrame(const globals *myGlobsP, CallFrame *frame)
 {
-#define SAVE_BUFFER(pointer, size) \
-  frame->pointer = myGlobsP->pointer; \
-  frame->size = myGlobsP->size;
+#define SAVE_BUFFER(pointer, size, reach) \
+  frame->pointer = myGlobsP->pointer;     \
+  frame->size = myGlobsP->size;           \
+  frame->reach = myGlobsP->reach;
 #define SAVE_FIELD(field) frame->field = myGlobsP->field;
   MORAVEL_CALL_FIELDS(SAVE_BUFFER, SAVE_FIELD, SAVE_FIELD)
 #undef SAVE_BUFFER
@@ -199,8 +208,9 @@ static void SaveFrame(const globals *myGlobsP, CallFrame *frame)
 static void RestoreFrame(globals *myGlobsP, const CallFrame *frame)
 {
   qbool nested = frame->bufferP != 0;
-#define RESTORE_BUFFER(pointer, size)  \
-  myGlobsP->pointer = frame->pointer;  \
+#define RESTORE_BUFFER(pointer, size, reach) \
+  myGlobsP->pointer = frame->pointer;        \
+  myGlobsP->reach = frame->reach;            \
   if (nested) myGlobsP->size = frame->size;
 #define RESTORE_OPTION(flag) \
   if (nested) myGlobsP->flag = frame->flag;
@@ -216,14 +226,26 @@ static void RestoreFrame(globals *myGlobsP, const CallFrame *frame)
 static qshort ObtainCallBuffers(globals *myGlobsP)
 {
   qshort err = kErrNone;
-#define OBTAIN_BUFFER(pointer, size) \
+#define OBTAIN_BUFFER(pointer, size, reach)                                      \
   myGlobsP->pointer = err ? 0 : (qchar *)NewXPPointer(myGlobsP->size + QSLACK); \
+  myGlobsP->reach = 0;                                                          \
   if (!myGlobsP->pointer) err = kErrMemory;
 #define OBTAIN_NONE(field)
   MORAVEL_CALL_FIELDS(OBTAIN_BUFFER, OBTAIN_NONE, OBTAIN_NONE)
 #undef OBTAIN_BUFFER
 #undef OBTAIN_NONE
   return err;
+}
+
+/* The call's buffers go back with how far the call wrote each. */
+static void ReleaseCallBuffers(globals *myGlobsP)
+{
+#define RELEASE_BUFFER(pointer, size, reach) \
+  if (myGlobsP->pointer) DisposeXPPointerWritten(myGlobsP->pointer, myGlobsP->reach);
+#define RELEASE_NONE(field)
+  MORAVEL_CALL_FIELDS(RELEASE_BUFFER, RELEASE_NONE, RELEASE_NONE)
+#undef RELEASE_BUFFER
+#undef RELEASE_NONE
 }
 
 static qshort RunFunction(globals *myGlobsP, qshort cmdNumber, qshort paramCount, tCallback callback)
@@ -263,7 +285,7 @@ static void CallFunction(void **ref, tCallback callback)
   }
   if (!wroteVersion) SetFldInt(kFldReturn, err, callback);
 
-  DisposeCallBuffers(myGlobsP);
+  ReleaseCallBuffers(myGlobsP);
   RestoreFrame(myGlobsP, &frame);
 }
 

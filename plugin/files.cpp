@@ -46,6 +46,7 @@ void AdjustPath(globals *myGlobsP)
 
   if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, (int64_t)baselen + n + 2, (int64_t)n + 2, 0))
     return;
+  NoteReach(&myGlobsP->subBufReach, (int64_t)kNameStart + baselen + n + 1);
   qchar *path = myGlobsP->subBufP + kNameStart;
   qlong skip = beginsWithDelim ? 1 : 0;
   memmove(path + baselen, path + skip, ((size_t)(n - skip) + 1) * sizeof(qchar));

@@ -88,18 +88,25 @@ typedef struct {
   qshort hashLnRef;
   qshort hashS1Ref;
   tCallback callback;
+  /* After the record's fixed fields: how many bytes from the start of each work
+     buffer the call in progress may have made non-zero, so that releasing it
+     costs only their clearing. */
+  qlong bufferReach;
+  qlong bufOutReach;
+  qlong tagBufReach;
+  qlong subBufReach;
 } globals;
 
 /* The fields of the record that belong to the function call in progress,
-   each named once: BUFFER(pointer, size) for the four work buffers, OPTION
+   each named once: BUFFER(pointer, size, reach) for the four work buffers, OPTION
    for the three options of DoSubstitutions, HANDLE for the host handle. The
    call frame, its restoring and the test view expand this list, so a field
    added here is kept aside and given back with the others. */
 #define MORAVEL_CALL_FIELDS(BUFFER, OPTION, HANDLE) \
-  BUFFER(bufferP, bufferSize)                      \
-  BUFFER(bufOutP, bufOutSize)                      \
-  BUFFER(tagBufP, tagBufSize)                      \
-  BUFFER(subBufP, subBufSize)                      \
+  BUFFER(bufferP, bufferSize, bufferReach)         \
+  BUFFER(bufOutP, bufOutSize, bufOutReach)         \
+  BUFFER(tagBufP, tagBufSize, tagBufReach)         \
+  BUFFER(subBufP, subBufSize, subBufReach)         \
   OPTION(forceEval)                                \
   OPTION(internStrip)                              \
   OPTION(senseBrackets)                            \
@@ -139,6 +146,15 @@ qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSi
 /* A work buffer's capacity in units. Its size is always a whole number of
    units: the defaults are, and every growth is by units or by chunks of them. */
 static inline qlong CapacityUnits(qlong size) { return size / QCHAR_SIZE; }
+
+/* Records that a work buffer's first `units` units may have been written:
+   every write of a work buffer that can leave a non-zero unit is noted, by
+   the engine before or after it, by the reader after the host's. */
+static inline void NoteReach(qlong *reach, int64_t units)
+{
+  int64_t bytes = units * QCHAR_SIZE;
+  if (bytes > *reach) *reach = bytes > INT32_MAX ? INT32_MAX : (qlong)bytes;
+}
 /* The engine's one way to enlarge a work buffer: makes room for neededUnits
    units (the capacity then exceeds them), keeping its first keepUnits, by
    GrowBufferIfNeeded with one work-buffer chunk of least growth. The counts

@@ -11,6 +11,7 @@ static void PutOut(ScanState *st, const qchar *text, qlong k)
   memcpy(myGlobsP->bufOutP + st->outpos, text, (size_t)k * sizeof(qchar));
   st->outpos += k;
   myGlobsP->bufOutP[st->outpos] = 0;
+  NoteReach(&myGlobsP->bufOutReach, st->outpos);
 }
 
 void AppendOut(ScanState *st, const qchar *text, qlong k)
@@ -46,6 +47,7 @@ qlong S1ToValueBuffer(ScanState *st)
   if (!MakeRoomFor(&myGlobsP->subBufP, &myGlobsP->subBufSize, n, 0, &st->err)) return -1;
   myGlobsP->subBufP[0] = 0;
   GetFldVal(myGlobsP->hashS1Ref, fmtChar, n, myGlobsP->subBufP, myGlobsP->callback);
+  NoteReach(&myGlobsP->subBufReach, (int64_t)n + 1);
   return OMstrnlen(myGlobsP->subBufP, n);
 }
 
@@ -69,6 +71,7 @@ void SpliceBefore(ScanState *st, qlong k)
 qbool SpliceBegin(ScanState *st, qlong k, qlong r)
 {
   globals *myGlobsP = st->myGlobsP;
+  NoteReach(&myGlobsP->bufferReach, (int64_t)st->pos + r + k + 2);
   return MakeRoomFor(&myGlobsP->bufferP, &myGlobsP->bufferSize, (int64_t)st->pos + r + k + 2, st->pos, &st->err);
 }
 

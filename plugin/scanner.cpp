@@ -51,6 +51,7 @@ static qbool PutTagUnits(globals *myGlobsP, qlong *tagpos, const qchar *src, qlo
     qlong k = n < room ? n : room;
     memcpy(myGlobsP->tagBufP + *tagpos, src, (size_t)k * sizeof(qchar));
     *tagpos += k;
+    NoteReach(&myGlobsP->tagBufReach, *tagpos);
     src += k;
     n -= k;
   }
@@ -78,6 +79,7 @@ qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt)
       return kErrNone;
     }
     myGlobsP->tagBufP[tagpos++] = close0;
+    NoteReach(&myGlobsP->tagBufReach, tagpos);
     inpos++;
   }
 }

@@ -23,7 +23,7 @@ extern "C" MORAVEL_EXPORT long MoravelTestRecordInfo(const void *record, Moravel
   /* The per-call fields: each size and option as it stands, and how many of
      the buffers and handles are set. */
   all.callBuffers = 0;
-#define VIEW_BUFFER(pointer, size) \
+#define VIEW_BUFFER(pointer, size, reach) \
   all.size = myGlobsP->size;       \
   all.callBuffers += myGlobsP->pointer != 0;
 #define VIEW_OPTION(flag) all.flag = myGlobsP->flag;

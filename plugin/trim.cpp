@@ -86,6 +86,7 @@ static void ResolveMethodName(globals *myGlobsP, qlong open, qchar *text, qlong 
   if (BracketValue(text, open + 1, len, value, myGlobsP) > 0) {
     text[open] = 0;
     OMstrcat(text, value);
+    NoteReach(&myGlobsP->tagBufReach, (int64_t)OMstrlen(text) + 1);
   }
 }
 
@@ -105,6 +106,7 @@ static void ResolveCinst(globals *myGlobsP)
   /* The instance name is left out when the buffer cannot hold it. */
   if (!MakeRoomFor(&myGlobsP->tagBufP, &myGlobsP->tagBufSize, (int64_t)newLen + 1, (int64_t)len + 1, 0))
     return;
+  NoteReach(&myGlobsP->tagBufReach, (int64_t)newLen + 1);
   qchar *text = myGlobsP->tagBufP;
   memmove(text + k + nameLen, text + k + kCinstLen, ((size_t)(len - k - kCinstLen) + 1) * sizeof(qchar));
   memcpy(text + k, instName, (size_t)nameLen * sizeof(qchar));
@@ -120,8 +122,10 @@ void TrimTagBuffer(globals *myGlobsP, qlong len)
   if (!methodKeyword) {
     qchar value[kValueUnits];
     if (len > 0 && text[0] == '[' && text[len - 1] == ']' &&
-        BracketValue(text, 1, len, value, myGlobsP) > 0)
+        BracketValue(text, 1, len, value, myGlobsP) > 0) {
       OMstrcpy(text, value);
+      NoteReach(&myGlobsP->tagBufReach, (int64_t)OMstrlen(text) + 1);
+    }
     return;
   }
   ResolveMethodName(myGlobsP, methodKeyword, text, len);
