@@ -1,7 +1,9 @@
 // flat_record.cpp: records of plain values parsed on demand, each value decoded into the storage it had before.
 #include "flat_record.h"
 
+#if MORAVEL_WITH_SIMDJSON
 #include <simdjson.h>
+#endif
 
 #include <charconv>
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 namespace moravel::tool {
 
+#if MORAVEL_WITH_SIMDJSON
 namespace ondemand = simdjson::ondemand;
 
 struct FlatRecordReader::Parser {
@@ -118,6 +121,11 @@ bool readObject(ondemand::object object, Fields& out, bool oneByte, bool top, bo
 }
 
 }  // namespace
+#else
+// Built without simdjson (a 32-bit test build, where Debian has no such
+// library): every line takes the full reading, which gives the same values.
+struct FlatRecordReader::Parser {};
+#endif
 
 bool fillText(Value& v, std::string_view utf8, bool oneByte) {
   Text* held = v.storedText();
@@ -146,6 +154,10 @@ FlatRecordReader::~FlatRecordReader() = default;
 
 bool FlatRecordReader::read(std::string& line, Fields& out) {
   out.count = 0;
+#if !MORAVEL_WITH_SIMDJSON
+  (void)line;
+  return false;
+#else
   // The parser reads a little past the text's end, within the string's own storage.
   line.reserve(line.size() + simdjson::SIMDJSON_PADDING);
   ondemand::document doc;
@@ -159,6 +171,7 @@ bool FlatRecordReader::read(std::string& line, Fields& out) {
   const char* after = nullptr;
   if (nested && flat) return false;
   return doc.current_location().get(after) == simdjson::OUT_OF_BOUNDS;
+#endif
 }
 
 }  // namespace moravel::tool
