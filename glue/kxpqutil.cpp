@@ -37,11 +37,10 @@ void DisposeXPPointerWritten(void *thePointer, qlong writtenBytes)
 void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
 {
   if (pointerSize < 0 || keepBytes < 0 || keepBytes > pointerSize || TestAllocShouldFail()) return 0;
-  uint8_t *block = (uint8_t *)PlatResize(thePointer, pointerSize);
+  void *block = PlatResize(thePointer, keepBytes, pointerSize);
   if (!block) return 0;
   TestNoteAlloc();
   TestNoteFree();
-  memset(block + keepBytes, 0, (size_t)(pointerSize - keepBytes));
   return block;
 }
 

@@ -28,14 +28,11 @@ void *PlatAlloc(qlong size) { return NewPtrClear((Size)size); }
 void PlatFree(void *block) { DisposePtr((Ptr)block); }
 void PlatFreeWritten(void *block, qlong) { PlatFree(block); }
 
-/* A new block with the kept bytes copied, so that the bytes beyond them are
-   whatever the new block holds. */
-void *PlatResize(void *block, qlong size)
+/* A new cleared block with the kept bytes copied. */
+void *PlatResize(void *block, qlong keep, qlong size)
 {
   Ptr newP = NewPtrClear((Size)size);
   if (!newP) return 0;
-  Size keep = GetPtrSize((Ptr)block);
-  if (keep > (Size)size) keep = (Size)size;
   if (keep > 0) memcpy(newP, block, (size_t)keep);
   DisposePtr((Ptr)block);
   return newP;

@@ -11,10 +11,10 @@ void PlatFree(void *block);
    non-zero (negative: not known), which saves a platform that keeps blocks
    for reuse from finding out. */
 void PlatFreeWritten(void *block, qlong written);
-/* The block enlarged or shrunk to size bytes, its first bytes kept (as many
-   as both sizes hold); the bytes beyond the old size are not cleared. Null
-   when it cannot be had; the old block is then untouched. */
-void *PlatResize(void *block, qlong size);
+/* The block enlarged or shrunk to size bytes, its first `keep` bytes kept
+   (keep <= size) and every byte after them zero. Null when it cannot be
+   had; the old block is then untouched. */
+void *PlatResize(void *block, qlong keep, qlong size);
 
 /* Gives back what the platform keeps between calls (released blocks kept
    for reuse); at unload, so that nothing stays behind in the host once the

@@ -30,9 +30,8 @@ typedef struct {
    on a virtual machine). Pages that a past call wrote and this one did not
    are handed back once they far outnumber those it wrote, so that a large
    call leaves no cost to the small ones after it, and the kept blocks
-   keep at most kResidentPages present in all. Larger blocks come from the
-   C library, which reuses the pages of its heap from one large call to the
-   next. A caller that knows how far it wrote says so when it releases the
+   keep at most kResidentPages present in all. Larger blocks are mapped
+   for the call and unmapped after it, on large pages. A caller that knows how far it wrote says so when it releases the
    block (PlatFreeWritten): then only that extent is cleared, without asking
    the system which pages are present. Under AddressSanitizer every block
    comes from the C library, so that the sanitizer watches them. */
@@ -46,16 +45,16 @@ typedef struct {
 enum {
   kMappedFrom = 64 * 1024,
   kKeptBlocks = 8,
-  kMappedTo = 16 << 20,
+  kMappedTo = 16 << 20, /* the largest block kept; larger ones are mapped and unmapped each time */
   kResidentPages = 16384, /* 64 MiB of 4 KiB pages; a smaller call after large ones hands them back */
   kSparePages = 64
 };
 
 /* The pages of a very large block are made present in one request rather
-   than one fault at a time where the caller writes them all: a new block
-   from the C library is cleared next, and the part a resize adds is
-   cleared. */
-enum { kPopulateFrom = 32 << 20 };
+   than one fault at a time, since its caller writes them all (the host its
+   text, the engine its output); a new block from the C library is cleared
+   next, and the part a resize adds is written. */
+enum { kPopulateFrom = 32 << 20, kLargePage = 2 << 20 };
 
 static void Populate(uint8_t *block, size_t from, size_t to)
 {
@@ -66,6 +65,20 @@ static void Populate(uint8_t *block, size_t from, size_t to)
   if (to >= kPopulateFrom && end > start) madvise((void *)start, end - start, MADV_POPULATE_WRITE);
 #else
   (void)block, (void)from, (void)to;
+#endif
+}
+
+/* A mapping larger than any kept one takes large pages where the system
+   offers them: making present and clearing one large page costs a small
+   fraction of doing so for the small pages it covers, one fault at a time.
+   Kept mappings keep small pages, so that a small call dirties and clears
+   little. */
+static void ChoosePageSize(void *mapping, size_t bytes)
+{
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+  madvise(mapping, bytes, bytes > kMappedTo ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+#else
+  (void)mapping, (void)bytes;
 #endif
 }
 
@@ -83,7 +96,7 @@ static qbool WantsMapping(size_t bytes)
   (void)bytes;
   return 0;
 #else
-  return bytes >= kMappedFrom && bytes <= kMappedTo;
+  return bytes >= kMappedFrom;
 #endif
 }
 
@@ -152,9 +165,8 @@ static void *MappedAlloc(size_t size)
   if (!h) {
     void *p = mmap(0, need, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return 0;
-#ifdef MADV_NOHUGEPAGE
-    madvise(p, need, MADV_NOHUGEPAGE); /* pages stay small, and so does their clearing */
-#endif
+    ChoosePageSize(p, need);
+    Populate((uint8_t *)p, kHeader, need);
     h = (BlockHeader *)p;
     h->size = need;
   } else {
@@ -258,6 +270,10 @@ void PlatReleaseKept(void)
 static void MappedFree(BlockHeader *h, size_t written)
 {
   size_t mapped = h->size, resident;
+  if (mapped > kMappedTo) {
+    munmap(h, mapped);
+    return;
+  }
   if (sKeptCount == kKeptBlocks) {
     munmap(sKept[0], sKept[0]->size);
     Unkeep(0);
@@ -306,17 +322,31 @@ void PlatFreeWritten(void *block, qlong written)
 void PlatFree(void *block) { PlatFreeWritten(block, -1); }
 
 /* A mapped block grows in place where the system can extend its mapping,
-   else moves; the pages it gains read as zeros. */
-static void *MappedResize(BlockHeader *h, size_t bytes)
+   else moves; the pages it gains read as zeros, and of the pages it had,
+   the bytes past the kept ones are cleared. */
+static void *MappedResize(BlockHeader *h, size_t keep, size_t bytes)
 {
   size_t need = PageRound(bytes), old = h->size;
-  if (need <= old) return (uint8_t *)h + kHeader;
-  void *p = mremap(h, old, need, MREMAP_MAYMOVE);
-  if (p == MAP_FAILED) return 0;
-  h = (BlockHeader *)p;
-  h->size = need;
-  h->touched = need; /* the part added is cleared by the caller */
-  Populate((uint8_t *)h, old, bytes);
+  if (need > kMappedTo && need > old) {
+    /* A large block that grows by small steps (an output built up by
+       appends) is given room for many of them at once, in whole large
+       pages: the unused room costs nothing until it is written, and each
+       large page is made present whole rather than in small pieces. */
+    size_t more = old + old / 2;
+    if (need < more) need = more;
+    need = (need + kLargePage - 1) & ~(size_t)(kLargePage - 1);
+  }
+  if (need > old) {
+    void *p = mremap(h, old, need, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return 0;
+    h = (BlockHeader *)p;
+    h->size = need;
+    h->touched = need;
+    if (old <= kMappedTo && need > kMappedTo) ChoosePageSize(h, need);
+    Populate((uint8_t *)h, old, bytes);
+  }
+  size_t had = (old < need ? old : need) - kHeader;
+  if (keep < had) memset((uint8_t *)h + kHeader + keep, 0, had - keep);
   return (uint8_t *)h + kHeader;
 }
 
@@ -330,18 +360,18 @@ static void *MoveBlock(void *block, size_t keep, size_t size)
   return moved;
 }
 
-void *PlatResize(void *block, qlong size)
+void *PlatResize(void *block, qlong keep, qlong size)
 {
   BlockHeader *h = HeaderOf(block);
   size_t bytes = (size_t)size + kHeader;
   if (h->kind == kMapped)
-    return WantsMapping(bytes) ? MappedResize(h, bytes) : MoveBlock(block, h->size - kHeader, (size_t)size);
-  if (WantsMapping(bytes)) return MoveBlock(block, h->size, (size_t)size);
-  size_t old = h->size;
+    return WantsMapping(bytes) ? MappedResize(h, (size_t)keep, bytes) : MoveBlock(block, (size_t)keep, (size_t)size);
+  if (WantsMapping(bytes)) return MoveBlock(block, (size_t)keep, (size_t)size);
   h = (BlockHeader *)realloc(h, bytes);
   if (!h) return 0;
   h->size = (size_t)size;
-  if ((size_t)size > old) Populate((uint8_t *)h, old + kHeader, bytes);
+  Populate((uint8_t *)h, kHeader + (size_t)keep, bytes);
+  memset((uint8_t *)h + kHeader + keep, 0, (size_t)(size - keep));
   return (uint8_t *)h + kHeader;
 }
 

@@ -2,6 +2,7 @@
    and the attach routine that keeps the library's module handle. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <string.h>
 
 #include "filesteps.h"
 
@@ -29,9 +30,11 @@ void PlatFree(void *block) { GlobalFree((HGLOBAL)block); }
 void PlatFreeWritten(void *block, qlong) { PlatFree(block); }
 
 /* A fixed block may move when it is enlarged; its address is its handle. */
-void *PlatResize(void *block, qlong size)
+void *PlatResize(void *block, qlong keep, qlong size)
 {
-  return (void *)GlobalReAlloc((HGLOBAL)block, (SIZE_T)size, GMEM_MOVEABLE);
+  uint8_t *p = (uint8_t *)GlobalReAlloc((HGLOBAL)block, (SIZE_T)size, GMEM_MOVEABLE);
+  if (p) memset(p + keep, 0, (size_t)(size - keep));
+  return p;
 }
 
 /* Nothing is kept between calls: every block goes back to the system when released. */

@@ -58,7 +58,7 @@ TEST(MacBundle, ImportsComeFromCarbonAndLibSystemOnly) {
         << sym.name << " has no bind entry";
   }
   EXPECT_EQ(imported[kCarbon],
-            (std::set<std::string>{"_CreateTextEncoding", "_DisposePtr", "_GetIndString", "_GetPtrSize", "_HOpen",
+            (std::set<std::string>{"_CreateTextEncoding", "_DisposePtr", "_GetIndString", "_HOpen",
                                    "_NewPtrClear", "_PBCloseSync", "_PBGetEOFSync", "_PBReadSync", "_SetFPos",
                                    "_SysBeep", "_TECConvertText", "_TECCreateConverter", "_TECFlushText",
                                    "_dtox80", "_x80tod"}));
