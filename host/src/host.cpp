@@ -257,6 +257,11 @@ const HostLog& Host::log() const { return impl_->log; }
 void Host::keepRequestTexts(bool keep) { impl_->keepTexts = keep; }
 void Host::escapeValuesForHtml(bool on) { impl_->escapeHtml = on; }
 
+void Host::streamWrites(std::u32string_view name, TextSink sink) {
+  impl_->sinkName = name;
+  impl_->textSink = std::move(sink);
+}
+
 void Host::onUnanswered(std::function<void(const Unanswered&)> listener) {
   impl_->unansweredListener = std::move(listener);
 }

@@ -71,6 +71,8 @@ struct detail::HostImpl final : calc::Context {
   std::function<void(const Unanswered&)> unansweredListener;
   Value paramCountValue;  // field 210 as last read
   bool escapeHtml = false;  // values handed out escaped for HTML (Host::escapeValuesForHtml)
+  std::u32string sinkName;   // texts written to this variable go to textSink (Host::streamWrites)
+  Host::TextSink textSink;
 
   HostImpl(std::string p, Width w);  // impl.cpp, beside the lookups
 

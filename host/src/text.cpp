@@ -198,9 +198,29 @@ std::string encodeUtf8(std::u32string_view text) {
   return out;
 }
 
+void appendUtf8(const char32_t* units, std::size_t count, std::string& out) {
+  // A block of ASCII characters goes in as bytes, without a test each.
+  constexpr std::size_t kBlock = 16;
+  std::size_t i = 0;
+  while (i < count) {
+    if (i + kBlock <= count) {
+      char32_t bits = 0;
+      for (std::size_t k = 0; k < kBlock; ++k) bits |= units[i + k];
+      if (bits < 0x80) {
+        std::size_t at = out.size();
+        out.resize(at + kBlock);
+        for (std::size_t k = 0; k < kBlock; ++k) out[at + k] = static_cast<char>(units[i + k]);
+        i += kBlock;
+        continue;
+      }
+    }
+    putUtf8(units[i++], out);
+  }
+}
+
 void appendUtf8(const Text& text, std::size_t from, std::size_t count, std::string& out) {
   if (text.wide()) {
-    for (std::size_t i = from; i < from + count; ++i) putUtf8(text.wideData()[i], out);
+    appendUtf8(text.wideData() + from, count, out);
     return;
   }
   const std::uint8_t* p = text.narrowData() + from;

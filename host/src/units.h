@@ -95,6 +95,19 @@ void assignTerminated(Text& text, const U* src) {
   }
 }
 
+// Hands the zero-terminated units at `src` to `sink` in pieces, each
+// searched for the zero while the piece is in the cache.
+template <class U, class Sink>
+void streamTerminated(const U* src, const Sink& sink) {
+  constexpr std::size_t kPiece = 16384;
+  for (std::size_t n = 0;;) {
+    std::size_t k = zeroWithin(src + n, kPiece);
+    if (k) sink(src + n, k);
+    n += k;
+    if (k < kPiece) return;
+  }
+}
+
 // Writes the first n characters of `text` as units; returns the number of
 // characters that did not fit a one-byte unit (each written as '?').
 template <class U>

@@ -110,6 +110,13 @@ template <class U>
 short onSetFldVal(Impl& h, int ref, int fmt, const void* val) {
   if (val && fmt == request::kFmtText) {
     Datum* d = h.resolve(ref);
+    if (h.textSink && d) {
+      Var* sunk = h.store.find(h.sinkName);
+      if (sunk && &sunk->data == d) {
+        streamTerminated(static_cast<const U*>(val), [&](const U* units, std::size_t n) { h.textSink(units, n); });
+        return 0;
+      }
+    }
     Value* target = d ? std::get_if<Value>(d) : nullptr;
     if (Text* t = target ? target->storedText() : nullptr) {
       assignTerminated(*t, static_cast<const U*>(val));

@@ -2,6 +2,7 @@
 #include "expand.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "data_file.h"
@@ -128,12 +129,23 @@ int runExpand(const ExpandOptions& o) {
   auto s = prepareSession(o, data);
   Findings findings;
   if (o.strict) findings.listen(s->host);
-  // The template moves into the host's variable, read by reference; the
-  // expanded text is written out from the call's second parameter.
+  // The template moves into the host's variable, read by reference. The
+  // expanded text goes out as the plug-in hands it to the host, straight
+  // from the plug-in's units; it arrives only when the call succeeds. With
+  // --strict nothing may be written before the findings are known, so the
+  // text is kept in the call's second parameter and written after them.
   s->host.setText(kTemplateVar, std::move(templ));
-  CallResult r = s->host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
-                                                                 Arg::text(U"")));
+  std::optional<UnitWriter> writer;
+  if (!o.strict) {
+    writer.emplace(*out, unicode);
+    s->host.setText(kOutVar, Text());
+    s->host.streamWrites(kOutVar, [&writer](const void* units, std::size_t n) { writer->put(units, n); });
+  }
+  Arg resultArg = writer ? Arg::reference(std::u32string(kOutVar)) : Arg::text(U"");
+  CallResult r = s->host.call(kDoSubstitutions,
+                              substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)), std::move(resultArg)));
   s->host.onUnanswered(nullptr);
+  s->host.streamWrites(kOutVar, nullptr);
   checkSubstitution(*s, o, r, templName + ": DoSubstitutions");
   s->host.remove(kTemplateVar);
   if (!findings.empty()) {
@@ -144,7 +156,8 @@ int runExpand(const ExpandOptions& o) {
   const auto* result = std::get_if<Value>(&r.parameters.at(1));
   const Text* expanded = result ? result->storedText() : nullptr;
   try {
-    writeText(expanded ? *expanded : kEmpty, unicode, *out);
+    if (writer) writer->finish();
+    else writeText(expanded ? *expanded : kEmpty, unicode, *out);
     out->commit();
   } catch (const OutputError& e) {
     throw Failure{kExitCantCreate, e.what()};

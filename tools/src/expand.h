@@ -42,6 +42,8 @@ std::unique_ptr<Session> prepareSession(const ExpandOptions& o, DataSet& data);
 // The template lives in a host variable of the tool's own, so that each
 // call reads the one template in place.
 constexpr std::u32string_view kTemplateVar = U"#MORAVELTEMPLATE";
+// The expanded text lives in a host variable of the tool's own too.
+constexpr std::u32string_view kOutVar = U"#MORAVELOUT";
 // What a failed DoSubstitutions answer says: for a file that could not be
 // opened or read, which one it was.
 void checkSubstitution(Session& s, const ExpandOptions& o, const CallResult& r, const std::string& what);

@@ -21,9 +21,6 @@ namespace moravel::tool {
 
 namespace {
 
-// The expanded text lives in a host variable of the tool's own too.
-constexpr std::u32string_view kOutVar = U"#MORAVELOUT";
-
 // --separator with \n, \0, \f and \\ for the bytes they name.
 std::string unescape(const std::string& s) {
   std::string out;

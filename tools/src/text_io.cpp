@@ -117,4 +117,26 @@ void writeText(const Text& text, bool utf8, Output& out) {
   }
 }
 
+void UnitWriter::put(const void* units, std::size_t count) noexcept {
+  if (failure_) return;
+  try {
+    if (piece_.capacity() < kPiece) piece_.reserve(kPiece + kPiece / 4);
+    if (unicode_) appendUtf8(static_cast<const char32_t*>(units), count, piece_);
+    else piece_.append(static_cast<const char*>(units), count);
+    if (piece_.size() >= kPiece) writePiece();
+  } catch (...) {
+    failure_ = std::current_exception();
+  }
+}
+
+void UnitWriter::writePiece() {
+  out_.write(piece_.data(), piece_.size());
+  piece_.clear();
+}
+
+void UnitWriter::finish() {
+  if (!failure_ && !piece_.empty()) writePiece();
+  if (failure_) std::rethrow_exception(failure_);
+}
+
 }  // namespace moravel::tool

@@ -1,6 +1,7 @@
 // text_io.h: templates and data files read straight into the host's text, expanded texts written out from it.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "moravel/stored_text.h"
@@ -20,5 +21,24 @@ Text readFileText(const std::string& name, const std::string& role, int faultSta
 // Writes `text` to `out`: the bytes as they are (one-byte build), or UTF-8
 // in pieces of bounded size (Unicode build). Throws what Output::write throws.
 void writeText(const Text& text, bool utf8, Output& out);
+
+// Writes the plug-in's units to `out` as the host hands them over
+// (Host::streamWrites): the bytes as they are (one-byte build), or UTF-8
+// (Unicode build), gathered into pieces of bounded size. A failure to
+// write is kept, and nothing more is written; finish() writes the rest and
+// throws what Output::write threw.
+class UnitWriter {
+ public:
+  UnitWriter(Output& out, bool unicode) : out_(out), unicode_(unicode) {}
+  void put(const void* units, std::size_t count) noexcept;
+  void finish();
+
+ private:
+  void writePiece();
+  Output& out_;
+  bool unicode_;
+  std::string piece_;
+  std::exception_ptr failure_;
+};
 
 }  // namespace moravel::tool

@@ -237,6 +237,12 @@ class Host {
   // as &amp; &lt; &gt; &quot; &#39;. Off at first. Call parameters, lists
   // and the instance name are handed out as they are.
   void escapeValuesForHtml(bool on);
+  // Texts the plug-in writes to variable `name` go to `sink` as they arrive
+  // instead of into the variable: in pieces of the plug-in's own units (one
+  // byte, or 32 bits, a character), without the terminator, so that a large
+  // result is never held twice. An empty sink stores them again.
+  using TextSink = std::function<void(const void* units, std::size_t count)>;
+  void streamWrites(std::u32string_view name, TextSink sink);
 
   // --- Methods and instance -----------------------------------------------
   // A method is a list of calculations run in order; the value of the last is

@@ -51,6 +51,7 @@ bool isAscii(const std::uint8_t* bytes, std::size_t n);
 std::string encodeUtf8(std::u32string_view text);
 // Appends the UTF-8 encoding of `count` characters of `text` from `from`.
 void appendUtf8(const Text& text, std::size_t from, std::size_t count, std::string& out);
+void appendUtf8(const char32_t* units, std::size_t count, std::string& out);
 
 // One byte a character, both ways. `toLatin1` throws std::range_error when a
 // code point is above 0xFF.
