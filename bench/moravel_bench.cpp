@@ -23,7 +23,10 @@
 
 #include <dlfcn.h>
 #include <malloc.h>
+#include <linux/perf_event.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "moravel/host.h"
@@ -275,19 +278,46 @@ struct Result {
 std::map<std::string, Result> gResults;          // by benchmark name
 std::map<std::string, std::size_t> gTextUnits;   // template length by workload/width/scale
 std::map<std::string, double> gPeakRatio;        // peak memory of one call / text bytes
-std::map<std::string, double> gFaultsPerCall;    // minor page faults a call takes in steady state
+// What a call costs beyond its time once the plug-in's blocks are warm.
+struct FixedCosts {
+  double minorFaults = 0;
+  std::optional<double> systemCalls;  // none where the system does not count them for us
+};
+std::map<std::string, FixedCosts> gFixedCosts;
 
 constexpr int kSteadyCalls = 10000;
 
-// The minor page faults a call takes once the plug-in's blocks are warm,
-// averaged over kSteadyCalls calls. The two getrusage calls also mark the
-// loop for `strace -f`, which counts its system calls.
-double minorFaultsPerCall(const std::function<void()>& call) {
+// A counter of the system calls this thread enters, through the kernel's
+// tracepoint; -1 where it cannot be had (no tracefs, or not permitted).
+int openSystemCallCounter() {
+  std::ifstream idFile("/sys/kernel/tracing/events/raw_syscalls/sys_enter/id");
+  unsigned long long id = 0;
+  if (!(idFile >> id)) return -1;
+  perf_event_attr attr{};
+  attr.size = sizeof attr;
+  attr.type = PERF_TYPE_TRACEPOINT;
+  attr.config = id;
+  attr.disabled = 1;
+  return static_cast<int>(syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
+}
+
+// The minor page faults and system calls of a call, averaged over
+// kSteadyCalls calls.
+FixedCosts fixedCostsPerCall(const std::function<void()>& call) {
+  int counter = openSystemCallCounter();
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
+  if (counter >= 0) ioctl(counter, PERF_EVENT_IOC_ENABLE, 0);
   for (int i = 0; i < kSteadyCalls; i++) call();
+  if (counter >= 0) ioctl(counter, PERF_EVENT_IOC_DISABLE, 0);
   getrusage(RUSAGE_SELF, &after);
-  return static_cast<double>(after.ru_minflt - before.ru_minflt) / kSteadyCalls;
+  FixedCosts c;
+  c.minorFaults = static_cast<double>(after.ru_minflt - before.ru_minflt) / kSteadyCalls;
+  std::uint64_t entered = 0;
+  if (counter >= 0 && read(counter, &entered, sizeof entered) == static_cast<ssize_t>(sizeof entered))
+    c.systemCalls = static_cast<double>(entered) / kSteadyCalls;
+  if (counter >= 0) close(counter);
+  return c;
 }
 
 class Collector : public benchmark::ConsoleReporter {
@@ -347,7 +377,7 @@ void registerExpand(const std::string& name, Width w, int scale, std::function<s
       }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * units * unitBytes(w)));
-    if (name == "W7" && !gFaultsPerCall.count(k)) gFaultsPerCall[k] = minorFaultsPerCall([&] { expand(g, utfType); });
+    if (name == "W7" && !gFixedCosts.count(k)) gFixedCosts[k] = fixedCostsPerCall([&] { expand(g, utfType); });
     g.host->setText(U"out", U"");
     if (scale == 16 && !tuned) {  // a heap that keeps its blocks hides the peak
       auto peak = peakOfOneCall([&] { expand(g, utfType); });
@@ -585,11 +615,14 @@ void printTable() {
               gTextUnits[key("W7", Width::Byte, 1)], cell(ctCold * 1e6, "%.1f").c_str(), cell(muCold * 1e6, "%.1f").c_str());
   for (Width w : {Width::Byte, Width::Unicode}) {
     double t = secondsOf(key("W7", w, 1));
-    auto faults = gFaultsPerCall.find(key("W7", w, 1));
-    std::printf("  %-8s %9s us a call; ctemplate cold %s, mustache cold %s; minor page faults a call %s\n",
+    auto costs = gFixedCosts.find(key("W7", w, 1));
+    bool known = costs != gFixedCosts.end();
+    std::printf("  %-8s %9s us a call; ctemplate cold %s, mustache cold %s; minor page faults a call %s, "
+                "system calls a call %s\n",
                 w == Width::Byte ? "8-bit" : "Unicode", cell(t * 1e6, "%.1f").c_str(),
                 cell(t > 0 ? ctCold / t : 0, "%.2fx").c_str(), cell(t > 0 ? muCold / t : 0, "%.2fx").c_str(),
-                faults == gFaultsPerCall.end() ? "-" : fmt("%.4f", faults->second).c_str());
+                known ? fmt("%.4f", costs->second.minorFaults).c_str() : "-",
+                known && costs->second.systemCalls ? fmt("%.4f", *costs->second.systemCalls).c_str() : "-");
   }
   std::printf("\n%-26s %9s %9s %9s %6s %6s\n", "peer rendering W2 (8-bit)", "1x ms", "4x ms", "16x ms", "4x/1x",
               "16x/1x");
