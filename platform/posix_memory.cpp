@@ -18,8 +18,8 @@ typedef struct {
   size_t touched; /* kMapped: the bytes from its start that may be present in memory */
 } BlockHeader;
 
-/* Blocks of kMappedFrom to kMappedTo bytes (the per-call buffers, whose
-   sizes only grow) have pages of their own: a fresh mapping reads as zeros, so
+/* Blocks from kMappedFrom bytes (the per-call buffers, whose sizes only
+   grow) have pages of their own: a fresh mapping reads as zeros, so
    such a block costs what its caller touches, not its size. A released one
    is kept for a later request it can hold, cleared where it was written:
    only pages present in memory (mincore) can hold anything but zeros, and
@@ -30,10 +30,11 @@ typedef struct {
    on a virtual machine). Pages that a past call wrote and this one did not
    are handed back once they far outnumber those it wrote, so that a large
    call leaves no cost to the small ones after it, and the kept blocks
-   keep at most kResidentPages present in all. Larger blocks are mapped
-   for the call and unmapped after it, on large pages. A caller that knows how far it wrote says so when it releases the
-   block (PlatFreeWritten): then only that extent is cleared, without asking
-   the system which pages are present. Under AddressSanitizer every block
+   keep at most kResidentPages present in all. Blocks above kMappedTo
+   take large pages, and those above kKeptTo are unmapped when released. A
+   caller that knows how far it wrote says so when it releases the block
+   (PlatFreeWritten): then only that extent is cleared, without asking the
+   system which pages are present. Under AddressSanitizer every block
    comes from the C library, so that the sanitizer watches them. */
 #if defined(__SANITIZE_ADDRESS__)
 #define MORAVEL_ALL_FROM_HEAP 1
@@ -45,7 +46,8 @@ typedef struct {
 enum {
   kMappedFrom = 64 * 1024,
   kKeptBlocks = 8,
-  kMappedTo = 16 << 20, /* the largest block kept; larger ones are mapped and unmapped each time */
+  kMappedTo = 16 << 20, /* the largest block on small pages */
+  kKeptTo = 128 << 20,  /* the largest block kept; larger ones are unmapped when released */
   kResidentPages = 16384, /* 64 MiB of 4 KiB pages; a smaller call after large ones hands them back */
   kSparePages = 64
 };
@@ -270,7 +272,7 @@ void PlatReleaseKept(void)
 static void MappedFree(BlockHeader *h, size_t written)
 {
   size_t mapped = h->size, resident;
-  if (mapped > kMappedTo) {
+  if (mapped > kKeptTo) {
     munmap(h, mapped);
     return;
   }
