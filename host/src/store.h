@@ -34,10 +34,18 @@ class Store {
   // Defines `name` or replaces its value.
   Var& define(std::u32string_view name, Datum data);
   Var* find(NameView name);
+  // The slot of `name`, made dead (no variable) if the name has none yet.
+  // A name keeps its slot while the store lives.
+  std::size_t slotOf(std::u32string_view name);
+  // The variable in a slot, alive or not; null for a slot never handed out.
+  Var* atSlot(std::size_t slot) { return slot < vars_.size() ? &vars_[slot] : nullptr; }
   Var* byRef(int ref);
   // The variable's reference, handed out on first use; 0 when none is left.
   int refFor(Var& v);
   void remove(std::u32string_view name);
+  void remove(Var& v);
+  // Makes a dead variable alive, holding the empty text.
+  static void revive(Var& v);
 
   template <class F>
   void forEach(F f) const {
@@ -51,7 +59,9 @@ class Store {
   const std::u32string* columnName(int ref) const;
 
  private:
-  std::deque<Var> vars_;          // in order of first definition, dead while removed; never moved
+  // In order of first definition, dead while removed; never moved. A dead
+  // variable holds the empty text.
+  std::deque<Var> vars_;
   std::vector<std::size_t> refs_;  // by reference - kFirstVariableRef: the index in vars_
   NameIndex byName_;               // name -> index in vars_ + 1, removed names included
   std::vector<std::u32string> columns_;  // by reference - kFirstColumnRef
