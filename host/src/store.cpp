@@ -24,10 +24,16 @@ Var& Store::define(std::u32string_view name, Datum data) {
   return v;
 }
 
+// The plug-in asks for a name's length and then its text: the second
+// request finds the name where the first did, without hashing it again.
 Var* Store::find(NameView name) {
-  int at = byName_.find(name);
-  Var* v = at ? &vars_[static_cast<std::size_t>(at - 1)] : nullptr;
-  return v && v->alive ? v : nullptr;
+  Var* v = last_ && name.is(last_->name) ? last_ : nullptr;
+  if (!v) {
+    int at = byName_.find(name);
+    if (!at) return nullptr;
+    last_ = v = &vars_[static_cast<std::size_t>(at - 1)];
+  }
+  return v->alive ? v : nullptr;
 }
 
 int Store::refFor(Var& v) {

@@ -31,6 +31,10 @@ struct Var {
 // variable removed and defined again gets a new one.
 class Store {
  public:
+  Store() = default;
+  Store(const Store&) = delete;  // it points into its own variables
+  Store& operator=(const Store&) = delete;
+
   // Defines `name` or replaces its value.
   Var& define(std::u32string_view name, Datum data);
   Var* find(NameView name);
@@ -64,6 +68,7 @@ class Store {
   std::deque<Var> vars_;
   std::vector<std::size_t> refs_;  // by reference - kFirstVariableRef: the index in vars_
   NameIndex byName_;               // name -> index in vars_ + 1, removed names included
+  Var* last_ = nullptr;            // the variable found last, alive or not
   std::vector<std::u32string> columns_;  // by reference - kFirstColumnRef
   NameIndex columnRefs_;
 };
