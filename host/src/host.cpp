@@ -194,7 +194,7 @@ bool Host::exchange(VarSlot slot, Value& value, bool& existed) {
   if (!existed) Store::revive(v);
   Value* held = std::get_if<Value>(&v.data);
   if (!held) return false;
-  std::swap(*held, value);
+  exchangeValues(*held, value);
   return true;
 }
 

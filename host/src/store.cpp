@@ -57,15 +57,6 @@ void Store::remove(std::u32string_view name) {
   if (Var* v = find(name)) remove(*v);
 }
 
-namespace {
-// The empty text without storage, as a new variable holds it.
-bool holdsNothing(const Datum& d) {
-  const Value* v = std::get_if<Value>(&d);
-  const Text* t = v ? v->storedText() : nullptr;
-  return t && t->empty() && t->narrowData() == nullptr;
-}
-}  // namespace
-
 // A variable whose value was handed back before its removal (a mail
 // merge's) already holds nothing, and is left so.
 void Store::remove(Var& v) {

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <deque>
 #include <vector>
 
@@ -10,6 +11,30 @@
 #include "names.h"
 
 namespace moravel::detail {
+
+// Whether a value is the empty text without storage, as a new variable holds it.
+inline bool holdsNothing(const Value& v) {
+  const Text* t = v.storedText();
+  return t && t->empty() && t->narrowData() == nullptr;
+}
+inline bool holdsNothing(const Datum& d) {
+  const Value* v = std::get_if<Value>(&d);
+  return v && holdsNothing(*v);
+}
+
+// Exchanges two values. When one holds nothing and the other a text (a mail
+// merge's values go to variables that hold nothing, and come back so), the
+// text is moved over, which leaves nothing behind: one move instead of a
+// swap's three.
+inline void exchangeValues(Value& a, Value& b) {
+  auto moveOver = [](Value& from, Value& to) {
+    to = std::move(from);
+    if (!holdsNothing(from)) from = Value();
+  };
+  if (holdsNothing(b) && a.storedText()) moveOver(a, b);
+  else if (holdsNothing(a) && b.storedText()) moveOver(b, a);
+  else std::swap(a, b);
+}
 
 // References the host hands out for variables and for list column names.
 constexpr int kFirstVariableRef = 1000;
