@@ -37,9 +37,9 @@ CallResult detail::HostImpl::callFunction(int packageId, std::vector<Arg> args, 
   for (auto& a : args) {
     Param p;
     if (a.isReference()) {
-      if (!store.find(a.variable()))
-        throw HostError("no variable " + encodeUtf8(a.variable()) + " to pass by reference");
-      p.reference = a.variable();
+      Var* v = store.find(a.variable());
+      if (!v) throw HostError("no variable " + encodeUtf8(a.variable()) + " to pass by reference");
+      p.reference = v->slot;
     } else {
       p.own = a.release();
     }

@@ -168,20 +168,40 @@ void Host::setList(std::u32string_view name, List list) {
 }
 
 bool Host::exchange(std::u32string_view name, Value& value, bool& existed) {
-  checkByteText(width(), name, "variable name");
-  checkByteValue(width(), value, "variable value");
-  Var* v = impl_->store.find(name);
-  existed = v != nullptr;
-  if (!v) v = &impl_->store.define(name, Value());
-  Value* held = std::get_if<Value>(&v->data);
-  if (!held) return false;
-  std::swap(*held, value);
-  return true;
+  return exchange(varSlot(name), value, existed);
 }
 
 bool Host::has(std::u32string_view name) const { return impl_->store.find(name) != nullptr; }
 
 void Host::remove(std::u32string_view name) { impl_->store.remove(name); }
+
+Host::VarSlot Host::varSlot(std::u32string_view name) {
+  checkByteText(width(), name, "variable name");
+  return VarSlot{impl_->store.slotOf(name)};
+}
+
+namespace {
+Var& varAt(Store& store, Host::VarSlot slot) {
+  if (Var* v = store.atSlot(slot.index)) return *v;
+  throw HostError("no variable slot " + std::to_string(slot.index) + " in this host");
+}
+}  // namespace
+
+bool Host::exchange(VarSlot slot, Value& value, bool& existed) {
+  checkByteValue(width(), value, "variable value");
+  Var& v = varAt(impl_->store, slot);
+  existed = v.alive;
+  if (!existed) Store::revive(v);
+  Value* held = std::get_if<Value>(&v.data);
+  if (!held) return false;
+  exchangeValues(*held, value);
+  return true;
+}
+
+void Host::remove(VarSlot slot) {
+  Var& v = varAt(impl_->store, slot);
+  if (v.alive) impl_->store.remove(v);
+}
 
 std::optional<Value> Host::value(std::u32string_view name) const { return impl_->variable(name); }
 

@@ -33,8 +33,8 @@ Datum* detail::HostImpl::resolve(int ref) {
     if (i >= f->params.size()) return nullptr;
     Param& p = f->params[i];
     if (!p.reference) return &p.own;
-    Var* v = store.find(*p.reference);
-    return v ? &v->data : nullptr;
+    Var* v = store.atSlot(*p.reference);
+    return v && v->alive ? &v->data : nullptr;
   }
   Var* v = store.byRef(ref);
   return v ? &v->data : nullptr;
@@ -125,7 +125,7 @@ std::optional<std::u32string> detail::HostImpl::fieldName(int ref) {
     std::size_t i = static_cast<std::size_t>(ref - field::kParam1);
     if (!f || i >= f->params.size()) return std::nullopt;
     const Param& p = f->params[i];
-    return p.reference ? *p.reference : std::u32string();
+    return p.reference ? store.atSlot(*p.reference)->name : std::u32string();
   }
   if (ref == field::kReturn) {
     if (!callFrame()) return std::nullopt;

@@ -21,10 +21,11 @@ namespace detail {
 using EntryFn = void (*)(short md, void** ref, void*, void*, void*, short (*callback)(int, ...));
 using MacEntryFn = void (*)(short md, void** ref, void* paramBlock);
 
-// A parameter of a call: its own value, or a reference to a variable.
+// A parameter of a call: its own value, or a reference to a variable, kept
+// as the variable's slot, which its name keeps while the host lives.
 struct Param {
   Datum own;
-  std::optional<std::u32string> reference;  // the variable passed by reference
+  std::optional<std::size_t> reference;  // the slot of the variable passed by reference
 };
 
 // A message in progress.

@@ -7,25 +7,33 @@
 
 namespace moravel::detail {
 
-Var& Store::define(std::u32string_view name, Datum data) {
-  if (int at = byName_.find(name)) {
-    // A name defined again after its removal takes its old slot, with a
-    // new reference when one is asked for.
-    Var& v = vars_[static_cast<std::size_t>(at - 1)];
-    v.alive = true;
-    v.data = std::move(data);
-    return v;
-  }
+std::size_t Store::slotOf(std::u32string_view name) {
+  if (int at = byName_.find(name)) return static_cast<std::size_t>(at - 1);
   if (vars_.size() >= static_cast<std::size_t>(INT_MAX)) throw HostError("too many variables");
-  vars_.push_back(Var{true, 0, vars_.size(), std::u32string(name), std::move(data)});
+  vars_.push_back(Var{false, 0, vars_.size(), std::u32string(name), Value()});
   byName_.insert(name, static_cast<int>(vars_.size()));
-  return vars_.back();
+  return vars_.size() - 1;
 }
 
+// A name defined again after its removal takes its old slot, with a new
+// reference when one is asked for.
+Var& Store::define(std::u32string_view name, Datum data) {
+  Var& v = vars_[slotOf(name)];
+  v.alive = true;
+  v.data = std::move(data);
+  return v;
+}
+
+// The plug-in asks for a name's length and then its text: the second
+// request finds the name where the first did, without hashing it again.
 Var* Store::find(NameView name) {
-  int at = byName_.find(name);
-  Var* v = at ? &vars_[static_cast<std::size_t>(at - 1)] : nullptr;
-  return v && v->alive ? v : nullptr;
+  Var* v = last_ && name.is(last_->name) ? last_ : nullptr;
+  if (!v) {
+    int at = byName_.find(name);
+    if (!at) return nullptr;
+    last_ = v = &vars_[static_cast<std::size_t>(at - 1)];
+  }
+  return v->alive ? v : nullptr;
 }
 
 int Store::refFor(Var& v) {
@@ -46,11 +54,20 @@ Var* Store::byRef(int ref) {
 // The slot stays with its name, so that removing and defining a name again
 // and again costs nothing more each time; its reference is never valid again.
 void Store::remove(std::u32string_view name) {
-  Var* v = find(name);
-  if (!v) return;
-  v->alive = false;
-  v->ref = 0;
-  v->data = Datum();
+  if (Var* v = find(name)) remove(*v);
+}
+
+// A variable whose value was handed back before its removal (a mail
+// merge's) already holds nothing, and is left so.
+void Store::remove(Var& v) {
+  v.alive = false;
+  v.ref = 0;
+  if (!holdsNothing(v.data)) v.data = Datum();
+}
+
+void Store::revive(Var& v) {
+  v.alive = true;
+  if (!holdsNothing(v.data)) v.data = Datum();
 }
 
 int Store::columnRef(std::u32string_view name) {

@@ -39,11 +39,12 @@ void deliver(Impl& h, const Value& v, int fmt, long maxlen, void* val, const cha
       *static_cast<double*>(val) = v.asNumber();
       break;
     case request::kFmtText:
+      // A number's digits are ASCII, one byte a character.
       if (t) putText(h, static_cast<U*>(val), *t, maxlen);
-      else putText(h, static_cast<U*>(val), Text(v.asText()), maxlen);
+      else putText(h, static_cast<U*>(val), Text::fromBytes(formatNumber(v.asNumber())), maxlen);
       break;
     case request::kFmtLength: {
-      std::size_t n = t ? t->size() : v.asText().size();
+      std::size_t n = t ? t->size() : formatNumber(v.asNumber()).size();
       *static_cast<std::int32_t*>(val) = h.reportedLength.value_or(static_cast<std::int32_t>(n));
       break;
     }

@@ -5,6 +5,7 @@
 #include <simdjson.h>
 #endif
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,23 @@
 #include "moravel/text.h"
 
 namespace moravel::tool {
+
+namespace {
+
+// Whether every byte is ASCII and none is NUL: such bytes are their own
+// decoding. Names and values are short, so one pass of the bytes here costs
+// less than calls that look for each.
+bool plainAscii(std::string_view bytes) {
+  unsigned char bits = 0;
+  bool nul = false;
+  for (char c : bytes) {
+    bits |= static_cast<unsigned char>(c);
+    nul |= c == 0;
+  }
+  return bits < 0x80 && !nul;
+}
+
+}  // namespace
 
 #if MORAVEL_WITH_SIMDJSON
 namespace ondemand = simdjson::ondemand;
@@ -28,19 +46,21 @@ bool isDataFileKey(std::string_view key) {
   return key == "lists" || key == "keywordMap" || key == "methods" || key == "instance";
 }
 
-// The name in `name`'s own storage; false as fillText says.
+// The name in `name`'s own storage, left as it is when it is the name
+// already (the same field as the record before); false as fillText says.
 bool fillName(std::u32string& name, std::string_view utf8, bool oneByte) {
-  name.clear();
-  if (isAscii(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size())) {
-    name.append(utf8.begin(), utf8.end());
-  } else {
-    std::size_t bad = 0;
-    name = decodeUtf8(utf8, &bad);
-    if (bad) return false;
-    if (oneByte)
-      for (char32_t c : name)
-        if (c > 0xFF) return false;
+  if (plainAscii(utf8)) {
+    if (!std::equal(name.begin(), name.end(), utf8.begin(), utf8.end(),
+                    [](char32_t c, char b) { return c == static_cast<unsigned char>(b); }))
+      name.assign(utf8.begin(), utf8.end());
+    return true;
   }
+  std::size_t bad = 0;
+  name = decodeUtf8(utf8, &bad);
+  if (bad) return false;
+  if (oneByte)
+    for (char32_t c : name)
+      if (c > 0xFF) return false;
   return name.find(U'\0') == std::u32string::npos;
 }
 
@@ -129,11 +149,11 @@ struct FlatRecordReader::Parser {};
 
 bool fillText(Value& v, std::string_view utf8, bool oneByte) {
   Text* held = v.storedText();
-  if (held && !held->wide() && isAscii(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size())) {
+  if (held && !held->wide() && plainAscii(utf8)) {
     // ASCII is its own decoding: copied into the block the text has.
     std::uint8_t* bytes = held->prepareNarrow(utf8.size());
     if (!utf8.empty()) std::memcpy(bytes, utf8.data(), utf8.size());
-    return std::memchr(utf8.data(), 0, utf8.size()) == nullptr;
+    return true;
   }
   Text t;
   if (held) t = std::move(*held);

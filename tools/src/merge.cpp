@@ -137,13 +137,15 @@ std::uint64_t hashOf(const std::string& s) {
 // again: what each name held before is put back, or the name removed. A
 // record's fields are exchanged with the host's values, so that neither
 // side's storage is copied or freed; the steps are kept for the next record.
+// The host's slot for each field is kept too, and used again while the
+// records name the same fields in the same order.
 class Overlay {
  public:
   void apply(Host& host, Record& r) {
     for (std::size_t i = 0; i < r.fields.count; ++i) {
       Field& f = r.fields.all[i];
       bool existed = false;
-      if (host.exchange(f.name, f.value, existed)) {
+      if (host.exchange(slotFor(host, i, f.name), f.value, existed)) {
         steps_.push_back({Step::Exchanged, i, existed});
       } else {
         save(host, f.name);  // a list of the common data
@@ -169,10 +171,11 @@ class Overlay {
         continue;
       }
       Field& f = r.fields.all[it->index];
+      Host::VarSlot slot = slots_[it->index].slot;
       bool there = false;
       // The call may have made the name a list: the value is put back all the same.
-      if (!host.exchange(f.name, f.value, there)) host.set(f.name, std::move(f.value));
-      if (!it->existed) host.remove(f.name);
+      if (!host.exchange(slot, f.value, there)) host.set(f.name, std::move(f.value));
+      if (!it->existed) host.remove(slot);
     }
     steps_.clear();
     saved_.clear();
@@ -189,6 +192,19 @@ class Overlay {
     std::optional<Value> value;
     std::optional<List> list;
   };
+  struct Known {
+    std::u32string name;
+    Host::VarSlot slot;
+  };
+  // The slot of the record's field i, looked up only when the field's name
+  // is not the one it had in the record before.
+  Host::VarSlot slotFor(Host& host, std::size_t i, const std::u32string& name) {
+    if (i < slots_.size() && slots_[i].name == name) return slots_[i].slot;
+    Host::VarSlot slot = host.varSlot(name);
+    if (i == slots_.size()) slots_.push_back({name, slot});
+    else slots_[i] = {name, slot};
+    return slot;
+  }
   void save(const Host& host, const std::u32string& name) {
     saved_.push_back({name, host.value(name), std::nullopt});
     if (!saved_.back().value) saved_.back().list = host.list(name);
@@ -196,6 +212,7 @@ class Overlay {
   }
   std::vector<Step> steps_;
   std::vector<Saved> saved_;
+  std::vector<Known> slots_;  // by the index of the field
 };
 
 // One line on a terminal's standard error while a run lasts more than a

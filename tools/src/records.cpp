@@ -154,13 +154,14 @@ namespace {
 
 // Whether a line may go to the on-demand parser: one that holds a control
 // character other than a line's closing carriage return is left to the full
-// reading, which refuses those inside a text.
+// reading, which refuses those inside a text. Counted in one pass without a
+// branch a byte, which the compiler turns into vector code.
 bool plainLine(const std::string& text) {
   std::size_t n = text.size();
   if (n > 0 && text[n - 1] == '\r') --n;
-  for (std::size_t i = 0; i < n; ++i)
-    if (static_cast<unsigned char>(text[i]) < 0x20) return false;
-  return true;
+  std::size_t controls = 0;
+  for (std::size_t i = 0; i < n; ++i) controls += static_cast<unsigned char>(text[i]) < 0x20;
+  return controls == 0;
 }
 
 }  // namespace
@@ -171,6 +172,7 @@ bool RecordReader::next(Record& r) {
   if (format_ == RecordFormat::JsonLines) {
     std::string& text = text_;
     long line;
+    bool plain = false;
     for (;;) {
       line = line_;
       ++count_;
@@ -182,13 +184,16 @@ bool RecordReader::next(Record& r) {
       read_ += static_cast<long>(text.size()) + 1;
       if (line_ == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
       ++line_;
-      if (text.find('\0') != std::string::npos) fail(line, "a NUL character, which would end a text early");
+      // A plain line holds no NUL.
+      plain = plainLine(text);
+      if (!plain && text.find('\0') != std::string::npos)
+        fail(line, "a NUL character, which would end a text early");
       if (text.find_first_not_of(" \t\r") != std::string::npos) break;
       --count_;
     }
     r.number = count_;
     r.line = line;
-    if (plainLine(text) && flat_.read(text, r.fields)) return true;
+    if (plain && flat_.read(text, r.fields)) return true;
     r.fields.count = 0;
     std::string where = what_ + ": record " + std::to_string(count_) + " (line " + std::to_string(line) + ")";
     r.data = parseRecord(text, where, oneByte_);

@@ -224,6 +224,18 @@ class Host {
   bool exchange(std::u32string_view name, Value& value, bool& existed);
   bool has(std::u32string_view name) const;
   void remove(std::u32string_view name);
+  // A variable's slot: its name looked up once, then reached without a
+  // lookup. A name keeps its slot while the host lives, through removal and
+  // definition again, so a mail merge finds the slots of a record's fields
+  // once for all the records that name the same fields. Taking a slot
+  // defines no variable.
+  struct VarSlot {
+    std::size_t index = 0;
+  };
+  VarSlot varSlot(std::u32string_view name);
+  // exchange and remove as above, through a slot of this host (HostError for another).
+  bool exchange(VarSlot slot, Value& value, bool& existed);
+  void remove(VarSlot slot);
   std::optional<Value> value(std::u32string_view name) const;  // nullopt: none, or a list
   std::optional<List> list(std::u32string_view name) const;    // nullopt: none, or not a list
   std::u32string text(std::u32string_view name) const;          // value as text; "" if none
