@@ -58,6 +58,19 @@ TEST_P(BadInput, ATemplateOfSeveralMegabytesInOneTag)
   EXPECT_EQ(expanded(U"<FIELD>TAGGEDFIELD=lHuge</FIELD>."), U"!Ann.");
 }
 
+// Buffers above 17 MiB: the output grows past the size of the blocks kept on
+// small pages, and the next call takes the blocks the first released, which
+// the builds with assertions check for zeros.
+TEST_P(BadInput, APageOfSeventeenMebibytesTwice)
+{
+  const std::u32string plain(static_cast<std::size_t>((17l << 20) / unit()), U'p');
+  const std::u32string text = U"<FIELD>lName</FIELD>" + plain + U"<FIELD>lName</FIELD>";
+  const std::u32string want = U"Ann" + plain + U"Ann";
+  EXPECT_EQ(expanded(text), want);
+  EXPECT_EQ(expanded(text.substr(0, text.size() / 2)), want.substr(0, text.size() / 2 - 17));
+  EXPECT_EQ(expanded(text), want);
+}
+
 TEST_P(BadInput, TagsOf255Characters)
 {
   std::u32string open(254, U'{'), close(254, U'}');

@@ -150,16 +150,25 @@ TEST_F(GrowBuffer, GrowsByAChunkOrExactlyToTheNeed)
   EXPECT_EQ(buffer[0], 0);  // nothing kept
 }
 
+// A block from the C library, one with pages of its own, and one on large
+// pages: each grows in place or moves, and only the counted bytes survive.
 TEST_F(GrowBuffer, KeepsOnlyTheCountedBytesAndClearsTheRest)
 {
-  const qlong units = size / QCHAR_SIZE;  // the capacity counts bytes
-  for (qlong i = 0; i < units; i++) buffer[i] = (qchar)('a' + i % 26);
-  buffer[units] = 'S';  // the slack, beyond the capacity
-  buffer[units + 1] = 'S';
-  EXPECT_TRUE(GrowBufferIfNeeded(&buffer, &size, 100, 1000, 10 * QCHAR_SIZE));
-  EXPECT_EQ(size, 1100);
-  for (int i = 0; i < 10; i++) EXPECT_EQ(buffer[i], (qchar)('a' + i)) << i;
-  for (qlong i = 10; i < 1100 / QCHAR_SIZE + 2; i++) ASSERT_EQ(buffer[i], 0) << "unit " << i << " not cleared";
+  for (qlong start : {qlong{100}, qlong{200000}, qlong{17} << 20}) {
+    if (start != size) {
+      DisposeXPPointer(buffer);
+      size = start;
+      buffer = static_cast<qchar*>(NewXPPointer(size + QSLACK));
+    }
+    const qlong units = size / QCHAR_SIZE;  // the capacity counts bytes
+    for (qlong i = 0; i < units; i++) buffer[i] = (qchar)('a' + i % 26);
+    buffer[units] = 'S';  // the slack, beyond the capacity
+    buffer[units + 1] = 'S';
+    EXPECT_TRUE(GrowBufferIfNeeded(&buffer, &size, start, 1000, 10 * QCHAR_SIZE));
+    EXPECT_EQ(size, start + 1000);
+    for (int i = 0; i < 10; i++) EXPECT_EQ(buffer[i], (qchar)('a' + i)) << i;
+    for (qlong i = 10; i < size / QCHAR_SIZE + 2; i++) ASSERT_EQ(buffer[i], 0) << start << ": unit " << i << " not cleared";
+  }
 }
 
 TEST_F(GrowBuffer, ATextBuiltByAppendsSurvivesEveryGrowth)
