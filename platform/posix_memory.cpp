@@ -70,10 +70,10 @@ static void Populate(uint8_t *block, size_t from, size_t to)
 #endif
 }
 
-/* A mapping larger than any kept one takes large pages where the system
-   offers them: making present and clearing one large page costs a small
-   fraction of doing so for the small pages it covers, one fault at a time.
-   Kept mappings keep small pages, so that a small call dirties and clears
+/* A mapping above kMappedTo takes large pages where the system offers
+   them: making present and clearing one large page costs a small fraction
+   of doing so for the small pages it covers, one fault at a time. Smaller
+   mappings keep small pages, so that a small call dirties and clears
    little. */
 static void ChoosePageSize(void *mapping, size_t bytes)
 {
@@ -328,22 +328,26 @@ void PlatFree(void *block) { PlatFreeWritten(block, -1); }
    the bytes past the kept ones are cleared. */
 static void *MappedResize(BlockHeader *h, size_t keep, size_t bytes)
 {
-  size_t need = PageRound(bytes), old = h->size;
+  size_t need = PageRound(bytes), old = h->size, roomy = need;
   if (need > kMappedTo && need > old) {
     /* A large block that grows by small steps (an output built up by
        appends) is given room for many of them at once, in whole large
        pages: the unused room costs nothing until it is written, and each
        large page is made present whole rather than in small pieces. */
     size_t more = old + old / 2;
-    if (need < more) need = more;
-    need = (need + kLargePage - 1) & ~(size_t)(kLargePage - 1);
+    if (roomy < more) roomy = more;
+    roomy = (roomy + kLargePage - 1) & ~(size_t)(kLargePage - 1);
   }
   if (need > old) {
-    void *p = mremap(h, old, need, MREMAP_MAYMOVE);
+    /* Where the room cannot be had (an address space of 32 bits), the
+       size asked for may still be. */
+    void *p = mremap(h, old, roomy, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED && roomy > need) p = mremap(h, old, roomy = need, MREMAP_MAYMOVE);
     if (p == MAP_FAILED) return 0;
+    need = roomy;
     h = (BlockHeader *)p;
     h->size = need;
-    h->touched = need;
+    h->touched = PageRound(bytes); /* the caller's bytes; the room beyond is not present */
     if (old <= kMappedTo && need > kMappedTo) ChoosePageSize(h, need);
     Populate((uint8_t *)h, old, bytes);
   }
