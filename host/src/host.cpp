@@ -282,6 +282,12 @@ void Host::streamWrites(std::u32string_view name, TextSink sink) {
   impl_->textSink = std::move(sink);
 }
 
+void Host::streamReads(std::u32string_view name, std::size_t length, TextSource source) {
+  impl_->sourceName = name;
+  impl_->sourceLength = length;
+  impl_->textSource = std::move(source);
+}
+
 void Host::onUnanswered(std::function<void(const Unanswered&)> listener) {
   impl_->unansweredListener = std::move(listener);
 }

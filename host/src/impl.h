@@ -74,6 +74,9 @@ struct detail::HostImpl final : calc::Context {
   bool escapeHtml = false;  // values handed out escaped for HTML (Host::escapeValuesForHtml)
   std::u32string sinkName;   // texts written to this variable go to textSink (Host::streamWrites)
   Host::TextSink textSink;
+  std::u32string sourceName;  // the Unicode plug-in's reads of this variable come from textSource
+  std::size_t sourceLength = 0;
+  Host::TextSource textSource;
 
   HostImpl(std::string p, Width w);  // impl.cpp, beside the lookups
 

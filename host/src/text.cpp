@@ -1,10 +1,12 @@
 // text.cpp: number text and UTF-8 conversions.
 #include "moravel/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 namespace moravel {
 
@@ -72,6 +74,14 @@ std::optional<double> parseChars(const Chars& text, std::size_t size) {
   return v;
 }
 
+// Hands c to put; false when put answers that it wants no more.
+template <class Put>
+bool accepts(Put& put, char32_t c) {
+  if constexpr (std::is_same_v<decltype(put(c)), bool>) return put(c);
+  put(c);
+  return true;
+}
+
 // The UTF-8 sequence at p[i] (n bytes in all): its length and code point, or
 // 0 when the byte does not start a valid, shortest-form scalar value.
 std::size_t decodeOne(const unsigned char* p, std::size_t n, std::size_t i, char32_t& cp) {
@@ -94,12 +104,25 @@ std::size_t decodeOne(const unsigned char* p, std::size_t n, std::size_t i, char
   return extra + 1;
 }
 
-// Decodes the n bytes at p, handing each character to `put`; returns the
-// number of bytes taken as characters of their own value.
+// Decodes the n bytes at p, handing each character to `put`, until `put`
+// answers false (when it answers at all); returns the number of bytes taken
+// as characters of their own value. A run of ASCII bytes goes a block at a
+// time.
 template <class Put>
 std::size_t decodeEach(const unsigned char* p, std::size_t n, Put put) {
+  constexpr std::size_t kBlock = 16;
   std::size_t bad = 0;
   for (std::size_t i = 0; i < n;) {
+    if (i + kBlock <= n) {
+      unsigned char bits = 0;
+      for (std::size_t k = 0; k < kBlock; ++k) bits |= p[i + k];
+      if (bits < 0x80) {
+        for (std::size_t k = 0; k < kBlock; ++k)
+          if (!accepts(put, p[i + k])) return bad;
+        i += kBlock;
+        continue;
+      }
+    }
     char32_t cp;
     std::size_t len = decodeOne(p, n, i, cp);
     if (len == 0) {
@@ -107,7 +130,7 @@ std::size_t decodeEach(const unsigned char* p, std::size_t n, Put put) {
       len = 1;
       ++bad;
     }
-    put(cp);
+    if (!accepts(put, cp)) return bad;
     i += len;
   }
   return bad;
@@ -142,16 +165,30 @@ bool isAscii(const std::uint8_t* bytes, std::size_t n) {
   return (bits & 0x80) == 0;
 }
 
+Utf8Measure measureUtf8(const std::uint8_t* bytes, std::size_t n) {
+  Utf8Measure m;
+  m.invalidBytes = decodeEach(bytes, n, [&](char32_t c) {
+    m.bits |= c;
+    ++m.chars;
+  });
+  return m;
+}
+
+std::size_t decodeUtf8Into(const std::uint8_t* bytes, std::size_t n, char32_t* out, std::size_t max) {
+  std::size_t k = 0;
+  if (max > 0) decodeEach(bytes, n, [&](char32_t c) {
+    out[k++] = c;
+    return k < max;
+  });
+  return k;
+}
+
 Text decodeUtf8(Text bytes, std::size_t* invalidBytes) {
   if (invalidBytes) *invalidBytes = 0;
   if (bytes.wide() || isAscii(bytes.narrowData(), bytes.size())) return bytes;
   const std::uint8_t* in = bytes.narrowData();
-  std::size_t n = bytes.size(), chars = 0;
-  char32_t bits = 0;
-  std::size_t bad = decodeEach(in, n, [&](char32_t c) {
-    bits |= c;
-    ++chars;
-  });
+  std::size_t n = bytes.size();
+  auto [chars, bits, bad] = measureUtf8(in, n);
   if (invalidBytes) *invalidBytes = bad;
   if (bits <= 0xFF) {
     // Never longer than the bytes, so the decoding can overwrite them.
@@ -162,31 +199,36 @@ Text decodeUtf8(Text bytes, std::size_t* invalidBytes) {
     return bytes;
   }
   Text wide;
-  char32_t* out = wide.prepareWide(chars);
-  std::size_t k = 0;
-  decodeEach(in, n, [&](char32_t c) { out[k++] = c; });
+  decodeUtf8Into(in, n, wide.prepareWide(chars), chars);
   return wide;
 }
 
 namespace {
 
-void putUtf8(char32_t c, std::string& out) {
+// Writes the UTF-8 encoding of c at p; returns where it ends.
+char* putUtf8(char32_t c, char* p) {
   if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
   if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
+    *p++ = static_cast<char>(c);
   } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<char>(0xC0 | (c >> 6));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<char>(0xE0 | (c >> 12));
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *p++ = static_cast<char>(0xF0 | (c >> 18));
+    *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   }
+  return p;
+}
+
+void putUtf8(char32_t c, std::string& out) {
+  char bytes[4];
+  out.append(bytes, static_cast<std::size_t>(putUtf8(c, bytes) - bytes));
 }
 
 }  // namespace
@@ -199,22 +241,27 @@ std::string encodeUtf8(std::u32string_view text) {
 }
 
 void appendUtf8(const char32_t* units, std::size_t count, std::string& out) {
-  // A block of ASCII characters goes in as bytes, without a test each.
-  constexpr std::size_t kBlock = 16;
-  std::size_t i = 0;
-  while (i < count) {
-    if (i + kBlock <= count) {
-      char32_t bits = 0;
-      for (std::size_t k = 0; k < kBlock; ++k) bits |= units[i + k];
-      if (bits < 0x80) {
-        std::size_t at = out.size();
-        out.resize(at + kBlock);
-        for (std::size_t k = 0; k < kBlock; ++k) out[at + k] = static_cast<char>(units[i + k]);
-        i += kBlock;
-        continue;
+  // Encoded a chunk at a time into a buffer of the chunk's largest encoding;
+  // a block of ASCII characters goes in as bytes, without a test each.
+  constexpr std::size_t kChunk = 4096, kBlock = 16;
+  char bytes[4 * kChunk];
+  for (std::size_t i = 0; i < count;) {
+    std::size_t end = std::min(count, i + kChunk);
+    char* p = bytes;
+    while (i < end) {
+      if (i + kBlock <= end) {
+        char32_t bits = 0;
+        for (std::size_t k = 0; k < kBlock; ++k) bits |= units[i + k];
+        if (bits < 0x80) {
+          for (std::size_t k = 0; k < kBlock; ++k) p[k] = static_cast<char>(units[i + k]);
+          p += kBlock;
+          i += kBlock;
+          continue;
+        }
       }
+      p = putUtf8(units[i++], p);
     }
-    putUtf8(units[i++], out);
+    out.append(bytes, static_cast<std::size_t>(p - bytes));
   }
 }
 

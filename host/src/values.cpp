@@ -97,8 +97,26 @@ short onGetFldRef(Impl& h, const Str255<U>* nameStr) {
   return static_cast<short>(ref);
 }
 
+// A read of the variable whose text comes from the host's source.
+template <class U>
+bool readFromSource(Impl& h, int ref, int fmt, int maxlen, void* val) {
+  if (sizeof(U) != 4 || !h.textSource || !val || (fmt != request::kFmtText && fmt != request::kFmtLength)) return false;
+  Var* from = h.store.find(h.sourceName);
+  if (!from || h.resolve(ref) != &from->data) return false;
+  if (fmt == request::kFmtLength) {
+    *static_cast<std::int32_t*>(val) = h.reportedLength.value_or(static_cast<std::int32_t>(h.sourceLength));
+    return true;
+  }
+  std::size_t n = std::min<std::size_t>(h.sourceLength, maxlen < 0 ? 0 : static_cast<std::size_t>(maxlen));
+  auto* out = static_cast<char32_t*>(val);
+  h.textSource(out, n);
+  out[n] = 0;
+  return true;
+}
+
 template <class U>
 short onGetFldVal(Impl& h, int ref, int fmt, int maxlen, void* val) {
+  if (readFromSource<U>(h, ref, fmt, maxlen, val)) return 0;
   const Value* v = h.readField(ref);
   deliver<U>(h, v ? *v : kNone, fmt, maxlen, val, "GetFldVal");
   return 0;

@@ -144,7 +144,9 @@ TEST_F(Tool, IncludesFilesFromTheFilesDirectory) {
 }
 
 TEST_F(Tool, AFailedExpansionWritesNothingAndExplainsOnOneLine) {
-  Outcome r = run({"expand", "-", "--files-dir", dir.string() + "/"}, "before <FIELD>FILE=missing.txt</FIELD>");
+  // The euro sign keeps the template in UTF-8 until the plug-in reads it,
+  // and the tags are listed from it again.
+  Outcome r = run({"expand", "-", "--files-dir", dir.string() + "/"}, "\xE2\x82\xAC <FIELD>FILE=missing.txt</FIELD>");
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.errLines(), 1) << r.err;
@@ -364,6 +366,10 @@ TEST_F(Tool, InvalidUtf8IsKeptAsCharactersOfTheirOwnValue) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "a\xC3\xA9z");  // the byte 0xE9 became U+00E9
   EXPECT_NE(r.err.find("not UTF-8"), std::string::npos) << r.err;
+  // So it does in a template decoded where the plug-in reads it.
+  Outcome wide = run({"expand", "-"}, "a\xE9z \xE2\x82\xAC");
+  EXPECT_EQ(wide.out, "a\xC3\xA9z \xE2\x82\xAC");
+  EXPECT_NE(wide.err.find("not UTF-8"), std::string::npos) << wide.err;
   // The one-byte build takes bytes as they are, both ways.
   std::string bytes = "a\xE9\xFF\x80z";
   Outcome b = run({"expand", "-", "--build", "8bit"}, bytes);

@@ -118,7 +118,8 @@ int runExpand(const ExpandOptions& o) {
   bool unicode = o.common.unicode();
   std::string templName = displayName(o.templ);
   checkInputs(o);
-  Text templ = readTemplate(o.templ, unicode);
+  std::size_t undecoded = 0;
+  Text templ = readTemplate(o.templ, unicode, &undecoded);
   DataSet data = gatherData(o);
   std::optional<Output> out;
   try {
@@ -134,6 +135,15 @@ int runExpand(const ExpandOptions& o) {
   // from the plug-in's units; it arrives only when the call succeeds. With
   // --strict nothing may be written before the findings are known, so the
   // text is kept in the call's second parameter and written after them.
+  // A template of characters above U+00FF is decoded where the plug-in reads
+  // it, straight into its buffer, from the bytes kept here.
+  Text utf8;
+  if (undecoded) {
+    utf8 = std::move(templ);
+    s->host.streamReads(kTemplateVar, undecoded, [&utf8](char32_t* units, std::size_t n) {
+      decodeUtf8Into(utf8.narrowData(), utf8.size(), units, n);
+    });
+  }
   s->host.setText(kTemplateVar, std::move(templ));
   std::optional<UnitWriter> writer;
   if (!o.strict) {
@@ -147,6 +157,7 @@ int runExpand(const ExpandOptions& o) {
   s->host.onUnanswered(nullptr);
   s->host.streamWrites(kOutVar, nullptr);
   checkSubstitution(*s, o, r, templName + ": DoSubstitutions");
+  s->host.streamReads(kTemplateVar, 0, nullptr);
   s->host.remove(kTemplateVar);
   if (!findings.empty()) {
     findings.report(templName);

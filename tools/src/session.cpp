@@ -131,9 +131,17 @@ std::u32string toText(const std::string& bytes, bool unicode, const std::string&
   return t;
 }
 
-Text readTemplate(const std::string& name, bool unicode) {
+Text readTemplate(const std::string& name, bool unicode, std::size_t* undecoded) {
   std::string what = displayName(name);
   Text t = readFileText(name, "the template", kExitUsage);
+  if (unicode && undecoded && !isAscii(t.narrowData(), t.size())) {
+    Utf8Measure m = measureUtf8(t.narrowData(), t.size());
+    warnNotUtf8(what, m.invalidBytes);
+    *undecoded = m.bits > 0xFF ? m.chars : 0;
+    if (m.bits > 0xFF) return t;  // decoded where it is read
+    return decodeUtf8(std::move(t));
+  }
+  if (undecoded) *undecoded = 0;
   if (unicode) {
     std::size_t bad = 0;
     t = decodeUtf8(std::move(t), &bad);

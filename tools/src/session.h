@@ -52,7 +52,11 @@ std::u32string toText(const std::string& bytes, bool unicode, const std::string&
 
 // The template as the chosen build's text, read straight into the host's
 // storage, decoded as toText says. A NUL character is refused (64).
-Text readTemplate(const std::string& name, bool unicode);
+// With `undecoded` (a single call, Unicode build): a template that holds a
+// character above U+00FF stays its UTF-8 bytes, to be decoded straight into
+// the plug-in's buffer (Host::streamReads), and *undecoded is its length in
+// characters; 0 for a template decoded here.
+Text readTemplate(const std::string& name, bool unicode, std::size_t* undecoded = nullptr);
 
 // What a file name stands for in messages ("-": standard input).
 inline std::string displayName(const std::string& name) { return name == "-" ? "standard input" : name; }

@@ -255,6 +255,14 @@ class Host {
   // result is never held twice. An empty sink stores them again.
   using TextSink = std::function<void(const void* units, std::size_t count)>;
   void streamWrites(std::u32string_view name, TextSink sink);
+  // The Unicode plug-in's reads of variable `name` as a text are answered
+  // by `source` instead of from the variable: a text of `length` characters,
+  // of which the source writes the first `count` to `out` when the plug-in
+  // asks for them, so that a large text the host keeps in another form (a
+  // page's UTF-8) is converted once, straight into the plug-in's buffer. An
+  // empty source answers from the variable again.
+  using TextSource = std::function<void(char32_t* out, std::size_t count)>;
+  void streamReads(std::u32string_view name, std::size_t length, TextSource source);
 
   // --- Methods and instance -----------------------------------------------
   // A method is a list of calculations run in order; the value of the last is

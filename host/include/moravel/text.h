@@ -43,6 +43,19 @@ std::u32string decodeUtf8(std::string_view bytes, std::size_t* invalidBytes = nu
 // already its own decoding); otherwise the text becomes wide.
 Text decodeUtf8(Text bytes, std::size_t* invalidBytes = nullptr);
 
+// What decoding bytes as above gives: how many characters, the bitwise or
+// of them (above 0xFF: some character takes more than one byte), and how
+// many bytes are taken as characters of their own value.
+struct Utf8Measure {
+  std::size_t chars = 0;
+  char32_t bits = 0;
+  std::size_t invalidBytes = 0;
+};
+Utf8Measure measureUtf8(const std::uint8_t* bytes, std::size_t n);
+// Writes the first characters of that decoding to `out`, at most `max`;
+// returns how many it wrote.
+std::size_t decodeUtf8Into(const std::uint8_t* bytes, std::size_t n, char32_t* out, std::size_t max);
+
 // Whether every byte is below 0x80.
 bool isAscii(const std::uint8_t* bytes, std::size_t n);
 
