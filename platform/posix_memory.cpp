@@ -48,7 +48,8 @@ enum {
   kKeptBlocks = 8,
   kMappedTo = 16 << 20, /* the largest block on small pages */
   kKeptTo = 128 << 20,  /* the largest block kept; larger ones are unmapped when released */
-  kResidentPages = 16384, /* 64 MiB of 4 KiB pages; a smaller call after large ones hands them back */
+  kResidentPages = 65536, /* 256 MiB of 4 KiB pages, two of the largest kept blocks; a smaller
+                             call after large ones hands theirs back */
   kSparePages = 64
 };
 
