@@ -97,12 +97,19 @@ short onGetFldRef(Impl& h, const Str255<U>* nameStr) {
   return static_cast<short>(ref);
 }
 
+namespace {
+
+// Whether field `ref` stands for the variable called `name`.
+bool refersTo(Impl& h, int ref, const std::u32string& name) {
+  Var* v = h.store.find(name);
+  return v && h.resolve(ref) == &v->data;
+}
+
 // A read of the variable whose text comes from the host's source.
 template <class U>
 bool readFromSource(Impl& h, int ref, int fmt, int maxlen, void* val) {
   if (sizeof(U) != 4 || !h.textSource || !val || (fmt != request::kFmtText && fmt != request::kFmtLength)) return false;
-  Var* from = h.store.find(h.sourceName);
-  if (!from || h.resolve(ref) != &from->data) return false;
+  if (!refersTo(h, ref, h.sourceName)) return false;
   if (fmt == request::kFmtLength) {
     *static_cast<std::int32_t*>(val) = h.reportedLength.value_or(static_cast<std::int32_t>(h.sourceLength));
     return true;
@@ -113,6 +120,8 @@ bool readFromSource(Impl& h, int ref, int fmt, int maxlen, void* val) {
   out[n] = 0;
   return true;
 }
+
+}  // namespace
 
 template <class U>
 short onGetFldVal(Impl& h, int ref, int fmt, int maxlen, void* val) {
@@ -128,14 +137,11 @@ short onGetFldVal(Impl& h, int ref, int fmt, int maxlen, void* val) {
 template <class U>
 short onSetFldVal(Impl& h, int ref, int fmt, const void* val) {
   if (val && fmt == request::kFmtText) {
-    Datum* d = h.resolve(ref);
-    if (h.textSink && d) {
-      Var* sunk = h.store.find(h.sinkName);
-      if (sunk && &sunk->data == d) {
-        streamTerminated(static_cast<const U*>(val), [&](const U* units, std::size_t n) { h.textSink(units, n); });
-        return 0;
-      }
+    if (h.textSink && refersTo(h, ref, h.sinkName)) {
+      streamTerminated(static_cast<const U*>(val), [&](const U* units, std::size_t n) { h.textSink(units, n); });
+      return 0;
     }
+    Datum* d = h.resolve(ref);
     Value* target = d ? std::get_if<Value>(d) : nullptr;
     if (Text* t = target ? target->storedText() : nullptr) {
       assignTerminated(*t, static_cast<const U*>(val));
