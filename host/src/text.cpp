@@ -186,11 +186,15 @@ std::size_t decodeUtf8Into(const std::uint8_t* bytes, std::size_t n, char32_t* o
 Text decodeUtf8(Text bytes, std::size_t* invalidBytes) {
   if (invalidBytes) *invalidBytes = 0;
   if (bytes.wide() || isAscii(bytes.narrowData(), bytes.size())) return bytes;
+  Utf8Measure m = measureUtf8(bytes.narrowData(), bytes.size());
+  if (invalidBytes) *invalidBytes = m.invalidBytes;
+  return decodeUtf8(std::move(bytes), m);
+}
+
+Text decodeUtf8(Text bytes, const Utf8Measure& m) {
   const std::uint8_t* in = bytes.narrowData();
   std::size_t n = bytes.size();
-  auto [chars, bits, bad] = measureUtf8(in, n);
-  if (invalidBytes) *invalidBytes = bad;
-  if (bits <= 0xFF) {
+  if (m.bits <= 0xFF) {
     // Never longer than the bytes, so the decoding can overwrite them.
     std::uint8_t* out = bytes.narrowData();
     std::size_t k = 0;
@@ -199,7 +203,7 @@ Text decodeUtf8(Text bytes, std::size_t* invalidBytes) {
     return bytes;
   }
   Text wide;
-  decodeUtf8Into(in, n, wide.prepareWide(chars), chars);
+  decodeUtf8Into(in, n, wide.prepareWide(m.chars), m.chars);
   return wide;
 }
 

@@ -132,22 +132,16 @@ std::u32string toText(const std::string& bytes, bool unicode, const std::string&
 }
 
 Text readTemplate(const std::string& name, bool unicode, std::size_t* undecoded) {
-  std::string what = displayName(name);
   Text t = readFileText(name, "the template", kExitUsage);
-  if (unicode && undecoded && !isAscii(t.narrowData(), t.size())) {
-    Utf8Measure m = measureUtf8(t.narrowData(), t.size());
-    warnNotUtf8(what, m.invalidBytes);
-    *undecoded = m.bits > 0xFF ? m.chars : 0;
-    if (m.bits > 0xFF) return t;  // decoded where it is read
-    return decodeUtf8(std::move(t));
-  }
   if (undecoded) *undecoded = 0;
-  if (unicode) {
-    std::size_t bad = 0;
-    t = decodeUtf8(std::move(t), &bad);
-    warnNotUtf8(what, bad);
+  if (!unicode || isAscii(t.narrowData(), t.size())) return t;
+  Utf8Measure m = measureUtf8(t.narrowData(), t.size());
+  warnNotUtf8(displayName(name), m.invalidBytes);
+  if (undecoded && m.bits > 0xFF) {
+    *undecoded = m.chars;
+    return t;  // decoded where it is read
   }
-  return t;
+  return decodeUtf8(std::move(t), m);
 }
 
 }  // namespace moravel::tool

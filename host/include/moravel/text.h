@@ -55,6 +55,8 @@ Utf8Measure measureUtf8(const std::uint8_t* bytes, std::size_t n);
 // Writes the first characters of that decoding to `out`, at most `max`;
 // returns how many it wrote.
 std::size_t decodeUtf8Into(const std::uint8_t* bytes, std::size_t n, char32_t* out, std::size_t max);
+// The decoding of a narrow text of bytes already measured.
+Text decodeUtf8(Text bytes, const Utf8Measure& m);
 
 // Whether every byte is below 0x80.
 bool isAscii(const std::uint8_t* bytes, std::size_t n);
