@@ -33,7 +33,7 @@ qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSi
       memcpy(tempP, *theBuffer, (size_t)copyCount);
     else
       tempP[0] = 0;
-    DisposeXPPointer(*theBuffer);
+    if (*theBuffer) DisposeXPPointer(*theBuffer);
   }
   *theBuffer = tempP;
   *theBufferSize = (qlong)tempSize;

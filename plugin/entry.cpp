@@ -116,12 +116,10 @@ static qshort ReadTaggedText(globals *myGlobsP, tCallback callback, qlong *textL
   if (inputSize < 0) inputSize = 0;
   qlong room;
   if (!QBytes(inputSize, &room)) return kErrMemory;
-  if (myGlobsP->bufferSize < room) {
-    DisposeXPPointer(myGlobsP->bufferP);
-    myGlobsP->bufferSize = room;
-    myGlobsP->bufferP = (qchar *)NewXPPointer(room + QSLACK);
-    if (!myGlobsP->bufferP) return kErrMemory;
-  }
+  /* Exactly the room the text takes; the size changes only once its block
+     exists, and the old block stays when the new one cannot be had. */
+  if (myGlobsP->bufferSize < room && !GrowBufferIfNeeded(&myGlobsP->bufferP, &myGlobsP->bufferSize, room, 0, 0))
+    return kErrMemory;
   GetFldVal(ParamField(kParamTaggedText), fmtChar, myGlobsP->bufferSize / QCHAR_SIZE, myGlobsP->bufferP, callback);
   /* The host wrote the text and its terminator: inputSize units and up to
      the first zero unit past them. */
@@ -201,17 +199,21 @@ static void SaveFrame(const globals *myGlobsP, CallFrame *frame)
 }
 
 /* The buffers and the handle always go back: between calls the buffers are
-   null and the handle is the outer call's. Sizes survive between calls, and
-   so do the options: a later call obtains its buffers at the raised sizes.
-   Inside an outer call, though, that call must find its own sizes and
-   options again, whatever the inner call raised or set. */
-static void RestoreFrame(globals *myGlobsP, const CallFrame *frame)
+   null and the handle is the outer call's. Sizes survive a call that
+   succeeded, and the options survive every call: a later call obtains its
+   buffers at the raised sizes. A call that failed leaves the sizes it
+   found, so that a size it raised for a block it then could not use, or
+   could not even obtain, does not make every later call ask for that block.
+   Inside an outer call, that call must find its own sizes and options again,
+   whatever the inner call raised or set. */
+static void RestoreFrame(globals *myGlobsP, const CallFrame *frame, qshort err)
 {
   qbool nested = frame->bufferP != 0;
+  qbool sizesBack = nested || err != kErrNone;
 #define RESTORE_BUFFER(pointer, size, reach) \
   myGlobsP->pointer = frame->pointer;        \
   myGlobsP->reach = frame->reach;            \
-  if (nested) myGlobsP->size = frame->size;
+  if (sizesBack) myGlobsP->size = frame->size;
 #define RESTORE_OPTION(flag) \
   if (nested) myGlobsP->flag = frame->flag;
 #define RESTORE_HANDLE(handle) myGlobsP->handle = frame->handle;
@@ -286,7 +288,7 @@ static void CallFunction(void **ref, tCallback callback)
   if (!wroteVersion) SetFldInt(kFldReturn, err, callback);
 
   ReleaseCallBuffers(myGlobsP);
-  RestoreFrame(myGlobsP, &frame);
+  RestoreFrame(myGlobsP, &frame, err);
 }
 
 static void DesignInfo(tCallback callback)

@@ -91,29 +91,27 @@ enum {
 };
 
 /* A file whose size is not known beforehand, read from where it stands to
-   its end into a block that doubles as it fills; two bytes of room stay
-   after the text. Reading on past what a block can hold is a memory
-   failure, so an endless device ends the call. */
+   its end into a block that doubles as it fills, through the work buffers'
+   one growth routine; room for two zero bytes stays after the text. Reading
+   on past what a block can hold is a memory failure, so an endless device
+   ends the call. */
 static uint8_t *ReadToEnd(const PlatFile *file, qshort *status, qlong *got)
 {
-  qlong room = kFirstStreamRoom;
-  uint8_t *block = (uint8_t *)NewXPPointer(room + 2);
+  qlong room = 0;
+  qchar *block = 0;
   *got = 0;
-  while (block) {
+  while (room < kMaxStreamBytes) {
+    qlong step = room == 0 ? (qlong)kFirstStreamRoom : room < kMaxStreamBytes - room ? room : kMaxStreamBytes - room;
+    if (!GrowBufferIfNeeded(&block, &room, room, step, *got)) break;
+    uint8_t *bytes = (uint8_t *)block;
     qlong n = 0;
-    if (PlatReadFile(file, block + *got, room - *got, &n) != kErrNone || n < 0 || n > room - *got) {
+    if (PlatReadFile(file, bytes + *got, room - *got, &n) != kErrNone || n < 0 || n > room - *got) {
       DisposeXPPointer(block);
       *status = kErrRead;
       return 0;
     }
     *got += n;
-    if (*got < room) return block; /* a short read is the end */
-    if (room == kMaxStreamBytes) break;
-    room = room > kMaxStreamBytes / 2 ? (qlong)kMaxStreamBytes : room * 2;
-    uint8_t *larger = (uint8_t *)NewXPPointer(room + 2);
-    if (larger) memcpy(larger, block, (size_t)*got);
-    DisposeXPPointer(block);
-    block = larger;
+    if (*got < room) return bytes; /* a short read is the end */
   }
   if (block) DisposeXPPointer(block);
   *status = kErrMemory;
