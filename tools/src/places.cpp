@@ -10,11 +10,11 @@ namespace {
 // The host is handed at most this many characters of a name, calculation or method.
 constexpr std::size_t kMaxRequestUnits = 254;
 
-char32_t upper(char32_t c) { return c >= U'a' && c <= U'z' ? c - 32 : c; }
-bool blank(char32_t c) { return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r'; }
+char32_t foldLetter(char32_t c) { return c >= U'a' && c <= U'z' ? c - 32 : c; }
+bool isBlankUnit(char32_t c) { return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r'; }
 
 std::u32string folded(std::u32string s) {
-  for (auto& c : s) c = upper(c);
+  for (auto& c : s) c = foldLetter(c);
   return s;
 }
 
@@ -23,7 +23,7 @@ std::u32string folded(std::u32string s) {
 bool tagAt(const std::u32string& text, std::size_t at, const std::u32string& tag) {
   if (tag.empty() || at + tag.size() > text.size() || text[at] != tag[0]) return false;
   for (std::size_t k = 1; k < tag.size(); ++k)
-    if (upper(text[at + k]) != tag[k]) return false;
+    if (foldLetter(text[at + k]) != tag[k]) return false;
   return true;
 }
 
@@ -36,10 +36,10 @@ std::size_t findTag(const std::u32string& text, std::size_t from, const std::u32
   return std::u32string::npos;
 }
 
-bool keyword(const std::u32string& t, std::u32string_view kw) {
+bool beginsWithKeyword(const std::u32string& t, std::u32string_view kw) {
   if (t.size() < kw.size()) return false;
   for (std::size_t i = 0; i < kw.size(); ++i)
-    if (upper(t[i]) != kw[i]) return false;
+    if (foldLetter(t[i]) != kw[i]) return false;
   return true;
 }
 
@@ -52,16 +52,16 @@ using Ask = std::pair<Unanswered::Kind, std::u32string>;
 std::vector<Ask> asksOf(std::u32string t, const TagReading& r) {
   using K = Unanswered::Kind;
   std::size_t start = 0;
-  while (start < t.size() && blank(t[start])) ++start;
+  while (start < t.size() && isBlankUnit(t[start])) ++start;
   t.erase(0, start);
-  while (!t.empty() && blank(t.back())) t.pop_back();
+  while (!t.empty() && isBlankUnit(t.back())) t.pop_back();
   if (r.stripLinebreaks) std::erase_if(t, [](char32_t c) { return c == U'\n' || c == U'\r'; });
   std::vector<Ask> asks;
   auto field = [&](const std::u32string& name) { asks.push_back({r.forceEval ? K::Calculation : K::Name, name}); };
   if (!t.empty() && t[0] == U'+') return {{K::Calculation, t.substr(1)}};
-  if (keyword(t, U"EVAL=")) return {{K::Calculation, t.substr(5)}};
+  if (beginsWithKeyword(t, U"EVAL=")) return {{K::Calculation, t.substr(5)}};
   for (std::u32string_view kw : {U"METHOD=", U"TAGGEDMETHOD="}) {
-    if (!keyword(t, kw)) continue;
+    if (!beginsWithKeyword(t, kw)) continue;
     // Brackets and "$cinst." are seen only after the keyword in capitals.
     bool exact = t.compare(0, kw.size(), kw) == 0;
     std::u32string arg = t.substr(kw.size());
@@ -72,15 +72,15 @@ std::vector<Ask> asksOf(std::u32string t, const TagReading& r) {
       asks.push_back({K::Method, arg.replace(cinst, 6, r.instance)});
     return asks;
   }
-  if (keyword(t, U"FILE=") || keyword(t, U"TAGGEDFILE=")) return {};
+  if (beginsWithKeyword(t, U"FILE=") || beginsWithKeyword(t, U"TAGGEDFILE=")) return {};
   for (std::u32string_view kw : {U"FIELD=", U"TAGGEDFIELD="})
-    if (keyword(t, kw)) {
+    if (beginsWithKeyword(t, kw)) {
       field(t.substr(kw.size()));
       return asks;
     }
   if (bracketed(t)) asks.push_back({K::Name, t.substr(1, t.size() - 2)});
   for (const auto& [kw, name] : r.keywordMap)
-    if (keyword(t, folded(kw))) {
+    if (beginsWithKeyword(t, folded(kw))) {
       field(name);
       return asks;
     }
@@ -88,7 +88,7 @@ std::vector<Ask> asksOf(std::u32string t, const TagReading& r) {
   return asks;
 }
 
-bool same(const std::u32string& asked, const std::u32string& got) {
+bool sameRequest(const std::u32string& asked, const std::u32string& got) {
   return asked == got || (asked.size() > kMaxRequestUnits && asked.compare(0, kMaxRequestUnits, got) == 0);
 }
 
@@ -143,7 +143,7 @@ std::string Places::at(std::pair<std::size_t, std::size_t> lc) const {
 std::string Places::of(const Unanswered& u) const {
   for (std::size_t i = 0; i < found_.size(); ++i)
     for (const auto& [kind, asked] : asksOf(tags_[i], reading_))
-      if (kind == u.kind && same(asked, u.text)) return at(found_[i]);
+      if (kind == u.kind && sameRequest(asked, u.text)) return at(found_[i]);
   return name_;
 }
 
