@@ -94,6 +94,7 @@ std::string general() {
 Run 'moravel SUBCOMMAND --help' for the options of each.
 Examples:
   moravel expand letter.html --data order.json -o letter.out.html
+  moravel check letter.html --data order.json
   moravel tags letter.html
   moravel --version
 From a checkout, scripts/demo.sh builds this tool as it ships (Release) as

@@ -88,9 +88,6 @@ std::vector<Ask> asksOf(std::u32string t, const TagReading& r) {
   return asks;
 }
 
-bool sameRequest(const std::u32string& asked, const std::u32string& got) {
-  return asked == got || (asked.size() > kMaxRequestUnits && asked.compare(0, kMaxRequestUnits, got) == 0);
-}
 
 }  // namespace
 
@@ -141,10 +138,18 @@ std::string Places::at(std::pair<std::size_t, std::size_t> lc) const {
 }
 
 std::string Places::of(const Unanswered& u) const {
-  for (std::size_t i = 0; i < found_.size(); ++i)
-    for (const auto& [kind, asked] : asksOf(tags_[i], reading_))
-      if (kind == u.kind && sameRequest(asked, u.text)) return at(found_[i]);
-  return name_;
+  // What each tag asks for, read once, the first tag asking kept: a run
+  // with many findings costs one pass over the tags, not one a finding.
+  if (!firstAsking_) {
+    firstAsking_.emplace();
+    for (std::size_t i = 0; i < found_.size(); ++i)
+      for (auto& [kind, asked] : asksOf(tags_[i], reading_)) {
+        if (asked.size() > kMaxRequestUnits) asked.resize(kMaxRequestUnits);  // as the host receives it
+        firstAsking_->try_emplace({static_cast<int>(kind), std::move(asked)}, i);
+      }
+  }
+  auto hit = firstAsking_->find({static_cast<int>(u.kind), u.text});
+  return hit == firstAsking_->end() ? name_ : at(found_[hit->second]);
 }
 
 std::string Places::ofTag(std::size_t index) const { return index < found_.size() ? at(found_[index]) : name_; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -50,6 +51,8 @@ class Places {
   std::vector<std::u32string> tags_;
   std::vector<std::pair<std::size_t, std::size_t>> found_;  // line and column of each tag found again
   std::optional<std::pair<std::size_t, std::size_t>> unclosed_;
+  // Each request a tag asks for, with the index of the first tag asking it.
+  mutable std::optional<std::map<std::pair<int, std::u32string>, std::size_t>> firstAsking_;
 };
 
 // How the run reads tag texts: its options and the data's instance and keyword map.
