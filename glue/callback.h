@@ -202,28 +202,77 @@ typedef HostCallback tCallback;
 #undef MORAVEL_CALLBACK_MAC_OFFSET
 #undef MORAVEL_CALLBACK_NONE
 
-/* Host requests. The host handle is always the last argument. */
+/* Host requests. The host handle is always the last argument. A name or
+   calculation handed to the host travels as a counted string (sthandle): the
+   host sees at most its first 254 units. Lengths and maxima are in units
+   (qchar), never bytes. None of these obtains memory, so none can fail for
+   want of it; what the host does not answer leaves the result as the
+   request's comment says. */
+
+/* The host's reference of the variable called name (zero-terminated), or 0
+   when it has none. A reference obtained so is released with PurgeFldRef. */
 qshort GetFldRef(qchar *name, tCallback callback);
+/* The value of field fldref as a number, cut to 16 bits: clamped to -32768
+   and 32767, 0 for one that is not a number or not answered. */
 qshort GetFldInt(qshort fldref, tCallback callback);
+/* Sets field fldref to the number val. */
 void SetFldInt(qshort fldref, qlong val, tCallback callback);
+/* Reads field fldref into val in format fmt: fmtChar writes at most maxlen
+   units and a zero unit into val, which the caller sizes for maxlen + 1;
+   fmtLength writes the value's length in units as a 32-bit integer
+   (maxlen is then the 4 bytes of val). A field not answered leaves val as it
+   was, so callers clear it first. */
 void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void *val, tCallback callback);
+/* Sets field fldref to val in format fmt (fmtChar: a zero-terminated text,
+   copied by the host; the caller keeps val). */
 void SetFldVal(qshort fldref, qshort fmt, void *val, tCallback callback);
+/* Reads the cell of line lineno (from 1) and column fldref of list listno
+   into val, as GetFldVal reads a field: at most maxlen units and a zero. */
 void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong maxlen, void *val,
                tCallback callback);
+/* A list's cell as a number; read at line 0 through "#LN", the list's line
+   count. A count beyond 16 bits reads as -1, so that it is refused rather
+   than taken for a smaller one. */
 qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, tCallback callback);
+/* Sets the cell of line lineno and column fldref of list listno to val
+   (fmtChar: zero-terminated, copied by the host). */
 void SetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, void *val, tCallback callback);
+/* List operation lop on line lineno of list listno (1: the line exists
+   afterwards, added as needed); the host's answer, which no caller reads. */
 qbyte DoListOp(qshort lop, qshort listno, qlong lineno, tCallback callback);
+/* The column names of list fldref, comma-separated, at most len units into
+   def, which the caller sizes for len + 1 and terminates itself. */
 void GetListDef(qshort fldref, qshort len, qchar *def, tCallback callback);
+/* Releases a reference that GetFldRef gave. */
 void PurgeFldRef(qshort fldref, tCallback callback);
+/* The value of the variable or notation called name, read into val as
+   GetFldVal reads a field (fldref is 0: the value is found by name). A name
+   the host does not know leaves val as it was: callers empty it first. */
 void GetNamedVal(qshort fldref, qchar *name, qshort fmt, qlong maxlen, void *val, tCallback callback);
+/* Has the host evaluate the calculation procstr (its first 254 units) and
+   assign the result to field returnfldref. A calculation that fails assigns
+   nothing, and nothing tells the caller. */
 void EvalCalcString(qchar *procstr, qshort returnfldref, tCallback callback);
+/* Has the host call the method name (its first 254 units) and assign its
+   return value to field retfldref; a missing or failing method assigns
+   nothing, unreported. */
 void CallProcedure(qchar *name, qshort retfldref, tCallback callback);
+/* Hands the host the request record pb_rec (the atoms' store, lookup and
+   removal); the host's answer is pb_rec->returncode, also returned. */
 qshort ExtensionInfo(omnispbrec *pb_rec, tCallback callback);
 #if MORAVEL_UNICODE
+/* What the host knows of field pb_rec->ref: its name, zero-terminated here
+   at no more than 254 units; returns pb_rec->returncode (1: known). */
 qshort GetFldInfo(omnispbrec *pb_rec, tCallback callback);
 #endif
+/* What the host knows of field fi->ref (fi->ver 1 unless the caller set -1):
+   the variable a parameter stands for, by reference or by name; 0 when
+   answered. The name is not terminated: TerminateStr255 it. */
 qshort GetFldInfo2(_FldInfoRec *fi, tCallback callback);
+/* The package id of the function being called, 0 when the host says none. */
 qshort GetPackageId(tCallback callback);
+/* The design record the host hands for design information (message 3),
+   owned by the host; null when it gives none. */
 void *GetDesignPtr(tCallback callback);
 
 

@@ -5,7 +5,9 @@
 #include "../platform/qtypes.h"
 
 /* Catalogue string strid + index (Windows form) or entry index of string
-   list strid (Mac form) as qchar text of at most maxlen - 1 units. */
+   list strid (Mac form) as qchar text of at most maxlen - 1 units and a
+   zero, in the caller's buf, which is returned. A missing string, and in the
+   Unicode builds a conversion block that cannot be had, give the empty text. */
 qchar *GetResourceStr(qchar *buf, qlong maxlen, qlong strid, qlong index, qbool isPstring);
 
 #endif

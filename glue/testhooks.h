@@ -7,6 +7,8 @@
 #ifdef MORAVEL_TEST_HOOKS
 /* Whether the allocation being attempted must fail; counts it either way. */
 qbool TestAllocShouldFail(void);
+/* Counts a block obtained, a block released, a bell sounded: the tests
+   compare the first two to find a block that was not released. */
 void TestNoteAlloc(void);
 void TestNoteFree(void);
 void TestNoteBeep(void);

@@ -8,6 +8,7 @@
    puts its failure switch in front of them (faults.cpp), which then answers
    to the names of platform.h and reaches the system's steps by these. */
 #ifdef MORAVEL_TEST_HOOKS
+/* The system's steps, each as its Plat name in platform.h says. */
 qshort SysOpenFile(const void *name, PlatFile *file);
 qshort SysFileSize(const PlatFile *file, int64_t *size);
 qshort SysSeekFileStart(const PlatFile *file);

@@ -38,10 +38,17 @@ typedef SInt16 FSIORefNum;
 
 enum { noErr = 0 };
 
+/* The system's functions, as its headers declare them; sizes and counts are
+   in bytes, failures an OSErr (noErr: none). */
+
 /* Memory Manager. */
+/* A zero-filled block of byteCount bytes, released with DisposePtr; null
+   when memory runs out (MemError then says why). */
 Ptr NewPtrClear(Size byteCount);
 void DisposePtr(Ptr p);
+/* The size in bytes of a block of NewPtrClear. */
 Size GetPtrSize(Ptr p);
+/* The result of the last Memory Manager call. */
 OSErr MemError(void);
 
 /* File Manager. */
@@ -85,11 +92,18 @@ typedef union ParamBlockRec {
 #pragma pack(pop)
 typedef ParamBlockRec *ParmBlkPtr;
 
+/* Opens the file of the length-byte name fileName (a full HFS path, or one
+   relative to the default directory with vRefNum and dirID 0): *refNum. */
 OSErr HOpen(FSVolumeRefNum vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission,
             FSIORefNum *refNum);
+/* The logical end of file of ioRefNum, in bytes, into ioMisc. */
 OSErr PBGetEOFSync(ParmBlkPtr paramBlock);
+/* Moves the file mark of refNum to posOff bytes from where posMode says. */
 OSErr SetFPos(FSIORefNum refNum, SInt16 posMode, SInt32 posOff);
+/* Reads ioReqCount bytes into ioBuffer; ioActCount says how many came
+   (eofErr: the file ended first). */
 OSErr PBReadSync(ParmBlkPtr paramBlock);
+/* Closes ioRefNum. */
 OSErr PBCloseSync(ParmBlkPtr paramBlock);
 
 /* Resource Manager. */
@@ -110,6 +124,9 @@ enum {
 /* The output buffer filled before the input was used up: what fitted was written. */
 enum { kTECOutputBufferFullStatus = -8785 };
 
+/* The Text Encoding Converter turns the catalogue's Mac Roman strings into
+   UTF-16; buffer lengths in bytes. The library makes one converter, at its
+   first use, and keeps it. */
 TextEncoding CreateTextEncoding(TextEncodingBase encodingBase, TextEncodingVariant encodingVariant,
                                 TextEncodingFormat encodingFormat);
 OSStatus TECCreateConverter(TECObjectRef *newEncodingConverter, TextEncoding inputEncoding,
@@ -126,6 +143,8 @@ typedef struct extended80 {
   UInt16 man[4];
 } extended80;
 
+/* The host's 80-bit numbers to and from doubles (the Mac host hands numbers
+   as extended80). */
 double x80tod(const extended80 *x80);
 void dtox80(const double *x, extended80 *x80);
 

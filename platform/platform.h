@@ -6,6 +6,7 @@
 
 /* A zero-filled block of size bytes, or null. */
 void *PlatAlloc(qlong size);
+/* Releases a block of PlatAlloc or PlatResize; null is ignored. */
 void PlatFree(void *block);
 /* Releases a block of which at most the first `written` bytes may be
    non-zero (negative: not known), which saves a platform that keeps blocks
@@ -40,9 +41,12 @@ qshort PlatOpenFile(const void *name, PlatFile *file);
    instead refuse such files with kErrRead. */
 enum { kPlatSizeUnknown = -1 };
 qshort PlatFileSize(const PlatFile *file, int64_t *size);
+/* Moves to the file's first byte. */
 qshort PlatSeekFileStart(const PlatFile *file);
 /* Reads count bytes, or fewer when the file ends first; *got how many. */
 qshort PlatReadFile(const PlatFile *file, uint8_t *buffer, qlong count, qlong *got);
+/* Closes what PlatOpenFile opened; called once for each successful open,
+   whatever the steps between answered. */
 qshort PlatCloseFile(const PlatFile *file);
 
 /* The platform's path delimiter and the order in which delimiter kinds are
@@ -51,10 +55,14 @@ qshort PlatCloseFile(const PlatFile *file);
    unit would reach a constant through a pointer slot for the loader to
    fill, and a call needs none. */
 qchar PlatDelim(void);
-const char *PlatDelimOrder(void); /* three kinds */
+/* The three delimiter kinds, platform first: three characters in static
+   storage, with no terminator. */
+const char *PlatDelimOrder(void);
 
 /* Catalogue string strid + index (Windows form) or entry index of list strid
-   (Mac form), at most maxlen units with a zero unit; empty when missing. */
+   (Mac form) into the caller's buf: at most maxlen units (bytes in the 8-bit
+   build, UTF-16 units in the Unicode builds) with a zero unit; empty when
+   missing. Obtains no memory. */
 #if MORAVEL_UNICODE
 typedef oschar tResourceChar;
 #else

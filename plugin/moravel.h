@@ -33,6 +33,7 @@ enum {
   kParamStripAllLinebreaks = 5,
   kParamSenseBrackets = 6
 };
+/* The host field of the call's parameter number (from 1). */
 static inline qshort ParamField(qshort number) { return (qshort)(kFldParam1 + number - 1); }
 
 /* Default capacities in units; every build holds the same number of units. */
@@ -141,6 +142,14 @@ typedef enum { MORAVEL_DIRECTIVES(MORAVEL_DIRECTIVE_KIND) } DirectiveKind;
 qbool QBytes(int64_t units, qlong *bytes);
 
 /* Buffers (growable work buffers). */
+/* Makes *theBuffer hold more than neededSize bytes: when *theBufferSize
+   (bytes) is not already larger, the buffer is replaced by a zero-filled one
+   of neededSize bytes, or of *theBufferSize + chunkSize when that is more,
+   plus the slack of two units, keeping its first copyCount bytes (0: none;
+   at most the old size). Every count here is in bytes. The old block is
+   released and the new one, with its size, is left in *theBuffer and
+   *theBufferSize: the caller's record owns it. False when memory runs out or
+   the size would pass a signed 32-bit count; the buffer is then unchanged. */
 qbool GrowBufferIfNeeded(qchar **theBuffer, qlong *theBufferSize, qlong neededSize,
                          qlong chunkSize, qlong copyCount);
 /* A work buffer's capacity in units. Its size is always a whole number of
@@ -171,18 +180,41 @@ qbool MakeRoomByChunks(qchar **theBuffer, qlong *theBufferSize, int64_t neededUn
    set to kErrMemory. */
 qchar *NewUnits(int64_t units, qshort *err);
 
-/* Setup and query functions. */
+/* Setup and query functions: the bodies of the catalogue functions, with
+   the call's parameter count, each answering its result code. */
+/* Stores the open and close tag (parameters 1 and 2, at most 255 units
+   each, a to z in capitals). 3 when a parameter is missing (the tags stay)
+   or a tag is empty (stored all the same, so that expansion answers 3 until
+   a SetTags succeeds); else 0. Obtains no memory. */
 qshort DoSetTags(globals *myGlobsP, qshort paramCount, tCallback callback);
+/* Stores parameter 1, at most 1024 units, as the files directory: 0, or 3
+   without a parameter. Obtains no memory. */
 qshort DoSetFilesDirectory(globals *myGlobsP, qshort paramCount, tCallback callback);
+/* Replaces the keyword map by the rows of the list parameter 1: 0; 3 for no
+   parameter (the old map stays), or a list of fewer than two columns, no
+   line, more than 32,767 lines or an empty keyword or field name; 2 when the
+   map's buffer cannot grow. After any failure but the first the record has
+   no map. The column references obtained are released on every path. */
 qshort DoMapKeywordsToFields(globals *myGlobsP, qshort paramCount, tCallback callback);
+/* Sets the call's return value to the version text; no result code. */
 void DoVersion(tCallback callback);
 
-/* Catalogue answer for design information. */
+/* Catalogue answer for design information: fills the host's design record
+   (its layout in catalogue.cpp) with the parameter list or the return-value
+   text of function cmdNumber; any other request leaves it untouched.
+   Obtains no memory. */
 void doDesignInfo(void *designinfo, qshort cmdNumber, qlong rootID);
 
 /* Engine. */
-/* Expands the textLen units of bufferP into bufOutP. */
+/* Expands the textLen units of bufferP into bufOutP. firstOpen is where the first open tag may begin (ReadWholeText), utfType
+   0 to 3. Returns 0, 2 (memory, or values nested past kMaxSpliceDepth), or
+   the code of an included file that failed (4, 5). "#S1" holds its old value
+   again afterwards, whatever the result. The buffers it grows stay in the
+   record. */
 qshort ParseBuffer(globals *myGlobsP, qlong textLen, qlong firstOpen, qshort utfType, tCallback callback);
+/* Lists the tag texts of the text in bufferP as rows 1, 2, ... of the call's
+   list parameter: 0, or 2 when the tag buffer cannot grow (the rows made
+   stay). */
 qshort ParseTaggedData(globals *myGlobsP, tCallback callback);
 /* Cleans the tag text of len units in the tag buffer. */
 void TrimTagBuffer(globals *myGlobsP, qlong len);
@@ -202,7 +234,13 @@ static inline qbool MatchesFolded(const qchar *text, const qchar *upper, qlong n
     if (FoldAZ(text[k]) != upper[k]) return 0;
   return 1;
 }
+/* Rewrites the output buffer's text in place, each character from 160 up
+   as an HTML character reference (type 1 named, 2 decimal, 3 hexadecimal),
+   growing the buffer as needed: 0, or 2 when it cannot grow (the text is
+   then partly encoded and must not be delivered). */
 qshort UTFencode(globals *myGlobsP, qshort type);
+/* Fills the table of entity names for 160 to 255; constant data, written
+   again by each load. */
 void initKeyArray(void);
 /* Drops the zero units that end a text of *count units; false when a zero
    unit is left inside it, since a text ends at its first zero unit and all
@@ -218,7 +256,20 @@ qbool ReadWholeText(const qchar *text, qchar open0, qlong *count, qlong *firstOp
    rewrite), decoded by its byte-order mark; returns its length in units. */
 qlong DecodeFileText(uint8_t *raw, qlong n, qchar *out);
 #endif
+/* Rewrites the file name in the value buffer as the path to open: joined to
+   the files directory, or left as a path of its own, separators made the
+   platform's. The value buffer may be replaced by a larger one (the record
+   keeps it). When it cannot grow, the name is left unjoined (its separators
+   converted) and nothing says so: the file is then looked for under the name
+   alone. */
 void AdjustPath(globals *myGlobsP);
+/* The whole text of the file that the path buffer names (the buffer is
+   rewritten in place into the platform's form of the name), decoded as the
+   build reads files, in a new zero-filled block of *readsize units and a
+   zero unit, which the caller releases with DisposeXPPointer. Null, with
+   *readsize 0 and *result 4 (not opened), 5 (not read, or a zero unit inside
+   the text) or 2 (memory), when it cannot be had; nothing is left open or
+   allocated then. */
 qchar *FetchFile(qchar *path, qshort *result, qlong *readsize);
 
 #endif

@@ -3,7 +3,8 @@
 # then cpack -G DEB), installs it with dpkg into a scratch root, and runs the
 # installed tool from there, away from the sources and the build: `moravel
 # version`, `moravel --version` (the plug-ins it names must be the installed
-# ones) and the bundled example, whose output must be the expected one. The
+# ones) and the bundled example, whose output must be the expected one; the
+# package must list the manual pages and the manuals. The
 # packages the package depends on must be installed on this machine.
 # Environment: MORAVEL_PACKAGE_BUILD (default build-package).
 set -euo pipefail
@@ -32,6 +33,14 @@ touch "$root/var/lib/dpkg/status"
 # checked above.
 dpkg --root="$root" --force-depends --log=/dev/null -i "$deb" >"$root/dpkg.log" 2>&1 ||
   { cat "$root/dpkg.log"; exit 1; }
+
+# The package holds the manual pages and the manuals.
+listed=$(dpkg --root="$root" -L moravel)
+for f in /usr/share/man/man1/moravel.1 /usr/share/man/man7/moravel-templates.7 \
+  /usr/share/doc/moravel/TEMPLATES.md /usr/share/doc/moravel/FUNCTIONS.md; do
+  grep -qx "$f" <<<"$listed" || { echo "package: $f is not in the package"; exit 1; }
+done
+echo "package: lists the manual pages moravel(1) and moravel-templates(7), TEMPLATES.md and FUNCTIONS.md"
 
 tool=$root/usr/bin/moravel
 cd "$root"

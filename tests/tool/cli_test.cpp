@@ -150,12 +150,14 @@ TEST_F(Tool, AFailedExpansionWritesNothingAndExplainsOnOneLine) {
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.errLines(), 1) << r.err;
-  EXPECT_NE(r.err.find("could not be opened: FILE=missing.txt: looked for as " + dir.string() +
+  EXPECT_NE(r.err.find("could not be opened: standard input:1:3: FILE=missing.txt: looked for as " + dir.string() +
                        "/missing.txt: No such file or directory"), std::string::npos) << r.err;
   write("inner.txt", "<FIELD> file=gone.txt </FIELD>");
   Outcome inner = run({"expand", "-", "--files-dir", dir.string() + "/"}, "<FIELD>TAGGEDFILE=inner.txt</FIELD>");
   EXPECT_EQ(inner.status, 4);
-  EXPECT_NE(inner.err.find(": FILE=gone.txt: looked for as " + dir.string() + "/gone.txt"), std::string::npos)
+  // A file named in an included one is placed at the tag that included it.
+  EXPECT_NE(inner.err.find(": standard input:1:1: FILE=gone.txt: looked for as " + dir.string() + "/gone.txt"),
+            std::string::npos)
       << inner.err;
 
   Outcome t = run({"expand", "-", "--tags", "", "}}"}, "text");
@@ -524,15 +526,62 @@ TEST_F(Tool, StrictReportsWhatTheHostCouldNotAnswerOnce) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(slurp(out), "old");
   EXPECT_EQ(r.err,
-            "moravel: standard input: no value for 'who': no such variable\n"
-            "moravel: standard input: calculation 'q*x' failed: unknown variable x\n"
-            "moravel: standard input: method '$none' failed: no such method\n"
-            "moravel: standard input: method '$bad' failed: upp(nothing): unknown variable nothing\n"
-            "moravel: standard input: no value for 'l': it holds a list, not a value\n"
+            "moravel: standard input:1:17: no value for 'who': no such variable\n"
+            "moravel: standard input:1:35: calculation 'q*x' failed: unknown variable x\n"
+            "moravel: standard input:1:76: method '$none' failed: no such method\n"
+            "moravel: standard input:1:103: method '$bad' failed: upp(nothing): unknown variable nothing\n"
+            "moravel: standard input:1:129: no value for 'l': it holds a list, not a value\n"
             "moravel: standard input: --strict: the host could not answer what is listed above; nothing written\n");
   Outcome clean = run({"expand", "-", "--data", d.string(), "--strict"}, "<FIELD>q</FIELD><FIELD>EVAL=q*3</FIELD>");
   EXPECT_EQ(clean.status, 0) << clean.err;
   EXPECT_EQ(clean.out, "26");
+}
+
+// check says what --strict finds, each at the line and column of the first
+// tag behind it as the plug-in reads tag texts (trimmed, keyword map,
+// brackets, $cinst.), and writes nothing; an unclosed tag is a warning.
+TEST_F(Tool, CheckNamesTheTagBehindEachFinding) {
+  auto d = write("data.json", R"j({"variables": {"ok": 1}, "keywordMap": [["NAME", "lName"]], "instance": "wA"})j");
+  std::string templ = "<FIELD>ok</FIELD>\n"
+                      "x <field>\n  NAME </field> <FIELD>[ref]</FIELD>\n"
+                      "\xC3\xA9 <FIELD>METHOD=$cinst.$m</FIELD> <FIELD>+ok*y</FIELD>\n"
+                      "<FIELD>unclosed";
+  Outcome r = run({"check", "-", "--data", d.string()}, templ);
+  EXPECT_EQ(r.status, 65);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "moravel: standard input:5:1: warning: this tag is not closed; it and the text after it are copied as "
+            "they stand\n"
+            "moravel: standard input:2:3: no value for 'lName': no such variable\n"
+            "moravel: standard input:3:17: no value for 'ref': no such variable\n"
+            "moravel: standard input:3:17: no value for '[ref]': no such variable\n"
+            "moravel: standard input:4:3: method 'wA.$m' failed: no such method\n"
+            "moravel: standard input:4:35: calculation 'ok*y' failed: unknown variable y\n"
+            "moravel: standard input: check: the host could not answer what is listed above\n");
+  // Only the warning: status 0, and still nothing on standard output.
+  Outcome clean = run({"check", "-", "-D", "x=1"}, "<FIELD>x</FIELD>\n <FIELD>y");
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_EQ(clean.out, "");
+  EXPECT_EQ(clean.err, "moravel: standard input:2:2: warning: this tag is not closed; it and the text after it are "
+                       "copied as they stand\n");
+  // The bundled examples check clean, the merge with its records.
+  fs::path ex = fs::path(MORAVEL_SOURCE_DIR) / "examples";
+  Outcome letter = run({"check", (ex / "letter/template.html").string(), "--data", (ex / "letter/data.json").string(),
+                        "--files-dir", (ex / "letter").string() + "/"});
+  EXPECT_EQ(letter.status, 0) << letter.err;
+  EXPECT_EQ(letter.out + letter.err, "");
+  Outcome merge = run({"check", (ex / "merge/letter.txt").string(), "--each", (ex / "merge/people.csv").string(),
+                       "-D", "town=Basel"});
+  EXPECT_EQ(merge.status, 65);
+  EXPECT_EQ(merge.errLines(), 9) << merge.err;  // each of the four records, then the count
+  EXPECT_NE(merge.err.find("people.csv: record 4 (line 5): " + (ex / "merge/letter.txt").string() +
+                           ":6:1: no value for 'sender'"),
+            std::string::npos)
+      << merge.err;
+  Outcome merged = run({"check", (ex / "merge/letter.txt").string(), "--each", (ex / "merge/people.csv").string(),
+                        "-D", "town=Basel", "-D", "sender=us"});
+  EXPECT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.out + merged.err, "");
 }
 
 TEST_F(Tool, ATemplateWithANulCharacterIsRefused) {

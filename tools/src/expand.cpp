@@ -10,6 +10,7 @@
 #include "includes.h"
 #include "moravel/text.h"
 #include "output.h"
+#include "places.h"
 #include "text_io.h"
 
 namespace moravel::tool {
@@ -108,9 +109,27 @@ std::vector<Arg> substitutionArgs(const ExpandOptions& o, Arg templ, Arg out) {
           Arg::number(o.stripLinebreaks ? 1 : 0), Arg::number(o.senseBrackets ? 1 : 0)};
 }
 
-void checkSubstitution(Session& s, const ExpandOptions& o, const CallResult& r, const std::string& what) {
+void checkSubstitution(Session& s, const ExpandOptions& o, const CallResult& r, const std::string& what,
+                       const Places* places) {
   int code = r.code();
-  check(r, what, code == 4 || code == 5 ? includeFailure(s, kTemplateVar, o.filesDir, code) : "");
+  std::string detail;
+  if (code == 4 || code == 5) {
+    IncludeProblem p = includeFailure(s, kTemplateVar, o.filesDir, code);
+    std::optional<Places> own;
+    if (!places && p.tag) {
+      const Text* t = s.host.storedText(kTemplateVar);
+      own.emplace(s, t ? t->str() : U"", o.tags, displayName(o.templ), TagReading{});
+      places = &*own;
+    }
+    detail = p.tag ? places->ofTag(*p.tag) + ": " + p.detail : p.detail;
+  }
+  check(r, what, detail);
+}
+
+void warnUnclosed(const Places& places) {
+  if (auto at = places.unclosed())
+    std::cerr << "moravel: " << *at << ": warning: this tag is not closed; it and the text after it are copied as "
+                 "they stand\n";
 }
 
 int runExpand(const ExpandOptions& o) {
@@ -121,9 +140,10 @@ int runExpand(const ExpandOptions& o) {
   std::size_t undecoded = 0;
   Text templ = readTemplate(o.templ, unicode, &undecoded);
   DataSet data = gatherData(o);
+  TagReading reading = o.strict ? readingOf(o.forceEval, o.stripLinebreaks, data) : TagReading{};
   std::optional<Output> out;
   try {
-    out.emplace(o.output);
+    if (!o.check) out.emplace(o.output);
   } catch (const OutputError& e) {
     throw Failure{kExitCantCreate, e.what()};
   }
@@ -156,13 +176,27 @@ int runExpand(const ExpandOptions& o) {
                               substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)), std::move(resultArg)));
   s->host.onUnanswered(nullptr);
   s->host.streamWrites(kOutVar, nullptr);
-  checkSubstitution(*s, o, r, templName + ": DoSubstitutions");
+  // The places of the tags are looked for only when a message names one.
+  std::optional<Places> places;
+  if (o.strict || r.code() == 4 || r.code() == 5) {
+    const Text* held = s->host.storedText(kTemplateVar);
+    std::u32string text = undecoded ? decodeUtf8(std::string_view(reinterpret_cast<const char*>(utf8.narrowData()),
+                                                                  utf8.size()))
+                                    : held ? held->str() : U"";
+    places.emplace(*s, std::move(text), o.tags, templName, std::move(reading));
+    if (o.strict) warnUnclosed(*places);
+  }
+  if (r.code() != 0) findings.report(templName, places ? &*places : nullptr);
+  checkSubstitution(*s, o, r, templName + ": DoSubstitutions", places ? &*places : nullptr);
   s->host.streamReads(kTemplateVar, 0, nullptr);
   s->host.remove(kTemplateVar);
   if (!findings.empty()) {
-    findings.report(templName);
-    throw Failure{kExitStrict, templName + ": --strict: the host could not answer what is listed above; nothing written"};
+    findings.report(templName, places ? &*places : nullptr);
+    throw Failure{kExitStrict, templName + (o.check ? ": check: the host could not answer what is listed above"
+                                                    : ": --strict: the host could not answer what is listed above; "
+                                                      "nothing written")};
   }
+  if (o.check) return 0;
   static const Text kEmpty;
   const auto* result = std::get_if<Value>(&r.parameters.at(1));
   const Text* expanded = result ? result->storedText() : nullptr;
@@ -174,6 +208,13 @@ int runExpand(const ExpandOptions& o) {
     throw Failure{kExitCantCreate, e.what()};
   }
   return 0;
+}
+
+int runCheck(ExpandOptions o) {
+  o.strict = o.check = true;
+  // With records, each is checked, and the run goes on to the last.
+  o.keepGoing = o.quiet = o.each.has_value();
+  return runExpand(o);
 }
 
 }  // namespace moravel::tool

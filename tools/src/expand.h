@@ -20,6 +20,7 @@ struct ExpandOptions {
   int utf = 0;
   bool forceEval = false, stripLinebreaks = false, senseBrackets = false;
   bool strict = false;  // report what the host could not answer and fail with 65
+  bool check = false;   // strict, and nothing is written: the check subcommand
   std::string escape;   // "html": values handed to the plug-in are escaped for HTML
   std::string output;    // a file; with `each`, a pattern of file names
   // Mail merge: the template expanded once for each record of this file.
@@ -31,6 +32,8 @@ struct ExpandOptions {
 };
 
 int runExpand(const ExpandOptions& o);
+// The check subcommand: what --strict finds, said without writing anything.
+int runCheck(ExpandOptions o);
 
 // What a single expansion and a merge share.
 // Usage errors of the inputs: standard input named more than once.
@@ -45,8 +48,13 @@ constexpr std::u32string_view kTemplateVar = U"#MORAVELTEMPLATE";
 // The expanded text lives in a host variable of the tool's own too.
 constexpr std::u32string_view kOutVar = U"#MORAVELOUT";
 // What a failed DoSubstitutions answer says: for a file that could not be
-// opened or read, which one it was.
-void checkSubstitution(Session& s, const ExpandOptions& o, const CallResult& r, const std::string& what);
+// opened or read, which one it was and where the template's tag behind it
+// stands (from `places`, or from the template the host holds).
+class Places;
+void checkSubstitution(Session& s, const ExpandOptions& o, const CallResult& r, const std::string& what,
+                       const Places* places = nullptr);
+// An open tag without a close tag, said as a warning on standard error.
+void warnUnclosed(const Places& places);
 
 // DoSubstitutions' parameters: the template, the output and the options.
 std::vector<Arg> substitutionArgs(const ExpandOptions& o, Arg templ, Arg out);

@@ -9,6 +9,7 @@
 
 #include "moravel/host.h"
 #include "moravel/text.h"
+#include "places.h"
 
 namespace moravel::tool {
 
@@ -26,8 +27,15 @@ class Findings {
     seen_.clear();
     found_.clear();
   }
-  void report(const std::string& templ) const {
-    for (const auto& u : found_) std::cerr << "moravel: " << templ << ": " << describe(u) << "\n";
+  // One line for each, naming `where` and, with `places`, the line and
+  // column of the template's first tag that asked for it.
+  void report(const std::string& where, const Places* places = nullptr) const {
+    for (const auto& u : found_) {
+      std::cerr << "moravel: ";
+      if (!places) std::cerr << where;
+      else std::cerr << (where == places->name() ? "" : where + ": ") << places->of(u);
+      std::cerr << ": " << describe(u) << "\n";
+    }
   }
 
  private:

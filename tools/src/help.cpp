@@ -94,6 +94,7 @@ std::string general() {
 Run 'moravel SUBCOMMAND --help' for the options of each.
 Examples:
   moravel expand letter.html --data order.json -o letter.out.html
+  moravel check letter.html --data order.json
   moravel tags letter.html
   moravel --version
 From a checkout, scripts/demo.sh builds this tool as it ships (Release) as
@@ -102,6 +103,24 @@ build-demo/tools/moravel.
 }
 
 std::string expand() { return std::string(kExpandExamples) + exitStatusText() + kDataFile; }
+
+std::string check() {
+  return std::string(R"txt(
+Expands the template as 'expand --strict' does and writes nothing: each name
+a tag reads that has no value, each calculation and each method that fails,
+and a FILE= or TAGGEDFILE= file that cannot be read, one line each, named by
+the line and column of the template's first tag behind it
+(letter.txt:2:7: no value for 'nme': no such variable). An open tag with no
+close tag is a warning and does not change the status. Exits 0 when nothing
+is found: the command for an editor or a pre-commit hook. With --each, the
+template is checked with every record, as 'expand --each' would expand it,
+and each finding names its record; the status is the first failure's.
+Examples:
+  moravel check letter.html --data order.json
+  moravel check letter.txt --each people.csv -D town=Basel
+  moravel check page.html --files-dir "$PWD/parts/" -D title=Home
+)txt") + exitStatusText() + "\nThe data file is described by 'moravel expand --help'.\n";
+}
 
 std::string tags() {
   return std::string(R"txt(

@@ -7,6 +7,7 @@ namespace moravel::tool::help {
 
 std::string general();
 std::string expand();
+std::string check();
 std::string tags();
 std::string version();
 

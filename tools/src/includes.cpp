@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "moravel/text.h"
+#include "places.h"
 
 namespace moravel::tool {
 
@@ -92,31 +93,24 @@ std::string problemOf(const std::string& path, int code, bool unicode, std::stri
   return "";
 }
 
-std::vector<std::u32string> tagsOf(Session& s, Arg templ) {
-  List list;
-  list.columns = {U"tag"};
-  CallResult r = s.host.call(kGetTagList, {std::move(templ), Arg(list), Arg::number(1)});
-  std::vector<std::u32string> tags;
-  if (const auto* l = r.code() == 0 ? std::get_if<List>(&r.parameters.at(1)) : nullptr)
-    for (std::size_t i = 1; i <= l->rows.size(); ++i) tags.push_back(l->cell(i, 0).asText());
-  return tags;
-}
-
 }  // namespace
 
-std::string includeFailure(Session& s, std::u32string_view templateVar, const std::optional<std::string>& filesDir,
-                           int code) {
+IncludeProblem includeFailure(Session& s, std::u32string_view templateVar, const std::optional<std::string>& filesDir,
+                              int code) {
   std::u32string base = filesDir ? toText(*filesDir, s.unicode, "files directory") : U"";
   struct Pending {
     std::vector<std::u32string> tags;
     int depth;
+    std::size_t root;  // the template's tag that brought them in
   };
-  std::deque<Pending> pending{{tagsOf(s, Arg::reference(std::u32string(templateVar))), 0}};
+  std::deque<Pending> pending{{listTags(s, Arg::reference(std::u32string(templateVar))), 0, 0}};
   std::set<std::string> seen;
   while (!pending.empty()) {
     Pending p = std::move(pending.front());
     pending.pop_front();
-    for (const auto& tag : p.tags) {
+    for (std::size_t i = 0; i < p.tags.size(); ++i) {
+      const auto& tag = p.tags[i];
+      std::size_t root = p.depth ? p.root : i;
       bool tagged = false;
       std::optional<std::u32string> name = includedName(tag, tagged);
       if (!name) continue;
@@ -126,14 +120,15 @@ std::string includeFailure(Session& s, std::u32string_view templateVar, const st
       std::string bytes;
       std::string why = problemOf(path, code, s.unicode, bytes);
       std::string shown = (tagged ? "TAGGEDFILE=" : "FILE=") + encodeUtf8(*name);
-      if (!why.empty()) return shown + ": looked for as " + path + ": " + why;
+      if (!why.empty()) return {shown + ": looked for as " + path + ": " + why, root};
       if (tagged && p.depth < kMaxNesting) {
         if (code == 4) problemOf(path, 5, s.unicode, bytes);
-        pending.push_back({tagsOf(s, Arg::text(s.unicode ? decodeUtf8(bytes) : fromLatin1(bytes))), p.depth + 1});
+        pending.push_back(
+            {listTags(s, Arg::text(s.unicode ? decodeUtf8(bytes) : fromLatin1(bytes))), p.depth + 1, root});
       }
     }
   }
-  return "";
+  return {};
 }
 
 }  // namespace moravel::tool

@@ -24,7 +24,7 @@ using namespace moravel::tool;
 
 namespace {
 
-const std::vector<std::string> kSubcommands = {"expand", "tags", "version"};
+const std::vector<std::string> kSubcommands = {"expand", "check", "tags", "version"};
 
 void addCommon(CLI::App* app, Common& c) {
   app->add_option("--build", c.build,
@@ -35,12 +35,12 @@ void addCommon(CLI::App* app, Common& c) {
 
 // The first argument names a subcommand, or is an option of the tool itself.
 void checkSubcommand(int argc, char** argv) {
-  if (argc < 2) throw Failure{kExitUsage, "a subcommand is required: expand, tags or version"};
+  if (argc < 2) throw Failure{kExitUsage, "a subcommand is required: expand, check, tags or version"};
   std::string first = argv[1];
   if (first.empty() || first[0] != '-') {
     for (const auto& s : kSubcommands)
       if (first == s) return;
-    throw Failure{kExitUsage, "unknown subcommand '" + first + "' (expected expand, tags or version)"};
+    throw Failure{kExitUsage, "unknown subcommand '" + first + "' (expected expand, check, tags or version)"};
   }
 }
 
@@ -76,7 +76,7 @@ int run(int argc, char** argv) {
   expand->add_flag("--sense-brackets", ex.senseBrackets, "Evaluate bracketed field values and files");
   expand->add_flag("--strict", ex.strict,
                    "Fail with 65, writing nothing, when a tag reads an undefined name or a calculation or "
-                   "method fails; each is listed once");
+                   "method fails; each is listed once, at the line and column of its first tag");
   expand->add_option("-o,--output", ex.output,
                      "Write the expanded text to this file (replaced only when complete); with --each, a pattern "
                      "naming a file for each record: {n}, {n:05}, {name}");
@@ -102,6 +102,26 @@ int run(int argc, char** argv) {
   expand->add_flag("-q,--quiet", ex.quiet, "With --each: no progress line on a terminal");
   addCommon(expand, ex.common);
 
+  ExpandOptions ck;
+  auto* check = app.add_subcommand("check", "Report what --strict finds in a template, writing nothing");
+  check->footer(help::check());
+  check->add_option("TEMPLATE", ck.templ, "Template file, or - for standard input")->required();
+  check->add_option("--data", ck.data, "JSON data file (repeatable, as with expand)")->allow_extra_args(false);
+  check->add_option("-D,--define", ck.defines, "name=value: a text variable, over the data files (repeatable)")
+      ->allow_extra_args(false);
+  check->add_option("--files-dir", ck.filesDir, "Directory from which FILE= tags include files");
+  check->add_option("--tags", ck.tags, "Open and close tag")->expected(2);
+  check->add_flag("--force-eval", ck.forceEval, "Evaluate field tags as calculations");
+  check->add_flag("--strip-linebreaks", ck.stripLinebreaks, "Remove line breaks inside tag texts");
+  check->add_flag("--sense-brackets", ck.senseBrackets, "Evaluate bracketed field values and files");
+  check->add_option("--each", ck.each, "Check the template with each record of this JSON Lines or CSV file, as "
+                                       "expand --each reads it (- for standard input)");
+  check->add_option("--each-format", ck.eachFormat, "The records' form when their file's name does not say it")
+      ->check(CLI::IsMember({"jsonl", "csv", "tsv"}));
+  check->add_option("--delimiter", ck.delimiter, "With CSV records: ',' (the default), ';' or tab")
+      ->check(CLI::IsMember({",", ";", "tab", "\t", "\\t"}));
+  addCommon(check, ck.common);
+
   Common tagsCommon;
   std::string tagsTemplate;
   std::vector<std::string> tagsTags;
@@ -126,13 +146,19 @@ int run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     throw Failure{kExitUsage, std::string(e.what()) + "\nRun 'moravel --help' for usage."};
   }
-  if (showVersion && (*expand || *tags || *version))
+  if (showVersion && (*expand || *check || *tags || *version))
     throw Failure{kExitUsage, "--version takes no subcommand; for the plug-in's version alone: moravel version"};
   if (*expand) {
     if (!ex.each && (!ex.eachFormat.empty() || ex.separator || ex.keepGoing || !ex.delimiter.empty()))
       throw Failure{kExitUsage, "--each-format, --delimiter, --separator and --keep-going go with --each"};
     resolvePlugin(ex.common);
     return runExpand(ex);
+  }
+  if (*check) {
+    if (!ck.each && (!ck.eachFormat.empty() || !ck.delimiter.empty()))
+      throw Failure{kExitUsage, "--each-format and --delimiter go with --each"};
+    resolvePlugin(ck.common);
+    return runCheck(ck);
   }
   if (*tags) {
     resolvePlugin(tagsCommon);
@@ -143,7 +169,7 @@ int run(int argc, char** argv) {
     return runVersion(versionCommon);
   }
   if (showVersion) return runToolVersion();
-  throw Failure{kExitUsage, "a subcommand is required: expand, tags or version"};
+  throw Failure{kExitUsage, "a subcommand is required: expand, check, tags or version"};
 }
 
 }  // namespace

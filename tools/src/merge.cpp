@@ -12,6 +12,7 @@
 
 #include "expand.h"
 #include "findings.h"
+#include "places.h"
 #include "moravel/text.h"
 #include "output.h"
 #include "records.h"
@@ -262,6 +263,7 @@ struct Run {
   std::string madeDirs;  // the pattern's directories last made
   const std::vector<std::u32string>* header = nullptr;  // the CSV header
   Overlay overlay;
+  const Places* places = nullptr;  // with --strict: where the template's tags stand
 
   // A template that reads names no record has, and none of the header's,
   // was given records it does not fit (another header, another delimiter):
@@ -319,11 +321,17 @@ struct Run {
     CallResult r = s.host.call(kDoSubstitutions, substitutionArgs(o, Arg::reference(std::u32string(kTemplateVar)),
                                                                   Arg::reference(std::u32string(kOutVar))));
     if (first) checkHeaderIsRead(where);
-    if (r.code() != 0) checkSubstitution(s, o, r, where + ": DoSubstitutions");
+    if (r.code() != 0) checkSubstitution(s, o, r, where + ": DoSubstitutions", places);
     if (!findings.empty()) {
-      findings.report(where);
+      findings.report(where, places);
       findings.clear();
-      throw Failure{kExitStrict, where + ": --strict: the host could not answer what is listed above; nothing written"};
+      throw Failure{kExitStrict, where + (o.check ? ": check: the host could not answer what is listed above"
+                                                  : ": --strict: the host could not answer what is listed above; "
+                                                    "nothing written")};
+    }
+    if (o.check) {  // found nothing; writes nothing
+      ++written;
+      return;
     }
     static const Text kEmpty;
     const Text* text = s.host.storedText(kOutVar);
@@ -376,6 +384,7 @@ int runMerge(const ExpandOptions& o) {
 
   Text templ = readTemplate(o.templ, unicode);
   DataSet data = gatherData(o);
+  TagReading reading = o.strict ? readingOf(o.forceEval, o.stripLinebreaks, data) : TagReading{};
   RecordReader reader(*o.each, format, !unicode, delimiter);
   auto s = prepareSession(o, data);
   s->host.setText(kTemplateVar, std::move(templ));
@@ -385,7 +394,13 @@ int runMerge(const ExpandOptions& o) {
     run.out.emplace("");
     run.out->buffer();
   }
-  if (o.strict) run.findings.listen(s->host);
+  std::optional<Places> places;
+  if (o.strict) {
+    run.findings.listen(s->host);
+    places.emplace(*s, s->host.storedText(kTemplateVar)->str(), o.tags, displayName(o.templ), std::move(reading));
+    run.places = &*places;
+    warnUnclosed(*places);
+  }
 
   Progress progress(o.quiet);
   long failed = 0;
@@ -425,9 +440,9 @@ int runMerge(const ExpandOptions& o) {
       throw Failure{kExitCantCreate, e.what()};
     }
   }
-  if (o.keepGoing)
-    std::cerr << "moravel: " << run.written << (run.written == 1 ? " record" : " records") << " expanded, " << failed
-              << " failed\n";
+  if (o.keepGoing && !(o.check && failed == 0))
+    std::cerr << "moravel: " << run.written << (run.written == 1 ? " record" : " records")
+              << (o.check ? " passed, " : " expanded, ") << failed << " failed\n";
   return firstStatus;
 }
 
