@@ -165,6 +165,11 @@ static void CheckCleared(const BlockHeader *h)
 static void *MappedAlloc(size_t size)
 {
   size_t need = PageRound(size + kHeader);
+  /* A length of whole large pages is placed by the system at a large page's
+     boundary; any other length may start in the middle of one, and the
+     pages before the first boundary are then made present one small page
+     at a time. */
+  if (need > kMappedTo) need = (need + kLargePage - 1) & ~(size_t)(kLargePage - 1);
   BlockHeader *h = TakeKept(need);
   if (!h) {
     void *p = mmap(0, need, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
