@@ -7,6 +7,7 @@
 #include <kainjow/mustache.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -166,17 +168,19 @@ std::string makeLetter(const moravel::bench::Marker& marker) {
 
 // ---- the plug-in through the host ----------------------------------------
 
+const char* widthName(Width w) { return w == Width::Byte ? "8" : "U"; }
+
 struct Rig {
   Width width;
   std::unique_ptr<Host> host;
   std::filesystem::path dir;
 };
 
-Rig& rig(Width w) {
-  static std::map<Width, Rig> rigs;
-  auto it = rigs.find(w);
-  if (it != rigs.end()) return it->second;
-  Rig& g = rigs[w];
+// A plug-in loaded afresh into a host of its own, with the run's values and
+// the included file in a directory named by `tag`.
+std::unique_ptr<Rig> makeRig(Width w, const char* tag) {
+  auto made = std::make_unique<Rig>();
+  Rig& g = *made;
   g.width = w;
   g.host = std::make_unique<Host>(w == Width::Byte ? MORAVEL_LIB_BYTE : MORAVEL_LIB_UNICODE, w);
   g.host->keepRequestTexts(false);
@@ -188,7 +192,8 @@ Rig& rig(Width w) {
                     moravel::Text::fromBytes(fields().values[static_cast<std::size_t>(i)]));
   for (int i = 0; i < 100; ++i)
     g.host->setText(moravel::fromLatin1(prefixed("t", i)), moravel::fromLatin1(taggedValue(i)));
-  g.dir = std::filesystem::temp_directory_path() / prefixed("moravel_bench_", static_cast<int>(::getpid()));
+  g.dir = std::filesystem::temp_directory_path() /
+          (prefixed("moravel_bench_", static_cast<int>(::getpid())) + tag + widthName(w));
   std::filesystem::create_directories(g.dir);
   {
     Lcg r(seed() + 60);
@@ -198,11 +203,27 @@ Rig& rig(Width w) {
   }
   auto code = g.host->call(moravel::kSetFilesDirectory, {Arg::text(moravel::fromLatin1(g.dir.string() + "/"))}).code();
   if (code != 0) throw std::runtime_error("SetFilesDirectory failed");
-  return g;
+  return made;
+}
+
+void dropRig(std::unique_ptr<Rig>& g) {
+  if (!g) return;
+  std::filesystem::path dir = g->dir;
+  g.reset();
+  std::filesystem::remove_all(dir);
+}
+
+// The rigs the timed workloads share, one a width.
+std::map<Width, std::unique_ptr<Rig>> gRigs;
+
+Rig& rig(Width w) {
+  std::unique_ptr<Rig>& g = gRigs[w];
+  if (!g) g = makeRig(w, "_");
+  return *g;
 }
 
 void cleanupRigs() {
-  for (Width w : {Width::Byte, Width::Unicode}) std::filesystem::remove_all(rig(w).dir);
+  for (auto& entry : gRigs) dropRig(entry.second);
 }
 
 int expand(Rig& g, int utfType) {
@@ -215,7 +236,6 @@ int tagList(Rig& g) {
   return g.host->call(moravel::kGetTagList, {Arg::reference(U"tpl"), Arg::reference(U"tags"), Arg::number(1)}).code();
 }
 
-const char* widthName(Width w) { return w == Width::Byte ? "8" : "U"; }
 std::size_t unitBytes(Width w) { return w == Width::Byte ? 1 : 4; }
 
 std::string key(const std::string& w, Width width, int scale) {
@@ -264,6 +284,7 @@ void registerHostFloor(Width w, int scale) {
     set(w == Width::Byte ? &echoCall<std::uint8_t> : &echoCall<std::uint32_t>, nullptr);
     host.setText(U"tpl", moravel::fromLatin1(makePlain(scale)));
     host.setText(U"out", U"");
+    host.call(moravel::kDoSubstitutions, {Arg::reference(U"tpl"), Arg::reference(U"out")});
     for (auto _ : state) host.call(moravel::kDoSubstitutions, {Arg::reference(U"tpl"), Arg::reference(U"out")});
     if (host.text(U"out") != host.text(U"tpl")) state.SkipWithError("the probe's echo differs");
     set(nullptr, nullptr);
@@ -370,6 +391,9 @@ void registerExpand(const std::string& name, Width w, int scale, std::function<s
     g.host->setText(U"tpl", std::move(text));
     g.host->setText(U"out", U"");
     gTextUnits[k] = units;
+    // The first call at a size grows every buffer and makes its pages
+    // present; a call is timed as a long-lived host makes it, after one.
+    if (expand(g, utfType) != 0) state.SkipWithError("DoSubstitutions failed");
     for (auto _ : state) {
       if (expand(g, utfType) != 0) {
         state.SkipWithError("DoSubstitutions failed");
@@ -397,6 +421,8 @@ void registerTagList(Width w, int scale) {
     std::size_t units = text.size();
     g.host->setText(U"tpl", std::move(text));
     gTextUnits[k] = units;
+    g.host->setList(U"tags", moravel::List{{U"tag"}, {}});
+    if (tagList(g) != 0) state.SkipWithError("GetTagList failed");
     for (auto _ : state) {
       state.PauseTiming();
       g.host->setList(U"tags", moravel::List{{U"tag"}, {}});
@@ -548,6 +574,109 @@ void checkOutputs() {
   }
 }
 
+// ---- history ----------------------------------------------------------------
+
+// A host runs every kind of call in one long-lived process, so a call must
+// cost the same whatever ran before it. Each workload's 16x step is timed in
+// a plug-in loaded for it alone, and again in one plug-in that has run every
+// selected 16x step once, all of them in turn.
+struct HistoryStep {
+  std::string workload;
+  Width width;
+  std::function<std::string(int)> make;
+  int utfType;  // -1: GetTagList
+};
+
+struct HistoryResult {
+  double aloneMs = 0, afterMs = 0, aloneFaults = 0, afterFaults = 0;
+};
+std::map<std::string, HistoryResult> gHistory;  // by the step's key
+
+constexpr int kHistoryCalls = 5;  // timed calls a step, after one untimed
+
+void prepareStep(Rig& g, const HistoryStep& h) {
+  g.host->setText(U"tpl", moravel::Text::fromBytes(h.make(16)));
+  g.host->setText(U"out", U"");
+}
+
+// One call of the step; false when the plug-in reported a failure.
+bool callStep(Rig& g, const HistoryStep& h) {
+  if (h.utfType < 0) {
+    g.host->setList(U"tags", moravel::List{{U"tag"}, {}});
+    return tagList(g) == 0;
+  }
+  return expand(g, h.utfType) == 0;
+}
+
+// The median time of kHistoryCalls calls after one untimed, in ms, and the
+// minor page faults a call.
+std::pair<double, double> timeStep(Rig& g, const HistoryStep& h) {
+  prepareStep(g, h);
+  if (!callStep(g, h)) throw std::runtime_error("history: " + key(h.workload, h.width, 16) + " failed");
+  std::vector<double> ms;
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  for (int i = 0; i < kHistoryCalls; i++) {
+    auto start = std::chrono::steady_clock::now();
+    bool ok = callStep(g, h);
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    if (!ok) throw std::runtime_error("history: " + key(h.workload, h.width, 16) + " failed");
+  }
+  getrusage(RUSAGE_SELF, &after);
+  std::sort(ms.begin(), ms.end());
+  g.host->setText(U"out", U"");
+  g.host->setText(U"tpl", U"");
+  return {ms[ms.size() / 2], static_cast<double>(after.ru_minflt - before.ru_minflt) / kHistoryCalls};
+}
+
+// The steps the benchmark filter selects (by their 16x names).
+std::vector<HistoryStep> historySteps() {
+  std::vector<HistoryStep> all;
+  for (Width w : {Width::Byte, Width::Unicode}) {
+    all.push_back({"W1", w, makePlain, 0});
+    all.push_back({"W2", w, [](int sc) { return makePage(sc, moravelMarker); }, 0});
+    all.push_back({"W3a", w, makeLatin1, 1});
+    all.push_back({"W3b", w, makeLatin1, 2});
+    all.push_back({"W3c", w, makeLatin1, 3});
+    all.push_back({"W4", w, makeTagged, 0});
+    all.push_back({"W5", w, [](int sc) { return makePage(sc, moravelMarker); }, -1});
+    all.push_back({"W6", w, makeIncludes, 0});
+  }
+  std::string filter = benchmark::GetBenchmarkFilter();
+  bool negate = !filter.empty() && filter[0] == '-';
+  if (negate) filter.erase(0, 1);
+  if (filter.empty() || filter == "all" || filter == ".") return negate ? std::vector<HistoryStep>{} : all;
+  std::regex re(filter);
+  std::vector<HistoryStep> chosen;
+  for (const HistoryStep& h : all)
+    if (std::regex_search(key(h.workload, h.width, 16), re) != negate) chosen.push_back(h);
+  return chosen;
+}
+
+void runHistory() {
+  cleanupRigs();  // nothing else holds the libraries: a rig made now starts afresh
+  std::vector<HistoryStep> steps = historySteps();
+  for (const HistoryStep& h : steps) {
+    std::unique_ptr<Rig> g = makeRig(h.width, "_alone_");
+    auto [ms, faults] = timeStep(*g, h);
+    gHistory[key(h.workload, h.width, 16)].aloneMs = ms;
+    gHistory[key(h.workload, h.width, 16)].aloneFaults = faults;
+    dropRig(g);
+  }
+  std::map<Width, std::unique_ptr<Rig>> shared;
+  for (Width w : {Width::Byte, Width::Unicode}) shared[w] = makeRig(w, "_after_");
+  for (const HistoryStep& h : steps) {
+    prepareStep(*shared[h.width], h);
+    callStep(*shared[h.width], h);
+  }
+  for (const HistoryStep& h : steps) {
+    auto [ms, faults] = timeStep(*shared[h.width], h);
+    gHistory[key(h.workload, h.width, 16)].afterMs = ms;
+    gHistory[key(h.workload, h.width, 16)].afterFaults = faults;
+  }
+  for (auto& entry : shared) dropRig(entry.second);
+}
+
 // ---- the table ------------------------------------------------------------
 
 double secondsOf(const std::string& k) {
@@ -634,10 +763,24 @@ void printTable() {
   for (Width w : {Width::Byte, Width::Unicode})
     printScales(w == Width::Byte ? "memcpy 8-bit bytes" : "memcpy Unicode bytes",
                 [w](int s) { return key("memcpy", w, s); }, "%.3f");
+  if (!gHistory.empty()) {
+    std::printf("\n%-26s %-2s %9s %9s %6s %12s %12s\n", "history at 16x", "w", "alone ms", "after ms", "ratio",
+                "faults alone", "faults after");
+    for (const Row& r : rows)
+      for (Width w : {Width::Byte, Width::Unicode}) {
+        auto it = gHistory.find(key(r.workload, w, 16));
+        if (it == gHistory.end()) continue;
+        const HistoryResult& h = it->second;
+        std::printf("%-26s %-2s %9.2f %9.2f %6.2f %12.0f %12.0f\n", r.label.c_str(), widthName(w), h.aloneMs,
+                    h.afterMs, h.aloneMs > 0 ? h.afterMs / h.aloneMs : 0, h.aloneFaults, h.afterFaults);
+      }
+  }
   std::printf(
       "\nTimes are per call (wall clock). MB/s counts the template in the plug-in's units (1 or 4 bytes a "
       "character);\nfor W6 it counts the included bytes with the template.\nPeer ratios are the peer's time over the plug-in's (above 1: the plug-in is faster); cold = "
-      "parse and render, warm = render of a parsed template.\npeak/txt: resident memory one call adds at its peak "
+      "parse and render, warm = render of a parsed template.\nhistory: the median of 5 calls of the 16x step "
+      "in a plug-in loaded for it alone, and after every selected 16x step has run once in the same plug-in; ratio "
+      "after over alone;\nfaults: minor page faults a call (host and plug-in).\npeak/txt: resident memory one call adds at its peak "
       "(host and plug-in), over the template's bytes in the plug-in's units.\n");
 }
 
@@ -675,6 +818,12 @@ int main(int argc, char** argv) {
   }
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
+  try {
+    runHistory();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "moravel_bench: %s\n", e.what());
+    return 1;
+  }
   std::printf(gKeepHeap ? "\nHeap kept: the benchmark process keeps its large blocks (mmap off, no trimming)"
                         : "\nHeap as it comes: the C library's allocator with its defaults");
   std::printf("; names and values from seed %llu\n", static_cast<unsigned long long>(seed()));

@@ -53,10 +53,11 @@ enum {
   kSparePages = 64
 };
 
-/* The pages of a very large block are made present in one request rather
-   than one fault at a time, since its caller writes them all (the host its
-   text, the engine its output); a new block from the C library is cleared
-   next, and the part a resize adds is written. */
+/* The part a resize adds to a very large block is made present in one
+   request rather than one fault at a time, since its caller asked for it to
+   write it (the engine's output growing, a text read whole). A new block is
+   not: a call obtains its buffers at the sizes the largest call before it
+   raised, and may write a few pages of them. */
 enum { kPopulateFrom = 32 << 20, kLargePage = 2 << 20 };
 
 static void Populate(uint8_t *block, size_t from, size_t to)
@@ -164,12 +165,16 @@ static void CheckCleared(const BlockHeader *h)
 static void *MappedAlloc(size_t size)
 {
   size_t need = PageRound(size + kHeader);
+  /* A length of whole large pages is placed by the system at a large page's
+     boundary; any other length may start in the middle of one, and the
+     pages before the first boundary are then made present one small page
+     at a time. */
+  if (need > kMappedTo) need = (need + kLargePage - 1) & ~(size_t)(kLargePage - 1);
   BlockHeader *h = TakeKept(need);
   if (!h) {
     void *p = mmap(0, need, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return 0;
     ChoosePageSize(p, need);
-    Populate((uint8_t *)p, kHeader, need);
     h = (BlockHeader *)p;
     h->size = need;
   } else {
@@ -299,7 +304,6 @@ static void *HeapAlloc(size_t size)
   if (!h) return 0;
   h->kind = kFromHeap;
   h->size = size;
-  Populate((uint8_t *)h, kHeader, size + kHeader);
   return (uint8_t *)h + kHeader;
 }
 

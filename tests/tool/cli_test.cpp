@@ -310,6 +310,12 @@ TEST_F(Tool, AnOutputThatFailsIsReportedAndLeavesTheOldFile) {
   EXPECT_NE(limit.err.find("sub/out.txt: cannot write the output: File too large"), std::string::npos) << limit.err;
   EXPECT_EQ(slurp(dir / "sub/out.txt"), "old");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 1);
+  // Nor does a new file appear, whole or in part.
+  Outcome fresh = shell("ulimit -f 1; \"$MORAVEL\" expand " + quote(t.string()) + " -o " +
+                        quote((dir / "sub/fresh.txt").string()));
+  EXPECT_EQ(fresh.status, 73);
+  EXPECT_NE(fresh.err.find("sub/fresh.txt: cannot write the output: File too large"), std::string::npos) << fresh.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 1);
   // Replaced when complete, the file keeps its permissions.
   EXPECT_EQ(run({"expand", t.string(), "-o", (dir / "sub/out.txt").string()}).status, 0);
   EXPECT_EQ(slurp(dir / "sub/out.txt"), std::string(3000, 'x'));

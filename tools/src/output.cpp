@@ -94,7 +94,7 @@ Output::Output(const std::string& name) {
     // (a loop of links, a directory not searchable) is reported.
     if (errno != ENOENT) fail("cannot write the output");
     target_ = link ? followLinks(name) : name;
-    openBeside(-1, false);
+    if (!openUnnamed()) openBeside(-1, false);
     return;
   }
   if (S_ISDIR(st.st_mode)) throw OutputError(what_ + ": cannot write the output: it is a directory");
@@ -113,6 +113,65 @@ Output::Output(const std::string& name) {
   openBeside(static_cast<int>(st.st_mode & 07777), true);
   // Kept where the caller may (as root, for another user's file).
   if (!target_.empty() && ::fchown(fd_, st.st_uid, st.st_gid) != 0) errno = 0;
+}
+
+// A new file is made without a name in the target's directory and given
+// the target's name by commit(): until then no name shows it, and a run
+// that fails or is killed leaves nothing to remove. False where the system
+// or the file system cannot make such a file, or where the process cannot
+// name its descriptors (/proc/self/fd) to link it.
+bool Output::openUnnamed() {
+#ifdef O_TMPFILE
+  static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
+  if (!canLink) return false;
+  auto slash = target_.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+  // The kernel applies the umask to 0666, as for a shell's >.
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  fd_ = fd;
+  ownFd_ = true;
+  unnamed_ = true;
+  return true;
+#else
+  return false;
+#endif
+}
+
+// Gives the unnamed file the target's name. A file made under that name
+// since the output was opened is replaced, as it would have been by a new
+// file renamed over it: the unnamed one is linked under a name beside it
+// and renamed. The descriptor is closed only after, since it names the file.
+void Output::linkUnnamed() {
+  std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+  std::string named = target_;
+  int linked = ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW);
+  if (linked != 0 && errno == EEXIST) {
+    auto slash = target_.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    for (int tries = 0; tries < 100; ++tries) {
+      named = besideName(dir, base);
+      linked = ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW);
+      if (linked == 0 || errno != EEXIST) break;
+    }
+    if (linked == 0 && ::rename(named.c_str(), target_.c_str()) != 0) {
+      int why = errno;
+      ::unlink(named.c_str());
+      errno = why;
+      fail("cannot replace the output file");
+    }
+  }
+  if (linked != 0) fail("cannot write the output");
+  int fd = fd_;
+  fd_ = -1;
+  unnamed_ = false;
+  if (::close(fd) != 0) {
+    int why = errno;
+    ::unlink(target_.c_str());
+    errno = why;
+    fail("cannot write the output");
+  }
 }
 
 void Output::openBeside(int existingMode, bool exists) {
@@ -205,6 +264,7 @@ void Output::writeNow(const char* p, std::size_t n) {
 void Output::commit() {
   flush();
   truncateIfPending();
+  if (unnamed_) return linkUnnamed();
   if (ownFd_) {
     int fd = fd_;
     fd_ = -1;

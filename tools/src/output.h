@@ -14,7 +14,9 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "" or "-": standard output. A file name: a new file is written beside it
+// "" or "-": standard output. A file name that names nothing yet: the file is
+// made without a name and given it by commit(), where the system allows.
+// Otherwise a new file is written beside it
 // (beside the file a symbolic link leads to) and renamed over it by commit(),
 // so an output that fails half-way leaves the old file as it was; it gets
 // the old file's permissions. Where no new file can be made beside it, a
@@ -46,6 +48,8 @@ class Output {
  private:
   [[noreturn]] void fail(const std::string& doing) const;
   void openBeside(int existingMode, bool exists);
+  bool openUnnamed();  // a new file without a name yet, linked by commit()
+  void linkUnnamed();
   void truncateIfPending();
   void copyInPlace();  // the new file's text written over the target, when it cannot be renamed
 
@@ -55,6 +59,7 @@ class Output {
   int fd_ = -1;
   bool ownFd_ = false;
   bool truncatePending_ = false;  // written in place: emptied at the first write
+  bool unnamed_ = false;          // a new file without a name until commit()
   bool buffered_ = false;
   std::string pending_;
   void writeNow(const char* bytes, std::size_t n);
