@@ -116,6 +116,8 @@ TEST(DataFile, InvalidJsonSaysWhere) {
   EXPECT_EQ(e.rfind("data.json: not valid JSON: ", 0), 0u) << e;
   EXPECT_NE(e.find("line 4"), std::string::npos) << e;
   EXPECT_EQ(errorOf("").rfind("data.json: not valid JSON", 0), 0u);
+  // The parser would end the text at a NUL and take what stands before it.
+  EXPECT_EQ(errorOf(std::string("{}\0{\"x\"", 7)), "data.json: not valid JSON: a NUL character (byte 3)");
 }
 
 TEST(DataFile, OneByteBuildTakesOnlyLatin1) {
