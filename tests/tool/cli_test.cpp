@@ -854,6 +854,13 @@ TEST_F(Tool, MergeRefusesNamesThatLeaveThePatternsDirectoryOrRepeat) {
   Outcome e2 = run({"expand", t.string(), "--each", empty.string(), "-o", (dir / "out/{city}").string()});
   EXPECT_EQ(e2.status, 64);
   EXPECT_NE(e2.err.find("empty.csv: record 2 (line 3): gives an empty file name ('" + (dir / "out/").string() + "')"), std::string::npos) << e2.err;
+  // A value that is neither "." nor ".." may make one with the pattern's text.
+  auto dots = write("dots.csv", "city\n\"\"\n");
+  Outcome up = run({"expand", t.string(), "--each", dots.string(), "-o", (dir / "out/.{city}./x.txt").string()});
+  EXPECT_EQ(up.status, 64);
+  EXPECT_NE(up.err.find("dots.csv: record 1 (line 2): {city} gives '', which makes '" + (dir / "out/../x.txt").string() +
+                        "' lead out of the pattern's directory"), std::string::npos) << up.err;
+  EXPECT_FALSE(fs::exists(dir / "x.txt"));
 }
 
 // A bad line or a failing record stops the run with its status and names it;

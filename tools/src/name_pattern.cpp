@@ -53,6 +53,11 @@ std::string NamePattern::expand(long number, const ValueOf& valueOf, const std::
                                 std::string& dirs) const {
   std::string name;
   std::size_t ownEnd = std::string::npos;  // where the first value begins
+  struct Placed {
+    const Part* part;
+    std::size_t from, to;  // where its value lies in the name
+  };
+  std::vector<Placed> values;
   for (const Part& p : parts_) {
     if (p.kind == Part::Text) {
       name += p.text;
@@ -68,13 +73,25 @@ std::string NamePattern::expand(long number, const ValueOf& valueOf, const std::
           text->find('\0') != std::string::npos)
         throw Failure{kExitUsage, where + ": {" + p.text + "} gives '" + *text +
                                       "', which would lead out of the pattern's directory"};
+      values.push_back({&p, name.size(), name.size() + text->size()});
       name += *text;
     }
   }
-  std::size_t slash = name.substr(0, ownEnd).rfind('/');
-  dirs = slash == std::string::npos || slash == 0 ? "" : name.substr(0, slash);
   if (name.empty() || name.back() == '/')
     throw Failure{kExitUsage, where + ": gives an empty file name ('" + name + "'); nothing written"};
+  // A value with the text around it may still make a part of the path that
+  // leads elsewhere: ".{a}." with an empty value is "..", "{a}/x" is "/x".
+  for (const Placed& v : values) {
+    std::size_t start = v.from == 0 ? std::string::npos : name.rfind('/', v.from - 1);
+    start = start == std::string::npos ? 0 : start + 1;
+    std::size_t end = std::min(name.find('/', v.to), name.size());
+    std::string part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..")
+      throw Failure{kExitUsage, where + ": {" + v.part->text + "} gives '" + name.substr(v.from, v.to - v.from) +
+                                    "', which makes '" + name + "' lead out of the pattern's directory"};
+  }
+  std::size_t slash = name.substr(0, ownEnd).rfind('/');
+  dirs = slash == std::string::npos || slash == 0 ? "" : name.substr(0, slash);
   return name;
 }
 
