@@ -226,7 +226,8 @@ bool RecordReader::next(Record& r) {
         return false;
       }
       if (static_cast<long>(text.size()) > kMaxRecordBytes) fail(line, "a line " + kTooLong);
-      if (line_ == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
+      // A byte-order mark, at the start of the file or of each file joined to it.
+      if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
       ++line_;
       // A plain line holds no NUL.
       plain = plainLine(text);

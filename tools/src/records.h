@@ -37,7 +37,8 @@ constexpr long kMaxRecordBytes = 64L << 20;
 //   of it (12" pizza), as spreadsheets read it. Each column is a text
 //   variable named by its header; a header naming a column twice is
 //   refused. TSV is the same with tabs.
-// A UTF-8 byte-order mark at the start of the file is skipped.
+// A UTF-8 byte-order mark at the start of the file is skipped (in JSON Lines
+// at the start of any line, as files joined together hold them).
 // Errors are DataError naming the file, the record and its line.
 class RecordReader {
  public:
