@@ -22,10 +22,11 @@ struct PlainCsv {
 
 class PlainCsvReader {
  public:
-  // `delimiter`: the one fields are separated by; `given`: whether the user named it.
-  static PlainCsv Read(std::string_view in, char delimiter, bool given, bool oneByte)
+  // `delimiter`: the one fields are separated by; `given`: whether the user
+  // named it; `limit`: the most bytes a row may take, its line break included.
+  static PlainCsv Read(std::string_view in, char delimiter, bool given, bool oneByte, long limit)
   {
-    PlainCsvReader r(in, delimiter);
+    PlainCsvReader r(in, delimiter, limit);
     PlainCsv out;
     if (in.substr(0, 3) == "\xEF\xBB\xBF") r.at_ = 3;
     std::vector<std::string> row;
@@ -75,7 +76,7 @@ class PlainCsvReader {
   }
 
  private:
-  PlainCsvReader(std::string_view in, char delimiter) : in_(in), delimiter_(delimiter) {}
+  PlainCsvReader(std::string_view in, char delimiter, long limit) : in_(in), delimiter_(delimiter), limit_(limit) {}
 
   // 1: a row into `fields`, beginning on `line`; 0: the input's end; -1: bad bytes.
   int Row(std::vector<std::string>& fields, long& line)
@@ -83,13 +84,14 @@ class PlainCsvReader {
     fields.clear();
     if (at_ == in_.size()) return 0;
     line = line_;
+    size_t start = at_;
     enum { FieldStart, Unquoted, Quoted, AfterQuote } state = FieldStart;
     fields.emplace_back();
     for (;;) {
       if (at_ == in_.size()) return state == Quoted ? -1 : 1;
       char c = in_[at_++];
       if (c == '\n') line_++;
-      if (c == '\0') return -1;
+      if (c == '\0' || static_cast<long>(at_ - start) > limit_) return -1;
       if (state == Quoted) {
         if (c == '"') state = AfterQuote;
         else fields.back() += c;
@@ -108,6 +110,7 @@ class PlainCsvReader {
       if (c == '\r') {
         if (at_ == in_.size() || in_[at_] != '\n') return -1;
         at_++;
+        if (static_cast<long>(at_ - start) > limit_) return -1;
         line_++;
         return 1;
       }
@@ -124,6 +127,7 @@ class PlainCsvReader {
 
   std::string_view in_;
   char delimiter_;
+  long limit_;
   size_t at_ = 0;
   long line_ = 1;
 };

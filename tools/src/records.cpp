@@ -21,7 +21,9 @@ bool endsWith(const std::string& s, const std::string& tail) {
 
 std::string delimiterName(char c) { return c == '\t' ? "tabs" : "'" + std::string(1, c) + "'"; }
 
-const std::string kTooLong = "longer than " + std::to_string(kMaxRecordBytes >> 20) + " MiB, the most a record may take";
+const std::string kTooLong = (kMaxRecordBytes % (1 << 20) ? "longer than " + std::to_string(kMaxRecordBytes) + " bytes"
+                                                            : "longer than " + std::to_string(kMaxRecordBytes >> 20) + " MiB") +
+                             ", the most a record may take";
 
 }  // namespace
 
@@ -85,7 +87,7 @@ int RecordReader::get() {
 // input when nothing is left. It is read a piece at a time, so that a line
 // too long, or one holding a NUL, is refused before the rest of it is read.
 bool RecordReader::readLine(std::string& text, long line) {
-  constexpr std::streamsize kPiece = 1 << 16;
+  constexpr std::streamsize kPiece = MORAVEL_RECORD_PIECE;
   if (piece_.size() < static_cast<std::size_t>(kPiece) + 1) piece_.resize(static_cast<std::size_t>(kPiece) + 1);
   text.clear();
   bool any = false;
@@ -226,8 +228,10 @@ bool RecordReader::next(Record& r) {
         return false;
       }
       if (static_cast<long>(text.size()) > kMaxRecordBytes) fail(line, "a line " + kTooLong);
-      // A byte-order mark, at the start of the file or of each file joined to it.
-      if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+      // Byte-order marks, at the start of the file or of each file joined to it.
+      std::size_t marks = 0;
+      while (text.compare(marks, 3, "\xEF\xBB\xBF") == 0) marks += 3;
+      if (marks) text.erase(0, marks);
       ++line_;
       // A plain line holds no NUL.
       plain = plainLine(text);

@@ -26,7 +26,15 @@ struct Record {
 
 // The longest JSON Lines line or CSV row read, in bytes; a longer one is
 // refused before more of it is read, so memory stays bounded on any input.
-constexpr long kMaxRecordBytes = 64L << 20;
+// The fuzz build makes it and the pieces a line is read in small, so that
+// short inputs reach both.
+#ifndef MORAVEL_MAX_RECORD_BYTES
+#define MORAVEL_MAX_RECORD_BYTES (64L << 20)
+#endif
+#ifndef MORAVEL_RECORD_PIECE
+#define MORAVEL_RECORD_PIECE (1 << 16)
+#endif
+constexpr long kMaxRecordBytes = MORAVEL_MAX_RECORD_BYTES;
 
 // Reads records as a stream: memory is bounded by the largest record.
 //   JSON Lines: each non-blank line is an object, read as parseRecord says;
@@ -38,7 +46,7 @@ constexpr long kMaxRecordBytes = 64L << 20;
 //   variable named by its header; a header naming a column twice is
 //   refused. TSV is the same with tabs.
 // A UTF-8 byte-order mark at the start of the file is skipped (in JSON Lines
-// at the start of any line, as files joined together hold them).
+// those at the start of any line, as files joined together hold them).
 // Errors are DataError naming the file, the record and its line.
 class RecordReader {
  public:
