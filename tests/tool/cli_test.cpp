@@ -794,6 +794,12 @@ TEST_F(Tool, MergeRefusesAJsonLinesLineTooLongBeforeReadingItWhole) {
   EXPECT_EQ(later.out, "A");
   EXPECT_NE(later.err.find("standard input: record 2 (line 3): a line longer than 64 MiB"), std::string::npos)
       << later.err;
+  // The same for a CSV row, here a quoted field that never closes.
+  Outcome row = shell(bounded + "(printf 'name\\nAnn\\n\"'; tr '\\0' x </dev/zero) | timeout 60 \"$MORAVEL\" expand " +
+                      quote(t.string()) + " --each-format csv --each -");
+  EXPECT_EQ(row.status, 64) << row.err;
+  EXPECT_EQ(row.out, "Ann");
+  EXPECT_NE(row.err.find("standard input: record 2 (line 3): a row longer than 64 MiB"), std::string::npos) << row.err;
 }
 
 // Records whose names the template cannot read are refused before anything
