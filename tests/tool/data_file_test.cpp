@@ -166,7 +166,8 @@ TEST(DataFile, ARecordReadOnDemandHoldsWhatTheFullReadingGives) {
              R"j({"a": "x", "n": 9007199254740993, "m": -9223372036854775808, "u": 18446744073709551615})j",
              R"j({"z": -0, "f": -0.0, "g": 1.5e-300, "h": 4e-320, "t": true, "no": false, "e": null, "a": "1", "a": 2})j",
              R"j({"variables": {"caf\u00e9": "\u00e9\"\\", "b": 12345678901234567890}})j",
-             R"j({"w": "\u4e2d", "s": "\ud83d\ude00"})j", R"j({})j", R"j({"variables": {}})j"}) {
+             R"j({"w": "\u4e2d", "s": "\ud83d\ude00"})j", R"j({})j", R"j({"variables": {}})j",
+             R"j({"short": 0.7199250737095519e4})j"}) {
       SCOPED_TRACE(line);
       std::map<std::u32string, Value> expected;
       try {
@@ -184,7 +185,8 @@ TEST(DataFile, ARecordReadOnDemandHoldsWhatTheFullReadingGives) {
     for (std::string line : {R"j({"a": "\u0000"})j", R"j({"a": 1e400})j", R"j({"a": 1e-400})j",
                              R"j({"a": 1} {"b": 2})j", R"j({"a": [1]})j", R"j({"a": 1, "variables": {}})j",
                              R"j({"variables": {"a": 1}, "variables": {"b": 2}})j", R"j({"lists": {}})j",
-                             R"j({"a": 123456789012345678901234567890})j", R"j({"a": 01})j", R"j([1])j"})
+                             R"j({"a": 123456789012345678901234567890})j", R"j({"a": 01})j", R"j([1])j",
+                             R"j({"a": 0.7199250737095519551615e4})j"})
       EXPECT_FALSE(reader.read(line, fields)) << line;
   }
 }
