@@ -800,6 +800,70 @@ TEST_F(Tool, MergeReadsRecordsAsSpreadsheetsAndDatabasesWriteThem) {
                                            "{\"name\": \"Cy\", \"variables\": 2, \"city\": null}\n"));
   EXPECT_EQ(flat.status, 0) << flat.err;
   EXPECT_EQ(flat.out, "Dear Ann of Paris.|Dear Bo of .|Dear Cy of .");
+  // A quote inside a field that does not begin with one is a character of it.
+  Outcome quotes = merge(write("quotes.csv", "name,city\n12\" pizza,5'11\"\n\"a \"\"b\"\"\",37\xC2\xB0\x33\x36'37.8\"N\n"));
+  EXPECT_EQ(quotes.status, 0) << quotes.err;
+  EXPECT_EQ(quotes.out, "Dear 12\" pizza of 5'11\".|Dear a \"b\" of 37\xC2\xB0\x33\x36'37.8\"N.");
+}
+
+// JSON Lines end where the input ends, however the last line ends: the
+// output is cut short by head, so a run that repeats a record cannot go on.
+TEST_F(Tool, MergeReadsJsonLinesToTheirEndHoweverTheLastLineEnds) {
+  auto t = write("t.txt", "<FIELD>name</FIELD>");
+  for (const auto& [records, expected] : std::vector<std::pair<std::string, std::string>>{
+           {"{\"name\":\"A\"}\n{\"name\":\"B\"}", "A|B"},
+           {"{\"name\":\"A\"}\n{\"name\":\"B\"}\n", "A|B"},
+           {"{\"name\":\"A\"}\r\n{\"name\":\"B\"}", "A|B"},
+           {"{\"name\":\"A\"}\r\n{\"name\":\"B\"}\r\n", "A|B"},
+           {"{\"name\":\"A\"}\n{\"name\":\"B\"}\n\n \r\n\t\n", "A|B"},
+           {"{\"name\":\"A\"}\n{\"name\":\"B\"}\n\n  ", "A|B"},
+           {"{\"name\":\"A\"}", "A"},
+       }) {
+    SCOPED_TRACE(records);
+    auto file = write("r.jsonl", records);
+    std::string merge = "set -o pipefail; \"$MORAVEL\" expand " + quote(t.string()) + " --separator '|' --each ";
+    Outcome f = shell(merge + quote(file.string()) + " | head -c 100");
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(f.out, expected);
+    Outcome in = shell(merge + "- --each-format jsonl | head -c 100", records);
+    EXPECT_EQ(in.status, 0) << in.err;
+    EXPECT_EQ(in.out, expected);
+  }
+}
+
+// A JSON Lines line longer than the limit is refused before the rest is
+// read: an endless one ends the run at once, under a bounded address space.
+TEST_F(Tool, MergeRefusesAJsonLinesLineTooLongBeforeReadingItWhole) {
+  auto t = write("t.txt", "<FIELD>name</FIELD>");
+  std::string merge = "timeout 60 \"$MORAVEL\" expand " + quote(t.string()) + " --each-format jsonl --each ";
+  std::string bounded = "ulimit -v 1500000; ";
+  // AddressSanitizer reserves more address space than such a limit: the time
+  // bound alone serves there.
+#if defined(__SANITIZE_ADDRESS__)
+  bounded.clear();
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  bounded.clear();
+#endif
+#endif
+  Outcome zeros = shell(bounded + merge + "/dev/zero");
+  EXPECT_EQ(zeros.status, 64) << zeros.err;
+  EXPECT_NE(zeros.err.find("/dev/zero: record 1 (line 1): a NUL character"), std::string::npos) << zeros.err;
+  Outcome endless = shell(bounded + "tr '\\0' x </dev/zero | " + merge + "-");
+  EXPECT_EQ(endless.status, 64) << endless.err;
+  EXPECT_NE(endless.err.find("standard input: record 1 (line 1): a line longer than 64 MiB"), std::string::npos)
+      << endless.err;
+  Outcome later = shell(bounded + "(printf '{\"name\":\"A\"}\\n\\n'; tr '\\0' ' ' </dev/zero) | " + merge + "-");
+  EXPECT_EQ(later.status, 64) << later.err;
+  EXPECT_EQ(later.out, "A");
+  EXPECT_NE(later.err.find("standard input: record 2 (line 3): a line longer than 64 MiB"), std::string::npos)
+      << later.err;
+  // The same for a CSV row, here a quoted field that never closes.
+  Outcome row = shell(bounded + "(printf 'name\\nAnn\\n\"'; tr '\\0' x </dev/zero) | timeout 60 \"$MORAVEL\" expand " +
+                      quote(t.string()) + " --each-format csv --each -");
+  EXPECT_EQ(row.status, 64) << row.err;
+  EXPECT_EQ(row.out, "Ann");
+  EXPECT_NE(row.err.find("standard input: record 2 (line 3): a row longer than 64 MiB"), std::string::npos) << row.err;
 }
 
 // Records whose names the template cannot read are refused before anything
@@ -860,6 +924,13 @@ TEST_F(Tool, MergeRefusesNamesThatLeaveThePatternsDirectoryOrRepeat) {
   Outcome e2 = run({"expand", t.string(), "--each", empty.string(), "-o", (dir / "out/{city}").string()});
   EXPECT_EQ(e2.status, 64);
   EXPECT_NE(e2.err.find("empty.csv: record 2 (line 3): gives an empty file name ('" + (dir / "out/").string() + "')"), std::string::npos) << e2.err;
+  // A value that is neither "." nor ".." may make one with the pattern's text.
+  auto dots = write("dots.csv", "city\n\"\"\n");
+  Outcome up = run({"expand", t.string(), "--each", dots.string(), "-o", (dir / "out/.{city}./x.txt").string()});
+  EXPECT_EQ(up.status, 64);
+  EXPECT_NE(up.err.find("dots.csv: record 1 (line 2): {city} gives '', which makes '" + (dir / "out/../x.txt").string() +
+                        "' lead out of the pattern's directory"), std::string::npos) << up.err;
+  EXPECT_FALSE(fs::exists(dir / "x.txt"));
 }
 
 // A bad line or a failing record stops the run with its status and names it;

@@ -291,7 +291,20 @@ Value integerValue(std::uint64_t magnitude, bool negative) {
   return Value::text(fromLatin1(digits));
 }
 
+namespace {
+
+// The parser takes a NUL byte for the end of its input, and would read a
+// text cut there without a word; no JSON text holds one.
+void refuseNul(std::string_view text, const std::string& source) {
+  std::size_t at = text.find('\0');
+  if (at != std::string_view::npos)
+    throw DataError(source + ": not valid JSON: a NUL character (byte " + std::to_string(at + 1) + ")");
+}
+
+}  // namespace
+
 DataSet parseDataSet(std::string_view text, const std::string& source, bool oneByte) {
+  refuseNul(text, source);
   Builder b(source);
   json::sax_parse(text, &b);
   return Reader(source, oneByte, b.longIntegers).read(b.root);
@@ -316,6 +329,7 @@ bool isDataFileShape(const json& root) {
 }  // namespace
 
 DataSet parseRecord(std::string_view text, const std::string& source, bool oneByte) {
+  refuseNul(text, source);
   Builder b(source);
   json::sax_parse(text, &b);
   Reader reader(source, oneByte, b.longIntegers);

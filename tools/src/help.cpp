@@ -72,8 +72,10 @@ Mail merge (--each): the template is expanded once for each record.
              {"variables": {"name": "Ann"}, "lists": {}}
   CSV (.csv; .tsv for tabs): a header row, each column a text variable. A
   byte-order mark is skipped; --delimiter ';' or tab for other separators. A
+  quote inside a field that does not begin with one is a character of it. A
   header naming a column twice, one that did not split, and one of which the
   template reads no name while the names it reads have no value are refused.
+  A JSON Lines line or CSV row longer than 64 MiB is refused.
 Each record's variables lie over the common data and are gone before the
 next. Without -o the results go to standard output, joined by --separator;
 with -o PATTERN each goes to a file of its own: {n} is the record's number,

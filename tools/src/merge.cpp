@@ -14,6 +14,7 @@
 #include "findings.h"
 #include "places.h"
 #include "moravel/text.h"
+#include "name_pattern.h"
 #include "output.h"
 #include "records.h"
 #include "text_io.h"
@@ -39,93 +40,6 @@ std::string unescape(const std::string& s) {
   }
   return out;
 }
-
-// -o with --each: a file name for each record. {n} is the record's number,
-// {n:05} the same zero-padded, {name} a variable's value.
-class NamePattern {
- public:
-  explicit NamePattern(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-      if (text[i] == '}') bad(text, "a '}' without '{'");
-      if (text[i] != '{') {
-        std::size_t next = text.find_first_of("{}", i);
-        parts_.push_back({Part::Text, text.substr(i, next == std::string::npos ? std::string::npos : next - i), 0});
-        i = next == std::string::npos ? text.size() : next;
-        continue;
-      }
-      std::size_t close = text.find('}', i);
-      if (close == std::string::npos) bad(text, "a '{' without '}'");
-      std::string field = text.substr(i + 1, close - i - 1);
-      i = close + 1;
-      if (field == "n") {
-        parts_.push_back({Part::Number, "", 0});
-      } else if (field.rfind("n:0", 0) == 0 && field.size() > 3 && field.size() <= 5 &&
-                 field.find_first_not_of("0123456789", 3) == std::string::npos) {
-        parts_.push_back({Part::Number, "", std::stoi(field.substr(3))});
-      } else if (!field.empty() && field.find_first_of("{:") == std::string::npos) {
-        parts_.push_back({Part::Variable, field, 0});
-      } else {
-        bad(text, "'{" + field + "}' is none of {n}, {n:05} or {name}");
-      }
-    }
-  }
-
-  // Whether a variable's value is part of the names, so that two records can name one file.
-  bool namesByValue() const {
-    for (const Part& p : parts_)
-      if (p.kind == Part::Variable) return true;
-    return false;
-  }
-  bool reads(const std::string& name) const {
-    for (const Part& p : parts_)
-      if (p.kind == Part::Variable && p.text == name) return true;
-    return false;
-  }
-
-  // The file of a record; Failure (64) naming the record when a value would
-  // lead out of the pattern's directory, there is none, or the name is empty.
-  // `dirs` gets the directories that the pattern's own text and numbers
-  // name, before any value: those a run may make.
-  std::string expand(const Record& r, const Host& host, bool unicode, const std::string& where,
-                     std::string& dirs) const {
-    std::string name;
-    std::size_t ownEnd = std::string::npos;  // where the first value begins
-    for (const Part& p : parts_) {
-      if (p.kind == Part::Text) {
-        name += p.text;
-      } else if (p.kind == Part::Number) {
-        std::string n = std::to_string(r.number);
-        if (n.size() < static_cast<std::size_t>(p.width)) n.insert(0, static_cast<std::size_t>(p.width) - n.size(), '0');
-        name += n;
-      } else {
-        ownEnd = std::min(ownEnd, name.size());
-        std::optional<Value> v = host.value(toText(p.text, unicode, "-o"));
-        if (!v) throw Failure{kExitUsage, where + ": {" + p.text + "} has no value"};
-        std::string text = unicode ? encodeUtf8(v->asText()) : toLatin1(v->asText());
-        if (text == "." || text == ".." || text.find('/') != std::string::npos || text.find('\0') != std::string::npos)
-          throw Failure{kExitUsage, where + ": {" + p.text + "} gives '" + text +
-                                        "', which would lead out of the pattern's directory"};
-        name += text;
-      }
-    }
-    std::size_t slash = name.substr(0, ownEnd).rfind('/');
-    dirs = slash == std::string::npos || slash == 0 ? "" : name.substr(0, slash);
-    if (name.empty() || name.back() == '/')
-      throw Failure{kExitUsage, where + ": gives an empty file name ('" + name + "'); nothing written"};
-    return name;
-  }
-
- private:
-  struct Part {
-    enum Kind { Text, Number, Variable } kind;
-    std::string text;  // Text: the text; Variable: the name
-    int width;         // Number: zero-padded to this many digits
-  };
-  [[noreturn]] static void bad(const std::string& text, const std::string& why) {
-    throw Failure{kExitUsage, "-o " + text + ": " + why};
-  }
-  std::vector<Part> parts_;
-};
 
 // FNV-1a, 64 bits.
 std::uint64_t hashOf(const std::string& s) {
@@ -338,7 +252,14 @@ struct Run {
     try {
       if (pattern) {
         std::string dirs;
-        std::string name = pattern->expand(rec, s.host, s.unicode, where, dirs);
+        std::string name = pattern->expand(
+            rec.number,
+            [&](const std::string& variable) -> std::optional<std::string> {
+              std::optional<Value> v = s.host.value(toText(variable, s.unicode, "-o"));
+              if (!v) return std::nullopt;
+              return s.unicode ? encodeUtf8(v->asText()) : toLatin1(v->asText());
+            },
+            where, dirs);
         if (pattern->namesByValue() && !files.insert(hashOf(name)).second)
           throw Failure{kExitUsage, where + ": " + name + " is named by an earlier record too; not written again"};
         makeDirectories(dirs);

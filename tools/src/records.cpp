@@ -21,6 +21,10 @@ bool endsWith(const std::string& s, const std::string& tail) {
 
 std::string delimiterName(char c) { return c == '\t' ? "tabs" : "'" + std::string(1, c) + "'"; }
 
+const std::string kTooLong = (kMaxRecordBytes % (1 << 20) ? "longer than " + std::to_string(kMaxRecordBytes) + " bytes"
+                                                            : "longer than " + std::to_string(kMaxRecordBytes >> 20) + " MiB") +
+                             ", the most a record may take";
+
 }  // namespace
 
 RecordFormat recordFormatOf(const std::string& path) {
@@ -49,6 +53,16 @@ RecordReader::RecordReader(const std::string& path, RecordFormat format, bool on
   }
 }
 
+RecordReader::RecordReader(std::istream& in, const std::string& what, RecordFormat format, bool oneByte,
+                           char delimiter)
+    : what_(what),
+      format_(format),
+      oneByte_(oneByte),
+      delimiter_(delimiter ? delimiter : format == RecordFormat::Tsv ? '\t' : ','),
+      delimiterGiven_(delimiter != 0),
+      in_(&in),
+      flat_(oneByte) {}
+
 void RecordReader::fail(long line, const std::string& why) const {
   throw DataError(what_ + ": record " + std::to_string(count_) + " (line " + std::to_string(line) + "): " + why);
 }
@@ -65,7 +79,39 @@ int RecordReader::get() {
   ++read_;
   if (c == '\n') ++line_;
   if (c == 0) fail(line_, "a NUL character, which would end a text early");
+  if (read_ - rowStart_ > kMaxRecordBytes) fail(rowLine_, "a row " + kTooLong);
   return c;
+}
+
+// The next line into `text`, without its line feed; false at the end of the
+// input when nothing is left. It is read a piece at a time, so that a line
+// too long, or one holding a NUL, is refused before the rest of it is read.
+bool RecordReader::readLine(std::string& text, long line) {
+  constexpr std::streamsize kPiece = MORAVEL_RECORD_PIECE;
+  if (piece_.size() < static_cast<std::size_t>(kPiece) + 1) piece_.resize(static_cast<std::size_t>(kPiece) + 1);
+  text.clear();
+  bool any = false;
+  for (;;) {
+    in_->getline(piece_.data(), kPiece + 1);
+    std::streamsize n = in_->gcount();
+    read_ += static_cast<long>(n);
+    if (in_->bad()) fail(line, "the records could not be read");
+    if (in_->eof()) {
+      text.append(piece_.data(), static_cast<std::size_t>(n));
+      return any || n > 0;
+    }
+    if (!in_->fail()) {  // the line feed was reached, and taken
+      text.append(piece_.data(), static_cast<std::size_t>(n - 1));
+      return true;
+    }
+    // The piece filled up before the line's end.
+    in_->clear();
+    any = true;
+    if (std::memchr(piece_.data(), 0, static_cast<std::size_t>(n)))
+      fail(line, "a NUL character, which would end a text early");
+    if (static_cast<long>(text.size()) + n > kMaxRecordBytes) fail(line, "a line " + kTooLong);
+    text.append(piece_.data(), static_cast<std::size_t>(n));
+  }
 }
 
 double RecordReader::fraction() const { return size_ > 0 ? static_cast<double>(read_) / static_cast<double>(size_) : -1; }
@@ -74,9 +120,11 @@ double RecordReader::fraction() const { return size_ > 0 ? static_cast<double>(r
 // storage from row to row; false at the end of the input before any field.
 bool RecordReader::readCsvRow(std::vector<std::string>& fields, std::size_t& count) {
   count = 0;
+  rowStart_ = read_;
+  rowLine_ = line_;
   int c = get();
   if (c < 0) return false;
-  long start = line_ - (c == '\n' ? 1 : 0);
+  long start = rowLine_;
   auto next = [&]() -> std::string& {
     if (count == fields.size()) fields.emplace_back();
     fields[count].clear();
@@ -107,7 +155,6 @@ bool RecordReader::readCsvRow(std::vector<std::string>& fields, std::size_t& cou
       c = get();
       continue;
     }
-    if (c == '"') fail(line_, "a quote inside an unquoted field");
     *field += static_cast<char>(c);
     c = get();
   }
@@ -176,13 +223,15 @@ bool RecordReader::next(Record& r) {
     for (;;) {
       line = line_;
       ++count_;
-      bool more = static_cast<bool>(std::getline(*in_, text));
-      if (!more && text.empty()) {
+      if (!readLine(text, line)) {
         --count_;
         return false;
       }
-      read_ += static_cast<long>(text.size()) + 1;
-      if (line_ == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
+      if (static_cast<long>(text.size()) > kMaxRecordBytes) fail(line, "a line " + kTooLong);
+      // Byte-order marks, at the start of the file or of each file joined to it.
+      std::size_t marks = 0;
+      while (text.compare(marks, 3, "\xEF\xBB\xBF") == 0) marks += 3;
+      if (marks) text.erase(0, marks);
       ++line_;
       // A plain line holds no NUL.
       plain = plainLine(text);
