@@ -180,6 +180,14 @@ FlatRecordReader::FlatRecordReader(bool oneByte) : parser_(std::make_unique<Pars
 
 FlatRecordReader::~FlatRecordReader() = default;
 
+bool FlatRecordReader::readsOnDemand() {
+#if MORAVEL_WITH_SIMDJSON
+  return true;
+#else
+  return false;
+#endif
+}
+
 bool FlatRecordReader::read(std::string& line, Fields& out) {
   out.count = 0;
 #if !MORAVEL_WITH_SIMDJSON

@@ -38,6 +38,9 @@ class FlatRecordReader {
 
   // `line`'s capacity grows by the parser's padding; its text stays.
   bool read(std::string& line, Fields& out);
+  // Whether this build reads on demand at all: one without simdjson (the
+  // 32-bit test builds) leaves every line to the full reading.
+  static bool readsOnDemand();
 
  private:
   struct Parser;
