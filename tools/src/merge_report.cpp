@@ -1,0 +1,24 @@
+// merge_report.cpp: how a mail merge's failed records are reported: the first ends the run, or with --keep-going each is told and counted.
+#include "merge_report.h"
+
+#include <iostream>
+
+#include "data_file.h"
+
+namespace moravel::tool {
+
+bool FailureReport::note(const Failure& f, bool csv) {
+  std::cerr << "moravel: " << f.what() << "\n";
+  ++failed_;
+  if (!firstStatus_) firstStatus_ = f.status;
+  // The rows after a broken one cannot be trusted.
+  return !(csv && dynamic_cast<const DataError*>(&f));
+}
+
+void FailureReport::summary(long written) const {
+  if (keepGoing_)
+    std::cerr << "moravel: " << written << (written == 1 ? " record" : " records") << " expanded, " << failed_
+              << " failed\n";
+}
+
+}  // namespace moravel::tool
