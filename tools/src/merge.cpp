@@ -4,6 +4,8 @@
 
 #include "expand.h"
 #include "merge_names.h"
+#include "merge_ordered.h"
+#include "merge_pool.h"
 #include "merge_record.h"
 #include "merge_records.h"
 #include "merge_report.h"
@@ -32,7 +34,8 @@ int mergeInTurn(const ExpandOptions& o, Session& s, MergeRecords& records, const
         writer.flush();  // the records expanded before a failure stay written
         throw;
       }
-      if (!report.note(f, records.csv())) break;
+      // The rows after a broken one cannot be trusted.
+      if (!report.note(f, records.csv() && dynamic_cast<const DataError*>(&f))) break;
     }
     progress.tick(writer.written() + report.failed(), records.fraction());
   }
@@ -61,7 +64,11 @@ int runMerge(const ExpandOptions& o) {
   s->host.setText(kTemplateVar, std::move(templ));
   s->host.setText(kOutVar, U"");
   MergeWriter writer(pattern ? &*pattern : nullptr, separator, unicode);
-  return mergeInTurn(o, *s, records, pattern ? &*pattern : nullptr, writer);
+  int jobs = o.jobs == 0 ? coresAvailable() : o.jobs;
+  if (jobs == 1) return mergeInTurn(o, *s, records, pattern ? &*pattern : nullptr, writer);
+  return mergeInParallel({.options = &o, .session = s.get(), .pattern = pattern ? &*pattern : nullptr,
+                          .header = &records.header()},
+                         records, writer, jobs);
 }
 
 }  // namespace moravel::tool

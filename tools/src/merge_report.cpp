@@ -3,16 +3,13 @@
 
 #include <iostream>
 
-#include "data_file.h"
-
 namespace moravel::tool {
 
-bool FailureReport::note(const Failure& f, bool csv) {
+bool FailureReport::note(const Failure& f, bool endsRecords) {
   std::cerr << "moravel: " << f.what() << "\n";
   ++failed_;
   if (!firstStatus_) firstStatus_ = f.status;
-  // The rows after a broken one cannot be trusted.
-  return !(csv && dynamic_cast<const DataError*>(&f));
+  return !endsRecords;
 }
 
 void FailureReport::summary(long written) const {

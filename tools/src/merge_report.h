@@ -11,9 +11,9 @@ class FailureReport {
  public:
   explicit FailureReport(bool keepGoing) : keepGoing_(keepGoing) {}
   // A record that failed with --keep-going: told on standard error and
-  // counted. False when the records after it cannot be trusted (a broken
-  // row of CSV).
-  bool note(const Failure& f, bool csv);
+  // counted. `endsRecords`: the records after it cannot be trusted (a
+  // broken row of CSV); then false.
+  bool note(const Failure& f, bool endsRecords);
   // The end of the run with --keep-going: how many were expanded and how many failed.
   void summary(long written) const;
   // The run's status: the first failure's, or 0.

@@ -23,7 +23,7 @@ void MergeWriter::write(const Text& text, const std::string& name, const std::st
   if (pattern_) claim(name, where);
   try {
     if (pattern_) {
-      makeDirectories(dirs);
+      makeDirectories(dirs, madeDirs_);
       Output file(name);
       writeText(text, unicode_, file);
       file.commit();
@@ -37,12 +37,22 @@ void MergeWriter::write(const Text& text, const std::string& name, const std::st
   ++written_;
 }
 
-void MergeWriter::makeDirectories(const std::string& dirs) {
-  if (dirs.empty() || dirs == madeDirs_) return;
+void MergeWriter::writeBytes(const std::string& bytes) {
+  try {
+    if (written_ > 0) out_->write(separator_.data(), separator_.size());
+    out_->write(bytes.data(), bytes.size());
+  } catch (const OutputError& e) {
+    throw Failure{kExitCantCreate, e.what()};
+  }
+  ++written_;
+}
+
+void makeDirectories(const std::string& dirs, std::string& made) {
+  if (dirs.empty() || dirs == made) return;
   std::error_code ec;
   std::filesystem::create_directories(dirs, ec);
   if (ec) throw OutputError(dirs + ": cannot make the output's directory: " + ec.message());
-  madeDirs_ = dirs;
+  made = dirs;
 }
 
 void MergeWriter::flush() {

@@ -21,14 +21,21 @@ class MergeWriter {
   void write(const Text& text, const std::string& name, const std::string& dirs, const std::string& where);
   // Failure (64) when an earlier record named the file already.
   void claim(const std::string& name, const std::string& where);
+  // A record written elsewhere (by a worker process) counted, its file claimed first.
+  void accept(const std::string& name, const std::string& where) {
+    claim(name, where);
+    ++written_;
+  }
+  // Standard output's next record from bytes in the build's form, after the separator.
+  void writeBytes(const std::string& bytes);
   // The records written so far kept, before a failure is reported.
   void flush();
   // The end of the run: standard output written out; Failure (73) when it cannot be.
   void finish();
   long written() const { return written_; }
+  bool hasPattern() const { return pattern_ != nullptr; }
 
  private:
-  void makeDirectories(const std::string& dirs);
   const NamePattern* pattern_;
   std::string separator_;
   bool unicode_;
@@ -40,5 +47,9 @@ class MergeWriter {
   std::string madeDirs_;  // the pattern's directories last made
   long written_ = 0;
 };
+
+// The pattern's directories of a record's file made, unless they are
+// `made` already (the last made); OutputError when they cannot be.
+void makeDirectories(const std::string& dirs, std::string& made);
 
 }  // namespace moravel::tool

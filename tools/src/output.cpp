@@ -154,7 +154,7 @@ Output::~Output() {
   if (ownFd_ && fd_ >= 0) ::close(fd_);
   if (!temp_.empty()) {
     ::unlink(temp_.c_str());
-    removeOnAbort("");
+    forgetOnAbort(temp_);
   }
 }
 
@@ -218,8 +218,8 @@ void Output::commit() {
     copyInPlace();
     ::unlink(temp_.c_str());
   }
+  forgetOnAbort(temp_);
   temp_.clear();
-  removeOnAbort("");
 }
 
 void Output::copyInPlace() {
