@@ -1036,25 +1036,25 @@ TEST_F(Tool, MergeInWorkersStopsAtAFailedOutput) {
   }
 }
 
-// The progress line counts the records of every worker: 100 records, a
-// pause past the line's first second, then 100 more; the first line shown
-// counts what was written in order of the first 100 (all but about twice
-// the 8 a worker holds), more than one worker expanded.
+// The progress line counts the records of every worker: 100 records, then
+// a pause past the line's first second before the end of the records. The
+// most it shows is what was written in order before the pause (all but
+// about twice the 8 a worker holds) or after: more than one worker expanded.
 TEST_F(Tool, MergeInWorkersShowsProgressOfAll) {
   auto t = write("t.txt", "<FIELD>name</FIELD>\n");
-  auto records = write("r.jsonl", manyRecords(200));
+  auto records = write("r.jsonl", manyRecords(100));
   std::string d = quote(dir.string());
   std::string tool = "'" + std::string(MORAVEL_TOOL) + "' expand " + quote(t.string()) + " --each " + d +
                      "/in.jsonl -j 2 >" + d + "/out";
-  Outcome r = shell("mkfifo " + d + "/in.jsonl; (head -n 100 " + quote(records.string()) + "; sleep 2; tail -n +101 " +
-                    quote(records.string()) + ") >" + d + "/in.jsonl & script -qec " + quote(tool) + " /dev/null; wait");
-  std::size_t at = r.out.find("\rmoravel: ");
-  ASSERT_NE(at, std::string::npos) << r.out;
-  long shown = std::stol(r.out.substr(at + 10));
-  EXPECT_GE(shown, 64) << r.out;
-  EXPECT_LE(shown, 101) << r.out;
+  Outcome r = shell("mkfifo " + d + "/in.jsonl; (cat " + quote(records.string()) + "; sleep 2) >" + d +
+                    "/in.jsonl & script -qec " + quote(tool) + " /dev/null; wait");
+  long most = 0;
+  for (std::size_t at = r.out.find("\rmoravel: "); at != std::string::npos; at = r.out.find("\rmoravel: ", at + 1))
+    most = std::max(most, std::stol(r.out.substr(at + 10)));
+  EXPECT_GE(most, 64) << r.out;
+  EXPECT_LE(most, 100) << r.out;
   std::string out = slurp(dir / "out");
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 200);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 100);
 }
 
 }  // namespace

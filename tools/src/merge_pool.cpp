@@ -88,6 +88,12 @@ void Pool::startOne(Worker& w) {
     }
     ::close(to[1]);
     ::close(from[0]);
+    // Standard output is the merge's alone: nothing a worker does can write there.
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, STDOUT_FILENO);
+      ::close(null);
+    }
     runWorker(setup_, to[0], from[1]);
   }
   endOnAbort(w.pid);
