@@ -21,8 +21,11 @@ namespace moravel::tool {
 namespace {
 
 // Records a worker holds at most: enough to keep it busy while its answers
-// travel, few enough that memory stays flat.
-constexpr int kHold = 8;
+// travel in batches, few enough that memory stays flat. Writing files, each
+// is an open file not yet in place, which a signal's cleanup must know.
+constexpr int kHold = 64, kHoldFiles = 24;
+// Messages to a worker are gathered up to this size, or until the merge waits.
+constexpr std::size_t kBatch = 1 << 15;
 
 [[noreturn]] void cannotStart(const char* what) {
   throw Failure{kExitInternal, std::string("cannot start a worker process: ") + what + ": " + std::strerror(errno)};
@@ -105,10 +108,12 @@ void Pool::startOne(Worker& w) {
   ::fcntl(w.out, F_SETFL, ::fcntl(w.out, F_GETFL) | O_NONBLOCK);
 }
 
+int Pool::hold() const { return files_ ? kHoldFiles : kHold; }
+
 bool Pool::hasRoom() const {
   if (workers_.empty()) return true;
   for (const Worker& w : workers_)
-    if (!w.gone && !w.told && w.open < kHold) return true;
+    if (!w.gone && !w.told && w.open < hold()) return true;
   return false;
 }
 
@@ -116,7 +121,7 @@ void Pool::send(const Record& rec, const std::string& where, std::int64_t seq) {
   if (workers_.empty()) start();
   Worker* to = nullptr;
   for (Worker& w : workers_)
-    if (!w.gone && !w.told && w.open < kHold && (!to || w.open < to->open)) to = &w;
+    if (!w.gone && !w.told && w.open < hold() && (!to || w.open < to->open)) to = &w;
   {
     WireOut m(to->sending, Wire::Record);
     m.number(seq);
@@ -125,7 +130,7 @@ void Pool::send(const Record& rec, const std::string& where, std::int64_t seq) {
   }
   to->held[seq] = rec.number;
   ++to->open;
-  flush(*to);
+  if (to->sending.size() >= kBatch) flush(*to);
 }
 
 void Pool::verdict(int worker, std::int64_t seq, bool keep) {
@@ -137,7 +142,7 @@ void Pool::verdict(int worker, std::int64_t seq, bool keep) {
     m.number(seq);
     m.byte(keep);
   }
-  flush(w);
+  if (w.sending.size() >= kBatch) flush(w);
 }
 
 void Pool::flush(Worker& w) {
@@ -157,6 +162,7 @@ void Pool::flush(Worker& w) {
 }
 
 void Pool::wait(std::map<std::int64_t, Outcome>& results) {
+  for (Worker& w : workers_) flush(w);
   std::vector<pollfd> fds;
   std::vector<int> whose;
   for (std::size_t i = 0; i < workers_.size(); ++i) {

@@ -60,6 +60,7 @@ class Pool {
     bool told = false, finished = false, gone = false;
   };
   void start();
+  int hold() const;
   void startOne(Worker& w);
   void flush(Worker& w);
   void hear(int index, std::map<std::int64_t, Outcome>* results);

@@ -39,6 +39,14 @@ void WireOut::text(const Text& t) {
   else bytes(std::string_view(reinterpret_cast<const char*>(t.narrowData()), t.size()));
 }
 
+void WireOut::textBytes(const Text& t, bool utf8) {
+  std::size_t at = out_.size();
+  number(0);
+  appendText(t, utf8, out_);
+  auto n = static_cast<std::int64_t>(out_.size() - at - sizeof(std::int64_t));
+  std::memcpy(&out_[at], &n, sizeof n);
+}
+
 void WireOut::value(const Value& v) {
   if (const Text* t = v.storedText()) {
     byte(1);
@@ -113,6 +121,28 @@ Value WireIn::value() {
   return Value::text(Text::fromBytes(bytes()));
 }
 
+void WireIn::chars(std::u32string& into) {
+  auto n = static_cast<std::size_t>(number());
+  const char* p = take(n * sizeof(char32_t));
+  into.resize(n);
+  std::memcpy(into.data(), p, n * sizeof(char32_t));
+}
+
+void WireIn::value(Value& into) {
+  Text* held = into.storedText();
+  if (byte() == 0 || !held) {
+    at_ -= 1;
+    into = value();
+    return;
+  }
+  bool wide = byte() != 0;
+  auto n = static_cast<std::size_t>(number());
+  const char* p = take(n * (wide ? sizeof(char32_t) : 1));
+  if (wide) std::memcpy(held->prepareWide(n), p, n * sizeof(char32_t));
+  else if (n) std::memcpy(held->prepareNarrow(n), p, n);
+  else held->prepareNarrow(0);
+}
+
 void WireIn::record(Record& r) {
   r.number = static_cast<long>(number());
   r.line = static_cast<long>(number());
@@ -120,8 +150,8 @@ void WireIn::record(Record& r) {
   if (r.fields.all.size() < count) r.fields.all.resize(count);
   r.fields.count = count;
   for (std::size_t i = 0; i < count; ++i) {
-    r.fields.all[i].name = chars();
-    r.fields.all[i].value = value();
+    chars(r.fields.all[i].name);
+    value(r.fields.all[i].value);
   }
   r.data.variables.clear();
   for (auto n = number(); n > 0; --n) {

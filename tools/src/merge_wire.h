@@ -31,6 +31,8 @@ class WireOut {
   void bytes(std::string_view s);
   void chars(std::u32string_view s);
   void text(const Text& t);
+  // The text's bytes in the build's form (appendText), counted as bytes() counts them.
+  void textBytes(const Text& t, bool utf8);
   void value(const Value& v);
   void record(const Record& r);
 
@@ -49,6 +51,9 @@ class WireIn {
   std::string_view bytes();
   std::u32string chars();
   Value value();
+  // Into storage kept from the record before.
+  void chars(std::u32string& into);
+  void value(Value& into);
   void record(Record& r);
 
  private:

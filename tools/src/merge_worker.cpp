@@ -1,9 +1,9 @@
 // merge_worker.cpp: a worker process of a parallel mail merge: records in, each expanded with its own copy of the plug-in, results out.
 #include "merge_worker.h"
 
-#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <new>
@@ -25,12 +25,12 @@ class Worker {
   void run();
 
  private:
-  bool answer(const std::string& body);
+  bool next(std::string_view& body);
+  bool answer();  // the answers gathered written; false when the merge has gone
   bool expandOne(WireIn& m);
   void writeFile(std::int64_t seq, const Expanded& e);
   void verdict(WireIn& m);
   void putSettled(WireOut& w);
-  bool waiting() const;
 
   RecordExpander expander_;
   const NamePattern* pattern_;
@@ -38,45 +38,68 @@ class Worker {
   int in_, out_;
   std::map<std::int64_t, std::unique_ptr<Output>> pending_;  // files written, not yet in place
   std::vector<std::int64_t> settled_;  // records done with since the merge was last told
-  std::string message_, reply_, text_, madeDirs_;
+  std::string heard_;    // messages read, from at_ on not yet taken
+  std::size_t at_ = 0;
+  std::string reply_;    // answers not yet written
+  std::string madeDirs_;
   Record rec_;
 };
 
 void Worker::run() {
-  for (;;) {
-    // The merge counts what a worker holds: it is told before the worker waits.
-    if (!settled_.empty() && !waiting()) {
-      reply_.clear();
-      {
-        WireOut w(reply_, Wire::Settled);
-        putSettled(w);
-      }
-      if (!answer(reply_)) return;
-    }
-    if (!readMessage(in_, message_)) return;  // the merge has gone: nothing more is put in place
-    WireIn m(message_);
+  std::string_view body;
+  while (next(body)) {
+    WireIn m(body);
     Wire kind = m.kind();
     if (kind == Wire::Record) {
       if (!expandOne(m)) return;
+    } else if (kind == Wire::Verdict) {
+      verdict(m);
+    } else {
+      pending_.clear();
+      {
+        WireOut w(reply_, Wire::Final);
+        putSettled(w);
+      }
+      answer();
+      return;
     }
-    else if (kind == Wire::Verdict) verdict(m);
-    else break;
   }
-  pending_.clear();
+  // The merge has gone: nothing more is put in place.
+}
+
+// The next message, read in large pieces: the answers gathered so far are
+// written before the worker waits for more, so that both travel in batches.
+bool Worker::next(std::string_view& body) {
+  for (;;) {
+    std::size_t whole = wholeMessage(std::string_view(heard_).substr(at_));
+    if (whole) {
+      body = std::string_view(heard_).substr(at_ + 4, whole - 4);
+      at_ += whole;
+      return true;
+    }
+    heard_.erase(0, at_);
+    at_ = 0;
+    // The merge counts what a worker holds: it is told before the worker waits.
+    if (!settled_.empty()) {
+      WireOut w(reply_, Wire::Settled);
+      putSettled(w);
+    }
+    if (!answer()) return false;
+    char buf[1 << 16];
+    ssize_t n;
+    while ((n = ::read(in_, buf, sizeof buf)) < 0 && errno == EINTR) {
+    }
+    if (n <= 0) return false;
+    heard_.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+bool Worker::answer() {
+  if (reply_.empty()) return true;
+  bool ok = writeAll(out_, reply_);
   reply_.clear();
-  {
-    WireOut w(reply_, Wire::Final);
-    putSettled(w);
-  }
-  answer(reply_);
+  return ok;
 }
-
-bool Worker::waiting() const {
-  pollfd p{in_, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
-}
-
-bool Worker::answer(const std::string& body) { return writeAll(out_, body); }
 
 void Worker::putSettled(WireOut& w) {
   w.number(static_cast<std::int64_t>(settled_.size()));
@@ -89,20 +112,15 @@ bool Worker::expandOne(WireIn& m) {
   std::int64_t seq = m.number();
   std::string where(m.bytes());
   m.record(rec_);
-  reply_.clear();
   try {
     Expanded e = expander_.expand(rec_, where);
-    if (pattern_) {
-      writeFile(seq, e);
-    } else {
-      text_.clear();
-      appendText(*e.text, unicode_, text_);
-      settled_.push_back(seq);
-    }
+    if (pattern_) writeFile(seq, e);
+    else settled_.push_back(seq);
     WireOut w(reply_, Wire::Result);
     w.number(seq);
     w.number(0);
-    w.bytes(pattern_ ? e.name : text_);
+    if (pattern_) w.bytes(e.name);
+    else w.textBytes(*e.text, unicode_);
     w.byte(0);
     putSettled(w);
   } catch (const Failure& f) {
@@ -114,7 +132,7 @@ bool Worker::expandOne(WireIn& m) {
     w.byte(dynamic_cast<const DataError*>(&f) != nullptr);
     putSettled(w);
   }
-  return answer(reply_);
+  return reply_.size() < (1u << 16) || answer();
 }
 
 void Worker::writeFile(std::int64_t seq, const Expanded& e) {
