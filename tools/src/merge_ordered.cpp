@@ -16,7 +16,7 @@ class Ordered {
  public:
   Ordered(const RecordExpander::Setup& setup, MergeRecords& records, MergeWriter& writer, int jobs)
       : o_(*setup.options), records_(records), writer_(writer), pool_(setup, jobs, setup.pattern != nullptr),
-        report_(o_.keepGoing), progress_(o_.quiet) {}
+        report_(o_.keepGoing), progress_(o_.quiet), results_(pool_.window() + 64) {}
   int run();
 
  private:
@@ -31,8 +31,8 @@ class Ordered {
   Pool pool_;
   FailureReport report_;
   Progress progress_;
-  std::map<std::int64_t, Outcome> results_;   // answered, waiting for their turn
-  std::map<std::int64_t, std::string> where_;  // each record handed out, for messages
+  Results results_;                           // answered, or failed unread, waiting for their turn
+  std::map<std::int64_t, std::string> where_;  // each record handed out, for messages about its file
   std::int64_t read_ = 0, done_ = 0;           // records read, and written in turn
   bool reading_ = true, stopped_ = false;
   Record rec_;
@@ -44,6 +44,8 @@ int Ordered::run() {
       handOut();
       writeInTurn();
       if (stopped_ || (!reading_ && done_ == read_)) break;
+      // All written: room again, and nothing to wait for.
+      if (done_ == read_) continue;
       pool_.wait(results_);
     }
     progress_.done();
@@ -62,14 +64,15 @@ int Ordered::run() {
 // Records read while a worker has room for them. One that cannot be read
 // takes its turn as a failed record.
 void Ordered::handOut() {
-  while (reading_ && pool_.hasRoom()) {
+  // Lines that cannot be read take slots too: the ring bounds them.
+  while (reading_ && pool_.hasRoom() && static_cast<std::size_t>(read_ - done_) < results_.capacity()) {
     try {
       if (!records_.next(rec_)) {
         reading_ = false;
         return;
       }
     } catch (const Failure& f) {
-      Outcome& r = results_[read_++];
+      Outcome& r = results_.put(read_++);
       r.status = f.status;
       r.text = f.what();
       r.dataError = true;
@@ -77,15 +80,15 @@ void Ordered::handOut() {
       if (!o_.keepGoing || records_.csv()) reading_ = false;
       continue;
     }
-    where_[read_] = records_.where();
+    if (writer_.hasPattern()) where_[read_] = records_.where();
     pool_.send(rec_, records_.where(), read_++);
   }
 }
 
 void Ordered::writeInTurn() {
-  for (auto it = results_.find(done_); !stopped_ && it != results_.end(); it = results_.find(done_)) {
-    settle(done_, it->second);
-    results_.erase(it);
+  for (Outcome* r = results_.find(done_); !stopped_ && r; r = results_.find(done_)) {
+    settle(done_, *r);
+    results_.erase(done_);
     where_.erase(done_++);
     progress_.tick(writer_.written() + report_.failed(), records_.fraction());
   }

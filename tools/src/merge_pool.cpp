@@ -161,7 +161,9 @@ void Pool::flush(Worker& w) {
   if (w.told) closeFd(w.in);
 }
 
-void Pool::wait(std::map<std::int64_t, Outcome>& results) {
+std::size_t Pool::window() const { return static_cast<std::size_t>(jobs_ * hold()); }
+
+void Pool::wait(Results& results) {
   for (Worker& w : workers_) flush(w);
   std::vector<pollfd> fds;
   std::vector<int> whose;
@@ -187,7 +189,7 @@ void Pool::wait(std::map<std::int64_t, Outcome>& results) {
   if (trouble_) throw *trouble_;
 }
 
-void Pool::hear(int index, std::map<std::int64_t, Outcome>* results) {
+void Pool::hear(int index, Results* results) {
   Worker& w = workers_[static_cast<std::size_t>(index)];
   char buf[1 << 16];
   bool ended = false;
@@ -208,19 +210,23 @@ void Pool::hear(int index, std::map<std::int64_t, Outcome>* results) {
   if (ended) lost(w);
 }
 
-void Pool::take(int index, std::string_view body, std::map<std::int64_t, Outcome>* results) {
+void Pool::take(int index, std::string_view body, Results* results) {
   Worker& w = workers_[static_cast<std::size_t>(index)];
   WireIn m(body);
   Wire kind = m.kind();
   if (kind == Wire::Result) {
     std::int64_t seq = m.number();
-    Outcome o;
-    o.status = static_cast<int>(m.number());
-    o.text = std::string(m.bytes());
-    o.dataError = m.byte() != 0;
-    o.worker = index;
-    if (!files_ || o.status != 0) --w.open;
-    if (results) (*results)[seq] = std::move(o);
+    int status = static_cast<int>(m.number());
+    std::string_view text = m.bytes();
+    bool dataError = m.byte() != 0;
+    if (!files_ || status != 0) --w.open;
+    if (results) {
+      Outcome& o = results->put(seq);
+      o.status = status;
+      o.text.assign(text);
+      o.dataError = dataError;
+      o.worker = index;
+    }
   } else if (kind == Wire::Fatal) {
     int status = static_cast<int>(m.number());
     if (!trouble_) trouble_.emplace(status, std::string(m.bytes()));
@@ -275,7 +281,7 @@ void Pool::end(bool quiet) {
     { WireOut m(w.sending, Wire::End); }
     flush(w);
   }
-  std::map<std::int64_t, Outcome> ignored;
+  Results ignored(1);
   for (;;) {
     bool running = false;
     for (const Worker& w : workers_) running = running || !w.gone;
@@ -285,7 +291,6 @@ void Pool::end(bool quiet) {
     } catch (const Failure&) {
       // Kept in trouble_, and the other workers waited for all the same.
     }
-    ignored.clear();
   }
   if (trouble_ && !quiet) throw *trouble_;
 }

@@ -22,6 +22,35 @@ struct Outcome {
   int worker = -1;    // who holds its file
 };
 
+// The results waiting for their turn, by the order the records were read: a
+// ring of slots whose storage is kept, as many as may wait at once.
+class Results {
+ public:
+  explicit Results(std::size_t capacity) : slots_(capacity) {}
+  std::size_t capacity() const { return slots_.size(); }
+  // The slot of `seq`, now filled.
+  Outcome& put(std::int64_t seq) {
+    Slot& s = slots_[index(seq)];
+    s.seq = seq;
+    s.filled = true;
+    return s.outcome;
+  }
+  Outcome* find(std::int64_t seq) {
+    Slot& s = slots_[index(seq)];
+    return s.filled && s.seq == seq ? &s.outcome : nullptr;
+  }
+  void erase(std::int64_t seq) { slots_[index(seq)].filled = false; }
+
+ private:
+  struct Slot {
+    std::int64_t seq = -1;
+    bool filled = false;
+    Outcome outcome;
+  };
+  std::size_t index(std::int64_t seq) const { return static_cast<std::size_t>(seq) % slots_.size(); }
+  std::vector<Slot> slots_;
+};
+
 // Each worker is a fork of this process made when the first record is
 // handed out, so that it has its own copy of the plug-in, loaded and set up
 // once. A worker holds at most a few records (handed to it and not yet
@@ -42,7 +71,9 @@ class Pool {
   // Waits until something is heard; results go into `results`. Failure (70)
   // naming the records a worker held when it ended without being told; the
   // status and message of a worker that could not go on.
-  void wait(std::map<std::int64_t, Outcome>& results);
+  void wait(Results& results);
+  // The most records handed out and not yet answered for, all workers together.
+  std::size_t window() const;
   // Every worker told to end and waited for: what was not put in place is
   // removed. Failure as wait() says, unless `quiet` (another failure is
   // being reported).
@@ -63,8 +94,8 @@ class Pool {
   int hold() const;
   void startOne(Worker& w);
   void flush(Worker& w);
-  void hear(int index, std::map<std::int64_t, Outcome>* results);
-  void take(int index, std::string_view body, std::map<std::int64_t, Outcome>* results);
+  void hear(int index, Results* results);
+  void take(int index, std::string_view body, Results* results);
   void lost(Worker& w);
   int reap(Worker& w);  // the worker's wait status
   std::string heldRecords(const Worker& w) const;
