@@ -8,14 +8,16 @@
 #          compilers, 32-bit wine (adding the i386 architecture),
 #          g++-multilib, lld-13 (its linker writes the Mac bundle), qemu-user
 #          (32-bit checks, the Mac bundle's and the Windows DLLs', where the
-#          kernel runs no 32-bit programs) and Python
+#          kernel runs no 32-bit programs), Python and GNU parallel (the
+#          many-machine merge recipe of docs/MERGE.md)
 #   bench  demo, plus Google Benchmark, the peer engines, pkg-config, Python,
 #          GNU time and strace (bench/run.sh)
 set -euo pipefail
 
 demo=(g++ cmake ninja-build nlohmann-json3-dev libcli11-dev libsimdjson-dev)
 test=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 g++-multilib lld-13 qemu-user python3)
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine32:i386 g++-multilib lld-13 qemu-user python3
+  parallel)
 bench=(libbenchmark-dev libctemplate-dev libkainjow-mustache-dev pkg-config python3 time strace)
 
 packages=("${demo[@]}")

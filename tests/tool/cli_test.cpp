@@ -958,4 +958,229 @@ TEST_F(Tool, MergeStopsAtTheFirstFailureUnlessToldToGoOn) {
   EXPECT_EQ(k.err.substr(k.err.rfind("moravel:")), "moravel: 2 records expanded, 1 failed\n");
 }
 
+// Records of many shapes for the merges in worker processes: flat, of the
+// data file's shape with a list, numbers, characters beyond Latin-1 and the
+// one-byte range, each numbered.
+std::string manyRecords(int count, bool wide = false) {
+  std::string out;
+  for (int i = 1; i <= count; ++i) {
+    std::string n = std::to_string(i);
+    if (i % 7 == 0)
+      out += "{\"variables\": {\"name\": \"Zoë " + n + "\", \"qty\": " + n +
+             ".5}, \"lists\": {\"items\": {\"columns\": [\"a\"], \"rows\": [[\"x" + n + "\"], [2]]}}}\n";
+    else if (i % 5 == 0)
+      out += "{\"name\": \"Bj\\u00f6rn " + n + "\", \"qty\": -" + n + ", \"city\": \"" + (wide ? "\\u4e2d" : "\\u00e9") + "\"}\n";
+    else
+      out += "{\"name\": \"Ann " + n + "\", \"qty\": " + n + "}\n";
+  }
+  return out;
+}
+
+// Worker processes give what one process gives: standard output's bytes,
+// letters in record order with the separator between them, and the same
+// files; in both builds, with --records keeping the file's numbers.
+TEST_F(Tool, MergeInWorkersWritesWhatOneProcessWrites) {
+  auto t = write("t.txt", "<FIELD>name</FIELD>/<FIELD>qty</FIELD>/<FIELD>city</FIELD>/<FIELD>items</FIELD>\n");
+  auto records = write("r.jsonl", manyRecords(600, true));
+  auto narrow = write("narrow.jsonl", manyRecords(600));
+  for (std::string build : {"unicode", "8bit"}) {
+    std::vector<std::string> args = {"expand", t.string(), "--each", (build == "8bit" ? narrow : records).string(), "--build", build,
+                                     "--separator", "--\\n"};
+    Outcome one = run(args);
+    ASSERT_EQ(one.status, 0) << one.err;
+    args.insert(args.end(), {"--jobs", "3"});
+    Outcome three = run(args);
+    EXPECT_EQ(three.status, 0) << three.err;
+    EXPECT_EQ(three.out, one.out) << build;
+    EXPECT_NE(one.out.find("Ann 599/599//\n--\n"), std::string::npos);
+  }
+  Outcome range = run({"expand", t.string(), "--each", records.string(), "--records", "24-26", "-j", "2", "-o",
+                       (dir / "part/{n}.txt").string()});
+  EXPECT_EQ(range.status, 0) << range.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "part"), fs::directory_iterator()), 3);
+  EXPECT_EQ(slurp(dir / "part/25.txt"), "Björn 25/-25/中/\n");
+  for (std::string jobs : {"1", "2"}) {
+    Outcome r = run({"expand", t.string(), "--each", records.string(), "-j", jobs, "-o",
+                     (dir / ("files" + jobs) / "{n:04}.txt").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  std::vector<fs::path> names;
+  for (const auto& e : fs::directory_iterator(dir / "files1")) names.push_back(e.path().filename());
+  EXPECT_EQ(names.size(), 600u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "files2"), fs::directory_iterator()), 600);
+  for (const auto& name : names) EXPECT_EQ(slurp(dir / "files2" / name), slurp(dir / "files1" / name)) << name;
+}
+
+// A range outside the file, empty or reaching past its end, is no error; a malformed one is refused.
+TEST_F(Tool, MergeRangesOfRecords) {
+  auto t = write("t.txt", "<FIELD>name</FIELD>,");
+  auto records = write("r.jsonl", manyRecords(4));
+  EXPECT_EQ(run({"expand", t.string(), "--each", records.string(), "--records", "3-"}).out, "Ann 3,Ann 4,");
+  EXPECT_EQ(run({"expand", t.string(), "--each", records.string(), "--records", "4-9"}).out, "Ann 4,");
+  for (std::string range : {"5-4", "9-20", "3-2"}) {
+    Outcome r = run({"expand", t.string(), "--each", records.string(), "--records", range});
+    EXPECT_EQ(r.status, 0) << range << r.err;
+    EXPECT_EQ(r.out, "") << range;
+  }
+  for (std::string range : {"0-3", "3", "-3", "2-x", "5-3", "1--2"}) {
+    Outcome r = run({"expand", t.string(), "--each", records.string(), "--records", range});
+    EXPECT_EQ(r.status, 64) << range;
+    EXPECT_NE(r.err.find("--records"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(run({"expand", t.string(), "--records", "1-2"}).status, 64);
+}
+
+// With workers a run fails as one process fails: the first failing record
+// in record order gives the status and message, every record before it is
+// written and no later one; --keep-going gives the same counts.
+TEST_F(Tool, MergeInWorkersFailsAsOneProcessFails) {
+  auto t = write("t.txt", "[<FIELD>TAGGEDFIELD=part</FIELD>]");
+  std::string csv = "part\n";
+  for (int i = 1; i <= 300; ++i)
+    csv += (i == 150 || i == 220 ? std::string("<FIELD>FILE=missing.txt</FIELD>") : std::to_string(i)) + "\n";
+  auto failing = write("failing.csv", csv);
+  for (bool keepGoing : {false, true}) {
+    std::vector<Outcome> outcomes;
+    for (std::string jobs : {"1", "2"}) {
+      std::string out = (dir / ("out" + jobs + (keepGoing ? "k" : ""))).string();
+      std::vector<std::string> args = {"expand", t.string(), "--each", failing.string(), "--files-dir",
+                                       dir.string() + "/", "-j", jobs, "-o", out + "/{n}.txt"};
+      if (keepGoing) args.push_back("--keep-going");
+      outcomes.push_back(run(args));
+      std::vector<std::string> names;
+      for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename().string());
+      EXPECT_EQ(names.size(), keepGoing ? 298u : 149u) << jobs;  // no file of a later record, no temporary file
+      EXPECT_EQ(slurp(out + "/149.txt"), "[149]");
+      outcomes.push_back(run({"expand", t.string(), "--each", failing.string(), "--files-dir", dir.string() + "/",
+                              "-j", jobs, keepGoing ? "--keep-going" : "-q"}));
+    }
+    for (const Outcome& o : outcomes) EXPECT_EQ(o.status, 4) << o.err;
+    EXPECT_EQ(outcomes[2].err, outcomes[0].err);
+    EXPECT_EQ(outcomes[3].out, outcomes[1].out);
+    EXPECT_EQ(outcomes[3].err, outcomes[1].err);
+    EXPECT_EQ(outcomes[1].out.substr(outcomes[1].out.size() - 10), keepGoing ? "[299][300]" : "[148][149]");
+  }
+  auto broken = write("broken.csv", csv.substr(0, csv.find("\n200\n")) + "\n\"open\n" + csv.substr(csv.find("\n210\n") + 1));
+  Outcome one = run({"expand", t.string(), "--each", broken.string(), "--files-dir", dir.string() + "/", "--keep-going"});
+  Outcome two = run({"expand", t.string(), "--each", broken.string(), "--files-dir", dir.string() + "/", "--keep-going",
+                     "-j", "2"});
+  EXPECT_EQ(two.status, one.status);
+  EXPECT_EQ(two.out, one.out);
+  EXPECT_EQ(two.err, one.err);
+  EXPECT_NE(one.err.find("198 records expanded, 2 failed"), std::string::npos) << one.err;
+  auto twice = write("twice.csv", "part\na\nb\nc\nd\ne\nb\nf\n");
+  Outcome d = run({"expand", t.string(), "--each", twice.string(), "-j", "2", "-o", (dir / "by/{part}.txt").string()});
+  EXPECT_EQ(d.status, 64);
+  EXPECT_NE(d.err.find("twice.csv: record 6 (line 7): "), std::string::npos) << d.err;
+  EXPECT_EQ(slurp(dir / "by/b.txt"), "[b]");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "by"), fs::directory_iterator()), 5);
+}
+
+// Records of about a kilobyte each, for a letter of about a kilobyte.
+std::string largeRecords(int count) {
+  std::string out, pad(1000, 'x');
+  for (int i = 1; i <= count; ++i) out += "{\"name\": \"Ann " + std::to_string(i) + "\", \"pad\": \"" + pad + "\"}\n";
+  return out;
+}
+
+// The shell lines that wait until the tool ($pid) has both its workers, and
+// put their process numbers in $workers.
+const char* kAwaitWorkers =
+    "for i in $(seq 200); do workers=$(cat /proc/$pid/task/$pid/children 2>/dev/null); "
+    "[ $(echo $workers | wc -w) -ge 2 ] && break; sleep 0.05; done; ";
+
+// A worker that dies fails the run naming the records it held; the output
+// holds the records before them, in order, with no gap. The worker is
+// stopped first, so that it holds records when it is killed.
+TEST_F(Tool, MergeInWorkersStopsWhenAWorkerDies) {
+  auto t = write("t.txt", std::string(1000, '.') + "<FIELD>name</FIELD>\n");
+  auto records = write("big.jsonl", largeRecords(3000));
+  Outcome whole = run({"expand", t.string(), "--each", records.string()});
+  ASSERT_EQ(whole.status, 0);
+  std::string d = quote(dir.string());
+  Outcome r = shell("\"$MORAVEL\" expand " + quote(t.string()) + " --each " + quote(records.string()) +
+                    " -j 2 >" + d + "/out 2>" + d + "/err & pid=$!; " + kAwaitWorkers +
+                    "kill -STOP ${workers%% *}; sleep 0.3; kill -KILL ${workers%% *}; wait $pid; echo $?");
+  EXPECT_EQ(r.out, "70\n") << slurp(dir / "err");
+  std::string err = slurp(dir / "err");
+  EXPECT_NE(err.find("a worker process ("), std::string::npos) << err;
+  EXPECT_NE(err.find(") was ended by signal 9 (Killed) while it held record"), std::string::npos) << err;
+  std::string out = slurp(dir / "out");
+  EXPECT_LT(out.size(), whole.out.size());
+  EXPECT_EQ(out, whole.out.substr(0, out.size()));
+  EXPECT_TRUE(out.empty() || out.back() == '\n');
+}
+
+// SIGTERM to the tool and its workers, as a terminal's interrupt reaches
+// them all, leaves only whole files: no temporary file, no file of a record
+// half written; and no worker runs on.
+TEST_F(Tool, MergeInWorkersEndsCleanlyBySignal) {
+  auto t = write("t.txt", std::string(1000, '.') + "<FIELD>name</FIELD>\n");
+  auto records = write("big.jsonl", largeRecords(20000));
+  std::string d = quote(dir.string());
+  Outcome r = shell("setsid \"$MORAVEL\" expand " + quote(t.string()) + " --each " + quote(records.string()) +
+                    " -j 2 -o " + d + "/files/{n}.txt & pid=$!; " + kAwaitWorkers +
+                    "until [ $(ls " + d + "/files 2>/dev/null | wc -l) -ge 100 ]; do sleep 0.05; done; " +
+                    "kill -TERM -- -$pid; wait $pid; echo $?; sleep 0.5; for w in $workers; do "
+                    "s=$(grep State: /proc/$w/status 2>/dev/null); case \"$s\" in \"\"|*zombie*) ;; "
+                    "*) echo left $w $s;; esac; done");
+  EXPECT_EQ(r.out, "143\n") << r.err;
+  long count = 0;
+  for (const auto& e : fs::directory_iterator(dir / "files")) {
+    std::string name = e.path().filename().string();
+    ASSERT_NE(name[0], '.') << name;
+    EXPECT_EQ(slurp(e.path()), std::string(1000, '.') + "Ann " + name.substr(0, name.size() - 4) + "\n");
+    ++count;
+  }
+  EXPECT_GE(count, 100);
+  EXPECT_LT(count, 20000);
+}
+
+// Workers hold a few records each: while standard output stands still, the
+// tool reads no further into the records than those few.
+TEST_F(Tool, MergeInWorkersReadsNoFurtherThanTheyHold) {
+  auto t = write("t.txt", std::string(1000, '.') + "<FIELD>name</FIELD>\n");
+  auto records = write("big.jsonl", largeRecords(20000));  // about 20 MB
+  std::string d = quote(dir.string());
+  Outcome r = shell("mkfifo " + d + "/o; exec 3<>" + d + "/o; \"$MORAVEL\" expand " + quote(t.string()) +
+                    " --each " + quote(records.string()) + " -j 2 >" + d + "/o & pid=$!; " + kAwaitWorkers +
+                    "sleep 2; for f in /proc/$pid/fd/*; do [ \"$(readlink $f)\" = " + quote(records.string()) +
+                    " ] && grep pos: /proc/$pid/fdinfo/${f##*/}; done; kill $pid; wait $pid");
+  ASSERT_EQ(r.out.rfind("pos:", 0), 0u) << r.out << r.err;
+  EXPECT_LT(std::stol(r.out.substr(4)), 3000000) << r.out;
+}
+
+// An output that fails stops the workers and the run as in one process.
+TEST_F(Tool, MergeInWorkersStopsAtAFailedOutput) {
+  auto t = write("t.txt", "<FIELD>name</FIELD>\n");
+  auto records = write("r.jsonl", manyRecords(5000));
+  for (std::string jobs : {"1", "2"}) {
+    Outcome r = shell("\"$MORAVEL\" expand " + quote(t.string()) + " --each " + quote(records.string()) + " -j " +
+                      jobs + " >/dev/full");
+    EXPECT_EQ(r.status, 73) << jobs;
+    EXPECT_EQ(r.err, "moravel: standard output: cannot write the output: No space left on device\n") << jobs;
+  }
+}
+
+// The progress line counts the records of every worker: 1000 records, then
+// a pause past the line's first second before the end of the records. The
+// most it shows is what was written in order before the pause (all but
+// about twice the 64 a worker holds) or after: more than one worker expanded.
+TEST_F(Tool, MergeInWorkersShowsProgressOfAll) {
+  auto t = write("t.txt", "<FIELD>name</FIELD>\n");
+  auto records = write("r.jsonl", manyRecords(1000));
+  std::string d = quote(dir.string());
+  std::string tool = "'" + std::string(MORAVEL_TOOL) + "' expand " + quote(t.string()) + " --each " + d +
+                     "/in.jsonl -j 2 >" + d + "/out";
+  Outcome r = shell("mkfifo " + d + "/in.jsonl; (cat " + quote(records.string()) + "; sleep 2) >" + d +
+                    "/in.jsonl & script -qec " + quote(tool) + " /dev/null; wait");
+  long most = 0;
+  for (std::size_t at = r.out.find("\rmoravel: "); at != std::string::npos; at = r.out.find("\rmoravel: ", at + 1))
+    most = std::max(most, std::stol(r.out.substr(at + 10)));
+  EXPECT_GE(most, 700) << r.out;
+  EXPECT_LE(most, 1000) << r.out;
+  std::string out = slurp(dir / "out");
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1000);
+}
+
 }  // namespace

@@ -29,6 +29,8 @@ struct ExpandOptions {
   std::string delimiter;   // between CSV fields: ",", ";", "tab"; "" for the format's own
   std::optional<std::string> separator;  // between records on standard output
   bool keepGoing = false, quiet = false;
+  int jobs = 1;         // worker processes for --each; 0: one for each processor available
+  std::string records;  // "FROM-TO": only these records of --each, numbered as in the file
 };
 
 int runExpand(const ExpandOptions& o);

@@ -63,6 +63,7 @@ Examples:
   moravel expand letter.html --each people.csv -o 'out/{n:05}-{last}.html'
   moravel expand mail.html --each export.csv --delimiter ';' --escape html
   moravel expand mail.txt --each people.jsonl --separator '\f'
+  moravel expand letter.html --each people.csv -j 0 --records 1001-2000 -o 'out/{n}.html'
 
 Mail merge (--each): the template is expanded once for each record.
   JSON Lines (.jsonl, .ndjson), one object a line, either flat, each key a
@@ -82,6 +83,12 @@ with -o PATTERN each goes to a file of its own: {n} is the record's number,
 {n:05} the same zero-padded, {name} a variable's value; the directories the
 pattern itself names are made. A record that fails stops the run
 (--keep-going: the run goes on and counts).
+--jobs N expands the records in N worker processes (0: one for each
+processor; default 1) and writes them in record order, as one process
+does; a failure stops the run at the first failing record, and files of
+later records are not written. --records FROM-TO (or FROM-) expands only
+the records so numbered, {n} keeping the file's numbering, so that several
+processes or machines can share one file.
 
 --escape html writes every value the tool hands the plug-in (variables,
 records, -D, calculation and method results) with &amp; &lt; &gt; &quot;

@@ -100,6 +100,13 @@ int run(int argc, char** argv) {
                    "With --each: go on after a record that fails, exit with the first failure's status and count "
                    "the records that succeeded and failed");
   expand->add_flag("-q,--quiet", ex.quiet, "With --each: no progress line on a terminal");
+  expand->add_option("-j,--jobs", ex.jobs,
+                     "With --each: expand the records in this many worker processes (0: one for each processor; "
+                     "default 1), written in record order as one process writes them")
+      ->check(CLI::Range(0, 256));
+  expand->add_option("--records", ex.records,
+                     "With --each: only the records numbered FROM to TO of the file (FROM-TO, or FROM- for the "
+                     "rest), {n} keeping their numbers");
   addCommon(expand, ex.common);
 
   ExpandOptions ck;
@@ -149,8 +156,10 @@ int run(int argc, char** argv) {
   if (showVersion && (*expand || *check || *tags || *version))
     throw Failure{kExitUsage, "--version takes no subcommand; for the plug-in's version alone: moravel version"};
   if (*expand) {
-    if (!ex.each && (!ex.eachFormat.empty() || ex.separator || ex.keepGoing || !ex.delimiter.empty()))
-      throw Failure{kExitUsage, "--each-format, --delimiter, --separator and --keep-going go with --each"};
+    if (!ex.each && (!ex.eachFormat.empty() || ex.separator || ex.keepGoing || !ex.delimiter.empty() ||
+                     ex.jobs != 1 || !ex.records.empty()))
+      throw Failure{kExitUsage,
+                    "--each-format, --delimiter, --separator, --keep-going, --jobs and --records go with --each"};
     resolvePlugin(ex.common);
     return runExpand(ex);
   }

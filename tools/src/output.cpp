@@ -185,8 +185,14 @@ void Output::openBeside(int existingMode, bool exists) {
   std::string temp;
   for (int tries = 0; tries < 100; ++tries) {
     temp = besideName(dir, base);
+    // Named for removal before it exists, so that no signal finds it made and not named.
+    removeOnAbort(temp);
     fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd_ >= 0 || errno != EEXIST) break;
+    if (fd_ >= 0) break;
+    int why = errno;
+    forgetOnAbort(temp);
+    errno = why;
+    if (why != EEXIST) break;
   }
   if (fd_ < 0) {
     int why = errno;
@@ -205,7 +211,6 @@ void Output::openBeside(int existingMode, bool exists) {
   }
   ownFd_ = true;
   temp_ = std::move(temp);
-  removeOnAbort(temp_);
   if (existingMode >= 0 && ::fchmod(fd_, static_cast<mode_t>(existingMode)) != 0) fail("cannot write the output");
 }
 
@@ -213,7 +218,7 @@ Output::~Output() {
   if (ownFd_ && fd_ >= 0) ::close(fd_);
   if (!temp_.empty()) {
     ::unlink(temp_.c_str());
-    removeOnAbort("");
+    forgetOnAbort(temp_);
   }
 }
 
@@ -278,8 +283,8 @@ void Output::commit() {
     copyInPlace();
     ::unlink(temp_.c_str());
   }
+  forgetOnAbort(temp_);
   temp_.clear();
-  removeOnAbort("");
 }
 
 void Output::copyInPlace() {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <atomic>
 #include <cstring>
 
 namespace moravel::tool {
@@ -22,7 +23,13 @@ struct Guard {
   int status = 0;
 };
 Guard guard;
-char abortPath[PATH_MAX] = {};
+// The temporary files a fault or signal removes: a worker of a parallel
+// merge holds several at once.
+constexpr int kAbortPaths = 32;
+char abortPaths[kAbortPaths][PATH_MAX] = {};
+// The worker processes a signal that ends this one ends too.
+constexpr int kChildren = 256;
+volatile pid_t children[kChildren] = {};
 
 void copyInto(char* dst, std::size_t room, const std::string& s, std::size_t* length) {
   std::size_t n = s.size() < room - 1 ? s.size() : room - 1;
@@ -32,7 +39,8 @@ void copyInto(char* dst, std::size_t room, const std::string& s, std::size_t* le
 }
 
 void removeAbortPath() {
-  if (abortPath[0]) ::unlink(abortPath);
+  for (auto& path : abortPaths)
+    if (path[0]) ::unlink(path);
 }
 
 void onMappingFault(int sig, siginfo_t* info, void*) {
@@ -49,6 +57,8 @@ void onMappingFault(int sig, siginfo_t* info, void*) {
 }
 
 void onTermination(int sig) {
+  for (volatile pid_t& child : children)
+    if (child > 0) ::kill(child, sig);
   removeAbortPath();
   ::signal(sig, SIG_DFL);
   ::raise(sig);
@@ -97,6 +107,42 @@ void unguardMapping(const void* base) {
   if (guard.base == base) guard.base = nullptr;
 }
 
-void removeOnAbort(const std::string& path) { copyInto(abortPath, sizeof abortPath, path, nullptr); }
+// A slot is filled whole before its first byte makes it seen, and emptied
+// by its first byte, so that a handler never reads half a name.
+void removeOnAbort(const std::string& path) {
+  for (auto& slot : abortPaths) {
+    if (slot[0]) continue;
+    if (path.empty() || path.size() >= PATH_MAX) return;
+    std::memcpy(slot + 1, path.data() + 1, path.size() - 1);
+    slot[path.size()] = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    slot[0] = path[0];
+    return;
+  }
+}
+
+void forgetOnAbort(const std::string& path) {
+  for (auto& slot : abortPaths)
+    if (slot[0] && path == slot) slot[0] = 0;
+}
+
+void endOnAbort(pid_t child) {
+  for (volatile pid_t& slot : children)
+    if (slot == child) return;
+  for (volatile pid_t& slot : children)
+    if (slot == 0) {
+      slot = child;
+      return;
+    }
+}
+
+void forgetChild(pid_t child) {
+  for (volatile pid_t& slot : children)
+    if (slot == child) slot = 0;
+}
+
+void forgetChildren() {
+  for (volatile pid_t& slot : children) slot = 0;
+}
 
 }  // namespace moravel::tool

@@ -1,6 +1,8 @@
 // process.h: what the tool sets up for its process: standard descriptors, signals, cleanup on a fatal fault.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -19,7 +21,15 @@ void guardMapping(const void* base, std::size_t size, const std::string& message
 void unguardMapping(const void* base);
 
 // A file removed if the process ends by such a fault or by SIGINT, SIGTERM
-// or SIGHUP (a temporary output file); "" forgets it.
+// or SIGHUP (a temporary output file), until forgotten; up to 32 at once
+// (an empty name, or one beyond them, is not kept).
 void removeOnAbort(const std::string& path);
+void forgetOnAbort(const std::string& path);
+
+// A worker process sent the signal that ends this one by SIGINT, SIGTERM
+// or SIGHUP, until forgotten; forgetChildren() in a worker itself.
+void endOnAbort(pid_t child);
+void forgetChild(pid_t child);
+void forgetChildren();
 
 }  // namespace moravel::tool
