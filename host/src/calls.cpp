@@ -13,6 +13,9 @@ using namespace detail;
 Frame detail::HostImpl::sendFrame(int md, Frame frame) {
   if (frames.size() >= static_cast<std::size_t>(Host::kMaxDepth))
     throw HostError("plug-in calls nested more than " + std::to_string(Host::kMaxDepth) + " deep");
+  if (frames.empty()) nestedCalls = 0;
+  else if (nestedCallLimit >= 0 && ++nestedCalls > nestedCallLimit)
+    throw HostError("more than " + std::to_string(nestedCallLimit) + " plug-in calls nested in one call");
   int depth = static_cast<int>(frames.size());
   frames.push_back(std::move(frame));
   log.maxDepth = std::max(log.maxDepth, depth + 1);

@@ -288,6 +288,8 @@ void Host::streamReads(std::u32string_view name, std::size_t length, TextSource 
   impl_->textSource = std::move(source);
 }
 
+void Host::limitNestedCalls(long calls) { impl_->nestedCallLimit = calls; }
+
 void Host::onUnanswered(std::function<void(const Unanswered&)> listener) {
   impl_->unansweredListener = std::move(listener);
 }

@@ -67,6 +67,8 @@ struct detail::HostImpl final : calc::Context {
   std::optional<std::int32_t> reportedLength;
   std::vector<unsigned char> design;
   std::deque<detail::Frame> frames;
+  long nestedCallLimit = -1;  // Host::limitNestedCalls
+  long nestedCalls = 0;       // within the outermost call in progress
   HostLog log;
   bool keepTexts = true;
   std::function<void(const Unanswered&)> unansweredListener;

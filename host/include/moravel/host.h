@@ -307,6 +307,12 @@ class Host {
   // included); an empty function stops it.
   void onUnanswered(std::function<void(const Unanswered&)> listener);
   int depth() const;  // messages in progress
+  // At most `calls` plug-in calls made from calculations and methods within
+  // one outermost call (-1: no limit, as at first); one more fails as a
+  // call nested too deep does. A template whose methods call the plug-in on
+  // the same template again, several times over, would otherwise run for a
+  // time exponential in the depth.
+  void limitNestedCalls(long calls);
   // Requests that arrived while no host was sending a message.
   static long orphanRequests();
 
