@@ -202,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   host.defineMethod(U"$inner", U"Moravel.DoSubstitutions(v1, innerOut)");
   // v1 may call $inner several times, each expanding v1 again: without a
   // bound the work grows as that count to the power of the depth.
-  host.limitNestedCalls(64);
+  host.limitNestedCalls(8);
   // Written only when it changes: most inputs leave it as it was, and the
   // write would cost a third of a run.
   if (std::string_view file = section(7, ""); !env.written || file != env.file) {
