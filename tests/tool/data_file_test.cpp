@@ -192,11 +192,12 @@ TEST(DataFile, ARecordReadOnDemandHoldsWhatTheFullReadingGives) {
   }
 }
 
-// Every file of the csv-spectrum suite (tests/tool/data/csv-spectrum) reads
+// Every file of the vendored suite of CSV edge cases (npm package csv-spectrum
+// 2.0.0, in tests/tool/data/csv-edge-cases) reads
 // as its JSON says.
-TEST(Records, CsvSpectrumReadsAsItsJsonSays) {
+TEST(Records, CsvEdgeCaseSuiteReadsAsItsJsonSays) {
   namespace fs = std::filesystem;
-  fs::path suite = fs::path(MORAVEL_SOURCE_DIR) / "tests/tool/data/csv-spectrum";
+  fs::path suite = fs::path(MORAVEL_SOURCE_DIR) / "tests/tool/data/csv-edge-cases";
   // The suite's location_coordinates.json disagrees with its own CSV: it gives
   // the phone number "1234567890" where the CSV holds "2095257564". Python's
   // csv module reads the CSV's own number, as the reader must.
