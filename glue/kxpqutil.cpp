@@ -34,6 +34,11 @@ void DisposeXPPointerWritten(void *thePointer, qlong writtenBytes)
   PlatFreeWritten(thePointer, writtenBytes);
 }
 
+void DiscardXPPointerHead(void *thePointer, qlong readBytes)
+{
+  if (thePointer && readBytes > 0) PlatDiscardHead(thePointer, readBytes);
+}
+
 void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize)
 {
   if (pointerSize < 0 || keepBytes < 0 || keepBytes > pointerSize || TestAllocShouldFail()) return 0;

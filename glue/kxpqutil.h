@@ -28,6 +28,10 @@ void DisposeXPPointerWritten(void *thePointer, qlong writtenBytes);
    releasing the old one would leave it; the platform may do so without
    copying. Null when no block can be had: thePointer is then untouched. */
 void *ResizeXPPointer(void *thePointer, qlong keepBytes, qlong pointerSize);
+/* Says that the block's first readBytes will not be read again (they may
+   still be written), so that the platform may give their pages back; they
+   then read as zeros. */
+void DiscardXPPointerHead(void *thePointer, qlong readBytes);
 
 /* A short-lived block of the language runtime's allocator, for a conversion,
    freed at once with FreeRuntimeBlock; a test build counts it and can fail it

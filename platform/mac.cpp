@@ -27,6 +27,7 @@ const char *PlatDelimOrder(void) { return kDelimOrder; }
 void *PlatAlloc(qlong size) { return NewPtrClear((Size)size); }
 void PlatFree(void *block) { DisposePtr((Ptr)block); }
 void PlatFreeWritten(void *block, qlong) { PlatFree(block); }
+void PlatDiscardHead(void *, qlong) {}
 
 /* A new cleared block with the kept bytes copied. */
 void *PlatResize(void *block, qlong keep, qlong size)

@@ -16,6 +16,11 @@ void PlatFreeWritten(void *block, qlong written);
    (keep <= size) and every byte after them zero. Null when it cannot be
    had; the old block is then untouched. */
 void *PlatResize(void *block, qlong keep, qlong size);
+/* The caller will not read the block's first `bytes` bytes again, though it
+   may still write them. A platform may give the whole pages among them back
+   to the system, after which they read as zeros; blocks too small for that
+   to pay are left as they are. */
+void PlatDiscardHead(void *block, qlong bytes);
 
 /* Gives back what the platform keeps between calls (released blocks kept
    for reuse); at unload, so that nothing stays behind in the host once the

@@ -16,6 +16,7 @@ typedef struct {
   size_t kind;
   size_t size;    /* kFromHeap: the caller's bytes; kMapped: the whole mapping */
   size_t touched; /* kMapped: the bytes from its start that may be present in memory */
+  size_t discarded; /* kMapped: the bytes from its start whose pages its caller gave back */
 } BlockHeader;
 
 /* Blocks from kMappedFrom bytes (the per-call buffers, whose sizes only
@@ -50,7 +51,17 @@ enum {
   kKeptTo = 128 << 20,  /* the largest block kept; larger ones are unmapped when released */
   kResidentPages = 65536, /* 256 MiB of 4 KiB pages, two of the largest kept blocks; a smaller
                              call after large ones hands theirs back */
-  kSparePages = 64
+  kSparePages = 64,
+  /* The smallest block whose caller's read head is given back during a
+     call: blocks too large to be kept, whose pages go back at release
+     anyway, so that a call holds its input and its output whole only where
+     they overlap. A test build does it for every mapped block, so that the
+     test suite's texts reach it. */
+#ifdef MORAVEL_TEST_HOOKS
+  kDiscardFrom = kMappedFrom
+#else
+  kDiscardFrom = kKeptTo + 1
+#endif
 };
 
 /* The part a resize adds to a very large block is made present in one
@@ -214,6 +225,7 @@ static qbool ClearWritten(BlockHeader *h, size_t *resident)
   h->kind = 0; /* the header too reads as zeros when kept */
   h->size = 0;
   h->touched = 0;
+  h->discarded = 0;
   *resident = 0;
   if (pages > sizeof present || mincore(h, mapped, present) != 0) return HandBack(h, mapped);
   size_t written = 0, idle = 0, touched = 0;
@@ -246,6 +258,7 @@ static qbool ClearExtent(BlockHeader *h, size_t written, size_t *resident)
   memset((uint8_t *)h + kHeader, 0, written);
   h->kind = 0;
   h->touched = touched;
+  h->discarded = 0;
   *resident = pages;
   return 1;
 }
@@ -304,6 +317,7 @@ static void *HeapAlloc(size_t size)
   if (!h) return 0;
   h->kind = kFromHeap;
   h->size = size;
+  h->discarded = 0;
   return (uint8_t *)h + kHeader;
 }
 
@@ -327,6 +341,29 @@ void PlatFreeWritten(void *block, qlong written)
 }
 
 void PlatFree(void *block) { PlatFreeWritten(block, -1); }
+
+void PlatDiscardHead(void *block, qlong bytes)
+{
+  BlockHeader *h = HeaderOf(block);
+#ifdef MORAVEL_TEST_HOOKS
+  /* A test build's blocks from the C library (all of them under the
+     sanitizers) read as zeros where given back too, so that a read of them
+     shows in the results there as well. */
+  if (h->kind == kFromHeap && (size_t)bytes > h->discarded && (size_t)bytes <= h->size) {
+    memset((uint8_t *)block + h->discarded, 0, (size_t)bytes - h->discarded);
+    h->discarded = (size_t)bytes;
+  }
+#endif
+  if (h->kind != kMapped || h->size < kDiscardFrom) return;
+  /* Whole pages of the mapping's own size past the header; the first
+     bytes of a moved mapping are where they were in it. */
+  uintptr_t unit = h->size > kMappedTo ? (uintptr_t)kLargePage : (uintptr_t)sysconf(_SC_PAGESIZE);
+  uintptr_t base = (uintptr_t)h;
+  size_t done = h->discarded > (size_t)kHeader ? h->discarded : (size_t)kHeader;
+  size_t upto = kHeader + (size_t)bytes < h->size ? kHeader + (size_t)bytes : h->size;
+  uintptr_t start = (base + done + unit - 1) & ~(unit - 1), end = (base + upto) & ~(unit - 1);
+  if (end > start && madvise((void *)start, end - start, MADV_DONTNEED) == 0) h->discarded = end - base;
+}
 
 /* A mapped block grows in place where the system can extend its mapping,
    else moves; the pages it gains read as zeros, and of the pages it had,

@@ -28,6 +28,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
 void *PlatAlloc(qlong size) { return (void *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, (SIZE_T)size); }
 void PlatFree(void *block) { GlobalFree((HGLOBAL)block); }
 void PlatFreeWritten(void *block, qlong) { PlatFree(block); }
+void PlatDiscardHead(void *, qlong) {}
 
 /* A fixed block may move when it is enlarged; its address is its handle. */
 void *PlatResize(void *block, qlong keep, qlong size)

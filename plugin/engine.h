@@ -20,6 +20,7 @@ typedef struct {
   /* Before the first search: where it will stop, measured as the text was
      read; 0 once used, since a splice may then write before it. */
   qlong firstOpen;
+  qlong passedTo; /* where the input behind pos was last said to be read */
   qshort err;
   qbool s1Result;
   /* Splices the current tag sits in: for each, how many units of the input

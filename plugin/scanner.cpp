@@ -84,11 +84,23 @@ qshort CollectTagText(globals *myGlobsP, qlong openPos, qlong *closeAt)
   }
 }
 
+/* The input behind the scan position is not read again (a splice may still
+   write there): a large input gives its pages back as the scan passes them,
+   so that it and the output are not both held whole. */
+static void PassInput(ScanState *st)
+{
+  enum { kPassStep = 4096 / QCHAR_SIZE };
+  if (st->pos - st->passedTo < kPassStep) return;
+  DiscardXPPointerHead(st->myGlobsP->bufferP, st->pos * QCHAR_SIZE);
+  st->passedTo = st->pos;
+}
+
 static void ScanTags(ScanState *st)
 {
   globals *myGlobsP = st->myGlobsP;
   while (myGlobsP->bufferP[st->pos] != 0 && st->err == kErrNone) {
     CopyPlainText(st);
+    PassInput(st);
     if (st->err || myGlobsP->bufferP[st->pos] == 0) break;
     qlong closeAt;
     qshort growErr = CollectTagText(myGlobsP, st->pos, &closeAt);
