@@ -16,8 +16,10 @@ typedef struct {
   size_t kind;
   size_t size;    /* kFromHeap: the caller's bytes; kMapped: the whole mapping */
   size_t touched; /* kMapped: the bytes from its start that may be present in memory */
-  size_t discarded; /* kMapped: the bytes from its start whose pages its caller gave back */
+  size_t discarded; /* what its caller gave back: kMapped, the bytes from the mapping's start whose
+                       pages went back; kFromHeap (test builds), the caller's bytes cleared */
 } BlockHeader;
+static_assert(sizeof(BlockHeader) <= kHeader, "the header fits before the caller's bytes");
 
 /* Blocks from kMappedFrom bytes (the per-call buffers, whose sizes only
    grow) have pages of their own: a fresh mapping reads as zeros, so
